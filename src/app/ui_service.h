@@ -1,0 +1,26 @@
+#pragma once
+// User-interface services the core reports through. The interactive shell
+// installs an implementation; without one (no display, command-line run,
+// tests) message boxes and balloons are not shown.
+#include <cstdint>
+#include <string>
+
+// Message box styles the core passes (values as the classic API defines them).
+constexpr uint32_t MB_ICONERROR = 0x10;
+constexpr uint32_t MB_ICONWARNING = 0x30;
+constexpr uint32_t MB_ICONINFORMATION = 0x40;
+constexpr int IDOK = 1;
+
+// Balloon kinds.
+constexpr int NOTIFY_INFO = 1;
+constexpr int NOTIFY_WARNING = 2;
+constexpr int NOTIFY_ERROR = 3;
+
+class UiService {
+ public:
+  virtual ~UiService() = default;
+  virtual int message_box(const std::string& text, const std::string& caption, uint32_t type) = 0;
+  virtual int tray_notification(const std::string& text, const std::string& caption, int kind) = 0;
+};
+
+inline UiService* g_ui_service = nullptr;

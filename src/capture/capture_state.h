@@ -1,0 +1,3 @@
+#pragma once
+// The one screen-capture object.
+struct Capture {};

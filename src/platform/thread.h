@@ -1,0 +1,10 @@
+#pragma once
+// Thread helpers beyond std::thread.
+
+// Raises the calling thread's scheduling priority for time-critical work
+// (audio capture). Returns false when the system does not allow it; the
+// thread then keeps running at normal priority.
+bool raise_thread_priority();
+
+// Names the calling thread for debuggers and `top -H` (at most 15 bytes).
+void set_thread_name(const char* name);

@@ -1,0 +1,1 @@
+// placeholder: the subsystem's first source replaces this file

@@ -1,0 +1,3 @@
+#pragma once
+// The encoder record: queues, sample pools, worker and counters.
+struct Encoder {};

@@ -1,0 +1,4 @@
+#pragma once
+// Frame intake and the adaptive governor.
+struct Governor {};
+struct FrameIntake {};
