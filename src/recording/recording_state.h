@@ -1,14 +1,35 @@
 #pragma once
 // State of the current recording. Recording start fills it, recording stop
-// ends it; other threads read the atomic fields.
+// ends it; other threads read the atomic fields. Times are counter ticks.
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 struct Recording {
   std::atomic<uint32_t> active{0};
   std::atomic<uint32_t> paused{0};
-  std::string output_path;     // final ".mp4" name
-  std::string temp_path;       // ".tmp.mp4" name written during the recording
-  std::string stop_trace_path; // output_path + ".stoptrace.txt"; empty: none
+  std::atomic<int64_t> pause_start_qpc{0};   // counter value when the current pause began
+  std::atomic<int64_t> paused_total_qpc{0};  // paused time of this recording
+  std::atomic<int64_t> start_qpc{0};         // counter value at start; 0 between recordings
+
+  std::string output_path;      // final ".mp4" name
+  std::string temp_path;        // ".tmp.mp4" name written during the recording
+  std::string stop_trace_path;  // output_path + ".stoptrace.txt"; empty: none
+
+  // Held on temp_path from encoder set-up until the file has its final name,
+  // so that recovery in another process never takes a live file for an
+  // unfinished one.
+  FileLock temp_lock;
+
+  // Set when the encoder could not write / stopped making progress; read by
+  // recording stop to choose its outcome.
+  std::atomic<uint32_t> write_failed_stop{0};
+  std::atomic<uint32_t> stall_stop{0};
+
+  std::atomic<int64_t> next_heartbeat{0};   // when the watchdog's next heartbeat is due
+  std::atomic<int64_t> last_frame_time{0};  // recording-clock time of the latest accepted frame
+  std::atomic<int64_t> first_encoded_time{0};  // recording-clock time of the first frame the encoder took
+  std::atomic<uint32_t> ticks_in_flight{0};  // stream ticks the watchdog is submitting
 };
