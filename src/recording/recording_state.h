@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "recording/stop_trace_path.h"
 
 struct Recording {
   std::atomic<uint32_t> active{0};
@@ -16,7 +17,7 @@ struct Recording {
 
   std::string output_path;      // final ".mp4" name
   std::string temp_path;        // ".tmp.mp4" name written during the recording
-  std::string stop_trace_path;  // output_path + ".stoptrace.txt"; empty: none
+  StopTracePath stop_trace_path;  // output_path + ".stoptrace.txt"; empty: none (set_stop_trace_for_output)
 
   // Held on temp_path from encoder set-up until the file has its final name,
   // so that recovery in another process never takes a live file for an

@@ -1,0 +1,39 @@
+#include "recording/trace_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+TraceFile::~TraceFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool TraceFile::open_append(const std::string& path) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  return fd_ >= 0;
+}
+
+bool TraceFile::write(std::string_view bytes) {
+  if (fd_ < 0) return false;
+  // One write call per line: with O_APPEND the kernel places it at the end
+  // as a whole, also against writers in other processes.
+  size_t off = 0;
+  while (off < bytes.size()) {
+    ssize_t w = ::write(fd_, bytes.data() + off, bytes.size() - off);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    off += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+void TraceFile::sync_and_close() {
+  if (fd_ < 0) return;
+  fdatasync(fd_);
+  close(fd_);
+  fd_ = -1;
+}
