@@ -53,3 +53,11 @@ bool file_is_locked(const std::string& path);
 bool read_file_prefix(const std::string& path, size_t max_bytes, std::string* out);
 // Appends bytes; with `durable` the data reaches the disk before returning.
 bool append_file(const std::string& path, const std::string& bytes, bool durable);
+
+// Reads the whole file (at most `max_bytes`; larger files fail).
+bool read_whole_file(const std::string& path, size_t max_bytes, std::string* out);
+// Replaces the file's contents so that a reader sees either the old or the
+// new bytes: a temporary file beside it, flushed to disk, renamed over it
+// (a symbolic link is followed; the file's permission bits are kept). When
+// the folder refuses the temporary file, the file is rewritten in place.
+bool replace_file_contents(const std::string& path, const std::string& bytes);

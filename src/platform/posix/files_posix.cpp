@@ -6,7 +6,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -208,4 +210,66 @@ bool append_file(const std::string& path, const std::string& bytes, bool durable
   if (ok && durable && fdatasync(fd) != 0) ok = false;
   if (close(fd) != 0) ok = false;
   return ok;
+}
+
+bool read_whole_file(const std::string& path, size_t max_bytes, std::string* out) {
+  out->clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) { ok = false; break; }
+    if (n == 0) break;
+    if (out->size() + static_cast<size_t>(n) > max_bytes) { ok = false; break; }
+    out->append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (!ok) out->clear();
+  return ok;
+}
+
+namespace {
+bool write_all_and_sync(int fd, const std::string& bytes) {
+  for (size_t off = 0; off < bytes.size();) {
+    ssize_t w = write(fd, bytes.data() + off, bytes.size() - off);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    off += static_cast<size_t>(w);
+  }
+  return fsync(fd) == 0;
+}
+}  // namespace
+
+bool replace_file_contents(const std::string& path, const std::string& bytes) {
+  std::string target = path;
+  if (char* real = realpath(path.c_str(), nullptr)) {
+    target = real;
+    free(real);
+  }
+  struct stat st {};
+  bool existed = stat(target.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) return false;
+
+  static std::atomic<unsigned> counter{0};
+  std::string tmp = target + ".~" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    if (existed) fchmod(fd, st.st_mode & 07777);  // best effort: a foreign owner's bits may be refused
+    bool ok = write_all_and_sync(fd, bytes);
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(tmp.c_str(), target.c_str()) == 0) return true;
+    unlink(tmp.c_str());
+  }
+  fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = write_all_and_sync(fd, bytes);
+  return close(fd) == 0 && ok;
 }

@@ -1,0 +1,278 @@
+#include "settings/config_store.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/app_state.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "recording/trace.h"
+#include "settings/ini_store.h"
+
+const char* const kVideoCodecNames[3] = {"H264", "H265", "AV1"};
+const char* const kVideoProfileNames[4] = {"Base", "Main", "High", "Main10"};
+const char* const kAudioCodecNames[2] = {"AAC", "FLAC"};
+
+namespace {
+constexpr const char* kSection = "frelvanta";
+constexpr const char* kLegacySection = "zelk";
+constexpr const char* kMissing = "__FRELVANTA_MISSING_KEY__";
+
+constexpr uint32_t kPresets[] = {0, 1, 2};
+constexpr uint32_t kChannels[] = {1, 2};
+constexpr uint32_t kSamplerates[] = {44100, 48000};
+constexpr uint32_t kAudioBitrates[] = {96, 128, 160, 192};
+
+// The profiles each codec allows, in order; the last one is the fallback.
+struct ProfileList {
+  const uint32_t* items;
+  size_t count;
+};
+constexpr uint32_t kH264Profiles[] = {VIDEO_PROFILE_BASE, VIDEO_PROFILE_MAIN, VIDEO_PROFILE_HIGH};
+constexpr uint32_t kHevcAv1Profiles[] = {VIDEO_PROFILE_MAIN, VIDEO_PROFILE_MAIN10};
+ProfileList profiles_for(uint32_t codec) {
+  if (codec == VIDEO_CODEC_H264) return {kH264Profiles, 3};
+  return {kHevcAv1Profiles, 2};
+}
+
+std::string u(uint32_t v) { return std::to_string(v); }
+const char* b(uint32_t v) { return v ? "1" : "0"; }
+}  // namespace
+
+void config_set_defaults(Config* config) {
+  *config = Config{};
+  config->OutputFolder = utf16_truncate(videos_directory(), 259);
+}
+
+bool ini_read_string(const std::string& path, const char* key, std::string* buffer, size_t capacity_units) {
+  size_t room = capacity_units > 0 ? capacity_units - 1 : 0;
+  *buffer = utf16_truncate(ini_get_string(path, kSection, key, kMissing), room);
+  if (*buffer == kMissing) *buffer = utf16_truncate(ini_get_string(path, kLegacySection, key, ""), room);
+  return !buffer->empty();
+}
+
+namespace {
+// The number both readers share; false when the field must keep its value.
+bool read_profile_number(const std::string& path, const char* key, uint32_t* v) {
+  *v = ini_get_int(path, kSection, key, -1);
+  if (*v == 0xFFFFFFFFu) *v = ini_get_int(path, kLegacySection, key, -1);
+  return static_cast<int32_t>(*v) >= 0;
+}
+}  // namespace
+
+void ini_read_bool(const std::string& path, const char* key, uint32_t* field) {
+  uint32_t v;
+  if (read_profile_number(path, key, &v)) *field = v != 0 ? 1 : 0;
+}
+
+void ini_read_uint(const std::string& path, const char* key, uint32_t* field, const uint32_t* accepted,
+                   size_t accepted_count) {
+  uint32_t v;
+  if (!read_profile_number(path, key, &v)) return;
+  if (accepted && std::find(accepted, accepted + accepted_count, v) == accepted + accepted_count) return;
+  *field = v;
+}
+
+void ini_read_choice(const std::string& path, const char* key, uint32_t* field, const char* const* names,
+                     size_t name_count) {
+  std::string text;
+  if (!ini_read_string(path, key, &text, 64)) return;
+  for (size_t i = 0; i < name_count; ++i) {
+    if (text == names[i]) {
+      *field = static_cast<uint32_t>(i);
+      return;
+    }
+  }
+}
+
+void ini_write_uint(const char* key, uint32_t value) {
+  std::string text = u(value);
+  ini_put_string(g_app.ini_path, kSection, key, &text);
+}
+
+void config_load(Config* c, const std::string& path) {
+  std::string text;
+  ini_read_bool(path, "MouseCursor", &c->MouseCursor);
+  ini_read_bool(path, "OnlyClientArea", &c->OnlyClientArea);
+  ini_read_bool(path, "ShowRecordingBorder", &c->ShowRecordingBorder);
+  ini_read_bool(path, "KeepRoundedWindowCorners", &c->KeepRoundedWindowCorners);
+  ini_read_bool(path, "HardwareEncoder", &c->HardwareEncoder);
+  ini_read_bool(path, "HardwarePreferIntegrated", &c->HardwarePreferIntegrated);
+  if (ini_read_string(path, "OutputFolder", &text, 260)) c->OutputFolder = text;
+  ini_read_bool(path, "OpenFolder", &c->OpenFolder);
+  ini_read_bool(path, "FragmentedOutput", &c->FragmentedOutput);
+  // Files from before the setting existed come up crash-safe; from the first
+  // save on, the stored choice applies.
+  uint32_t fragmented_set = 0;
+  ini_read_bool(path, "FragmentedOutputSet", &fragmented_set);
+  if (fragmented_set != 1) c->FragmentedOutput = 1;
+  ini_read_bool(path, "EnableLimitLength", &c->EnableLimitLength);
+  ini_read_bool(path, "EnableLimitSize", &c->EnableLimitSize);
+  ini_read_bool(path, "EnableDiskGuard", &c->EnableDiskGuard);
+  ini_read_uint(path, "LimitLength", &c->LimitLength);
+  ini_read_uint(path, "LimitSize", &c->LimitSize);
+  ini_read_uint(path, "MinFreeSpaceMB", &c->MinFreeSpaceMB);
+  ini_read_bool(path, "WriteDiagnostics", &c->WriteDiagnostics);
+  ini_read_bool(path, "GammaCorrectResize", &c->GammaCorrectResize);
+  ini_read_bool(path, "ImprovedColorConversion", &c->ImprovedColorConversion);
+  ini_read_choice(path, "VideoCodec", &c->VideoCodec, kVideoCodecNames, 3);
+  ini_read_choice(path, "VideoProfile", &c->VideoProfile, kVideoProfileNames, 4);
+  ini_read_uint(path, "VideoMaxWidth", &c->VideoMaxWidth);
+  ini_read_uint(path, "VideoMaxHeight", &c->VideoMaxHeight);
+  ini_read_uint(path, "VideoMaxFramerate", &c->VideoMaxFramerate);
+  ini_read_uint(path, "VideoBitrate", &c->VideoBitrate);
+  ini_read_bool(path, "EnableAdaptiveGovernor", &c->EnableAdaptiveGovernor);
+  ini_read_uint(path, "MinAdaptiveFps", &c->MinAdaptiveFps);
+  ini_read_uint(path, "MinAdaptiveBitrateKbps", &c->MinAdaptiveBitrateKbps);
+  ini_read_uint(path, "StartDelaySec", &c->StartDelaySec);
+  ini_read_bool(path, "ShowStartCountdownOverlay", &c->ShowStartCountdownOverlay);
+  ini_read_uint(path, "LastPreset", &c->LastPreset, kPresets, 3);
+  ini_read_bool(path, "CaptureAudio", &c->CaptureAudio);
+  ini_read_bool(path, "ApplicationLocalAudio", &c->ApplicationLocalAudio);
+  ini_read_choice(path, "AudioCodec", &c->AudioCodec, kAudioCodecNames, 2);
+  ini_read_uint(path, "AudioChannels", &c->AudioChannels, kChannels, 2);
+  ini_read_uint(path, "AudioSamplerate", &c->AudioSamplerate, kSamplerates, 2);
+  ini_read_uint(path, "AudioBitrate", &c->AudioBitrate, kAudioBitrates, 4);
+  ini_read_bool(path, "CaptureMicrophone", &c->CaptureMicrophone);
+  if (ini_read_string(path, "MicrophoneDeviceId", &text, 256)) c->MicrophoneDeviceId = text;
+  ini_read_uint(path, "MicrophoneVolume", &c->MicrophoneVolume);
+  c->MicrophoneVolume = std::min<uint32_t>(c->MicrophoneVolume, 200);
+  ini_read_uint(path, "ShortcutMonitor", &c->ShortcutMonitor);
+  ini_read_uint(path, "ShortcutWindow", &c->ShortcutWindow);
+  ini_read_uint(path, "ShortcutRect", &c->ShortcutRect);
+  ini_read_uint(path, "ShortcutPause", &c->ShortcutPause);
+
+  if (c->MinAdaptiveFps == 0) c->MinAdaptiveFps = 1;
+  if (c->MinAdaptiveBitrateKbps == 0) c->MinAdaptiveBitrateKbps = 1;
+  c->StartDelaySec = std::min<uint32_t>(c->StartDelaySec, 5);
+  c->LastPreset = std::min<uint32_t>(c->LastPreset, 2);
+  config_normalize(c);
+
+  ProfileList allowed = profiles_for(c->VideoCodec);
+  if (std::find(allowed.items, allowed.items + allowed.count, c->VideoProfile) == allowed.items + allowed.count) {
+    c->VideoProfile = allowed.items[allowed.count - 1];
+  }
+}
+
+void config_normalize(Config* c) {
+  c->VideoMaxFramerate = std::min<uint32_t>(c->VideoMaxFramerate, 240);
+  c->VideoMaxWidth = std::min<uint32_t>(c->VideoMaxWidth, 16384);
+  c->VideoMaxHeight = std::min<uint32_t>(c->VideoMaxHeight, 16384);
+  if (c->AudioChannels == 0) c->AudioChannels = 1;
+  if (c->AudioChannels > 2) c->AudioChannels = 2;
+  if (c->AudioSamplerate != 44100 && c->AudioSamplerate != 48000) c->AudioSamplerate = 48000;
+  if (c->VideoCodec > 2) c->VideoCodec = VIDEO_CODEC_H264;
+  if (c->LimitLength == 0) c->EnableLimitLength = 0;
+  if (c->LimitSize == 0) c->EnableLimitSize = 0;
+
+  std::string fps = c->VideoMaxFramerate == 0 ? std::string("auto") : u(c->VideoMaxFramerate);
+  trace_event(format_cut(160, "config.values fps=%s size=%ux%u samplerate=%u channels=%u limits=%u/%u", fps.c_str(),
+                         c->VideoMaxWidth, c->VideoMaxHeight, c->AudioSamplerate, c->AudioChannels,
+                         c->EnableLimitLength ? c->LimitLength : 0, c->EnableLimitSize ? c->LimitSize : 0));
+}
+
+void config_save(const Config& c) {
+  const std::string& path = g_app.ini_path;
+  if (path.empty()) return;
+  std::string folder = path_directory(path);
+  if (!folder.empty()) create_directories(folder);
+
+  // One read and one write for the whole record; the file ends up exactly as
+  // the key-by-key writes below would leave it.
+  IniDocument doc;
+  doc.load(path);
+  auto put = [&doc](const char* key, const std::string& value) { doc.set(kSection, key, value); };
+  auto choice = [](const char* const* names, size_t count, uint32_t index) {
+    return std::string(index < count ? names[index] : names[0]);
+  };
+  put("MouseCursor", b(c.MouseCursor));
+  put("OnlyClientArea", b(c.OnlyClientArea));
+  put("ShowRecordingBorder", b(c.ShowRecordingBorder));
+  put("KeepRoundedWindowCorners", b(c.KeepRoundedWindowCorners));
+  put("HardwareEncoder", b(c.HardwareEncoder));
+  put("HardwarePreferIntegrated", b(c.HardwarePreferIntegrated));
+  put("OutputFolder", c.OutputFolder);
+  put("OpenFolder", b(c.OpenFolder));
+  put("FragmentedOutput", b(c.FragmentedOutput));
+  put("FragmentedOutputSet", "1");
+  put("EnableLimitLength", b(c.EnableLimitLength));
+  put("EnableLimitSize", b(c.EnableLimitSize));
+  put("EnableDiskGuard", b(c.EnableDiskGuard));
+  put("LimitLength", u(c.LimitLength));
+  put("LimitSize", u(c.LimitSize));
+  put("MinFreeSpaceMB", u(c.MinFreeSpaceMB));
+  put("WriteDiagnostics", b(c.WriteDiagnostics));
+  put("GammaCorrectResize", b(c.GammaCorrectResize));
+  put("ImprovedColorConversion", b(c.ImprovedColorConversion));
+  put("VideoCodec", choice(kVideoCodecNames, 3, c.VideoCodec));
+  put("VideoProfile", choice(kVideoProfileNames, 4, c.VideoProfile));
+  put("VideoMaxWidth", u(c.VideoMaxWidth));
+  put("VideoMaxHeight", u(c.VideoMaxHeight));
+  put("VideoMaxFramerate", u(c.VideoMaxFramerate));
+  put("VideoBitrate", u(c.VideoBitrate));
+  put("EnableAdaptiveGovernor", b(c.EnableAdaptiveGovernor));
+  put("MinAdaptiveFps", u(c.MinAdaptiveFps));
+  put("MinAdaptiveBitrateKbps", u(c.MinAdaptiveBitrateKbps));
+  put("StartDelaySec", u(c.StartDelaySec));
+  put("ShowStartCountdownOverlay", b(c.ShowStartCountdownOverlay));
+  put("LastPreset", u(c.LastPreset));
+  put("CaptureAudio", b(c.CaptureAudio));
+  put("ApplicationLocalAudio", b(c.ApplicationLocalAudio));
+  put("AudioCodec", choice(kAudioCodecNames, 2, c.AudioCodec));
+  put("AudioChannels", u(c.AudioChannels));
+  put("AudioSamplerate", u(c.AudioSamplerate));
+  put("AudioBitrate", u(c.AudioBitrate));
+  doc.remove(kSection, "AudioMixMode");
+  put("CaptureMicrophone", b(c.CaptureMicrophone));
+  put("MicrophoneDeviceId", c.MicrophoneDeviceId);
+  put("MicrophoneVolume", u(c.MicrophoneVolume));
+  put("ShortcutMonitor", u(c.ShortcutMonitor));
+  put("ShortcutWindow", u(c.ShortcutWindow));
+  put("ShortcutRect", u(c.ShortcutRect));
+  put("ShortcutPause", u(c.ShortcutPause));
+  doc.save(path);
+}
+
+bool legacy_ini_path(std::string* out) {
+  out->clear();
+  const std::string& ini = g_app.ini_path;
+  std::string name = path_filename(ini);
+  if (name.size() < 9 || !equals_ignore_case(std::string_view(name).substr(0, 9), "frelvanta")) return false;
+  std::string legacy = format_cut(260, "zelk%s", name.c_str() + 9);
+  std::string folder_part = ini.substr(0, ini.size() - name.size());
+  size_t folder_units = utf16_length(folder_part);
+  if (folder_units >= 260 || utf16_length(legacy) >= 260 - folder_units) return false;
+  *out = folder_part + legacy;
+  return true;
+}
+
+IniLocation choose_ini_location(const std::string& executable, bool executable_folder_writable,
+                                const std::string& config_home, const std::string& state_home) {
+  IniLocation where;
+  std::string folder = path_directory(executable);
+  std::string name = path_filename(executable);
+  // The extension is what follows the last dot, unless the dot starts the name.
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  name += ".ini";
+  std::string beside = path_join(folder, name);
+  if (!folder.empty() && (executable_folder_writable || file_exists(beside))) {
+    where.ini_path = beside;
+  } else {
+    where.ini_path = path_join(path_join(config_home, "frelvanta"), name);
+  }
+  where.trace_folder =
+      !folder.empty() && executable_folder_writable ? folder : path_join(state_home, "frelvanta");
+  return where;
+}
+
+IniLocation locate_ini_for_process() {
+  std::string exe = executable_path();
+  std::string folder = path_directory(exe);
+  bool writable = !folder.empty() && directory_writable(folder);
+  IniLocation where = choose_ini_location(exe.empty() ? std::string("frelvanta") : exe, writable, config_home(),
+                                          state_home());
+  if (!writable) create_directories(where.trace_folder);
+  return where;
+}
