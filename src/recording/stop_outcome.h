@@ -1,0 +1,39 @@
+#pragma once
+// What becomes of a stopped recording's file and what the user is told: the
+// first matching row of the outcome table decides.
+#include <cstdint>
+#include <string>
+
+struct StopResults {
+  bool stop_timed_out = false;  // the encoder worker was abandoned
+  bool finalized = false;       // the worker ended and finalised the file
+  bool moved = false;           // the temporary file got its final name
+  bool has_video = false;       // at least one picture reached the file
+  bool write_failed = false;    // the encoder failed to write
+  bool stalled = false;         // the watchdog reported a stalled encoder
+  bool crash_safe = false;      // fragmented H.264: plays up to where writing stopped
+};
+
+enum class OutcomeChannel {
+  kNone,             // success: nothing shown
+  kBoxInteractive,   // message box in interactive mode, nothing in a command-line run
+  kBoxAlways,        // message box in both modes
+  kMessage,          // show_message: a box, or a console line in a command-line run
+};
+
+enum class OutcomeFile {
+  kFinalName,  // the file has its final name
+  kKept,       // left under its temporary name (output_path then points at it)
+  kDeleted,    // removed; no output remains
+};
+
+struct StopOutcome {
+  int row = 0;  // 1..9
+  OutcomeChannel channel = OutcomeChannel::kNone;
+  OutcomeFile file = OutcomeFile::kFinalName;
+  uint32_t icon = 0;  // MB_ICON* style
+  std::string caption;
+  std::string text;  // cut to 1024 UTF-16 units
+};
+
+StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_path, const std::string& output_path);
