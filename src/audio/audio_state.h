@@ -1,4 +1,82 @@
 #pragma once
 // One audio capture stream with its ring of timed packets, and the mixer.
-struct AudioCapture {};
-struct AudioMixer {};
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "audio/audio_client.h"
+#include "platform/event.h"
+
+constexpr uint16_t WAVE_FORMAT_PCM = 0x0001;
+constexpr uint16_t WAVE_FORMAT_IEEE_FLOAT = 0x0003;
+constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+
+// The layout of every byte in a ring, in the terms the encoder's audio input
+// uses. `is_float` stands for the float sub-format of an extensible format.
+struct WaveFormat {
+  uint16_t wFormatTag = 0;
+  uint16_t nChannels = 0;
+  uint32_t nSamplesPerSec = 0;
+  uint32_t nAvgBytesPerSec = 0;
+  uint16_t nBlockAlign = 0;
+  uint16_t wBitsPerSample = 0;
+  uint16_t cbSize = 0;
+  uint16_t wValidBitsPerSample = 0;
+  uint32_t dwChannelMask = 0;
+  uint8_t is_float = 0;
+};
+
+// 48,000 Hz stereo 32-bit float, the format of application audio and of a
+// microphone opened without an imposed format.
+WaveFormat default_capture_format();
+
+// Size of the header in front of every packet's audio bytes in a ring:
+// frame count (4), device position (8), counter position in 100 ns (8).
+constexpr uint32_t kPacketHeaderBytes = 20;
+
+// A stream is open exactly while `audio_client` is set. Recording start and
+// stop zero the record (audio_capture_zero) before opening and after closing.
+struct AudioCapture {
+  std::unique_ptr<AudioClient> render_client;  // silent stream beside a system loopback
+  std::unique_ptr<AudioClient> audio_client;   // the capturing stream (also hands out packets)
+  std::unique_ptr<WaveFormat> stream_format;
+  uint64_t start_qpc = 0;
+  uint64_t first_device_position = 0;
+  uint64_t counter_frequency = 0;
+  uint8_t use_qpc_time = 0;
+  uint8_t first_packet_pending = 0;
+  std::atomic<uint8_t> stop_requested{0};
+  std::unique_ptr<AutoResetEvent> data_event;
+  std::thread capture_thread;
+  uint8_t* ring = nullptr;  // two consecutive views of the same ring_size bytes
+  uint32_t ring_size = 0;
+  std::atomic<uint32_t> read_pos{0};
+  std::atomic<uint32_t> write_pos{0};
+  std::atomic<uint64_t> overflow_count{0};
+  std::atomic<uint64_t> near_overflow_count{0};
+  std::atomic<uint32_t> max_buffered_bytes{0};
+};
+
+// The packet of a stream the mixer is consuming; all zero = none held.
+struct PendingPacket {
+  uint32_t valid = 0;
+  AudioCapture* source = nullptr;
+  uint32_t packet_frames = 0;
+  const uint8_t* cursor = nullptr;
+  uint32_t frames_left = 0;
+  uint64_t cursor_time = 0;
+  uint32_t sample_rate = 0;
+  uint32_t block_align = 0;
+};
+
+struct AudioMixer {
+  PendingPacket system_pending;
+  PendingPacket mic_pending;
+  uint8_t* mix_buffer = nullptr;  // grows, never shrinks, kept for the process
+  uint32_t mix_buffer_size = 0;
+  uint64_t next_audio_time = 0;
+  uint64_t audio_time_remainder = 0;
+  uint64_t clock_jump_count = 0;
+  uint64_t clock_jump_total_ms = 0;
+};

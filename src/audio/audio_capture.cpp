@@ -1,0 +1,254 @@
+#include "audio/audio_capture.h"
+
+#include <cstring>
+#include <new>
+
+#include "audio/audio_endpoint.h"
+#include "audio/ring.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+
+namespace {
+AudioEndpoints* g_endpoints = nullptr;
+
+// Copies one packet into the ring, or counts it as dropped. Runs on the
+// capture thread: no allocation, no lock, one copy.
+void store_packet(AudioCapture* c, uint32_t* write, const AudioBuffer& b, uint32_t block_align) {
+  const uint32_t ring_size = c->ring_size;
+  uint32_t used = *write - c->read_pos.load(std::memory_order_acquire);
+  if (used >= ring_size - ring_size / 8) c->near_overflow_count.fetch_add(1, std::memory_order_relaxed);
+  uint32_t seen = c->max_buffered_bytes.load(std::memory_order_relaxed);
+  while (used > seen && !c->max_buffered_bytes.compare_exchange_weak(seen, used, std::memory_order_relaxed)) {
+  }
+  uint64_t bytes = uint64_t{b.frames} * block_align;
+  uint64_t need = bytes + kPacketHeaderBytes;
+  if (need > uint64_t{ring_size} - used) {
+    c->overflow_count.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  uint8_t* p = c->ring + (*write & (ring_size - 1));
+  ring_put_header(p, b.frames, b.device_position, b.qpc_position);
+  if ((b.flags & AUDIO_BUFFER_SILENT) || b.data == nullptr) {
+    std::memset(p + kPacketHeaderBytes, 0, bytes);
+  } else {
+    std::memcpy(p + kPacketHeaderBytes, b.data, bytes);
+  }
+  *write += static_cast<uint32_t>(need);
+  c->write_pos.store(*write, std::memory_order_release);
+}
+
+void capture_thread_main(AudioCapture* c) {
+  raise_thread_priority();
+  set_thread_name("fv-audio-cap");
+  uint32_t write = 0;
+  const uint32_t block_align = c->stream_format->nBlockAlign;
+  AutoResetEvent* event = c->data_event.get();
+  AudioClient* client = c->audio_client.get();
+  for (;;) {
+    if (!event->wait(kWaitInfinite) || c->stop_requested.load(std::memory_order_acquire)) break;
+    AudioBuffer b;
+    if (!client->get_buffer(&b)) continue;
+    while (b.frames != 0) {
+      store_packet(c, &write, b, block_align);
+      client->release_buffer(b.frames);
+      b = AudioBuffer{};
+      if (!client->get_buffer(&b)) break;
+    }
+  }
+}
+
+// Tears down whatever the common start had built when a later step fails.
+void undo_start(AudioCapture* c) {
+  if (c->capture_thread.joinable()) {
+    c->stop_requested.store(1, std::memory_order_release);
+    c->data_event->set();
+    c->capture_thread.join();
+  }
+  c->data_event.reset();
+  ring_unmap(c->ring, c->ring_size);
+  c->ring = nullptr;
+}
+
+// Common tail of the openers: ring, counters, thread, then the stream.
+bool start_stream(AudioCapture* c) {
+  c->ring_size = ring_size_for(c->stream_format->nAvgBytesPerSec);
+  c->ring = ring_map(c->ring_size);
+  if (!c->ring) return false;
+  c->read_pos.store(0);
+  c->write_pos.store(0);
+  c->overflow_count.store(0);
+  c->near_overflow_count.store(0);
+  c->max_buffered_bytes.store(0);
+  c->stop_requested.store(0);
+  c->data_event.reset(new (std::nothrow) AutoResetEvent());
+  if (!c->data_event) {
+    undo_start(c);
+    return false;
+  }
+  c->capture_thread = std::thread(capture_thread_main, c);
+  c->audio_client->set_event_handle(c->data_event.get());
+  if (!c->audio_client->start()) {
+    undo_start(c);
+    return false;
+  }
+  c->start_qpc = static_cast<uint64_t>(qpc_now());
+  c->counter_frequency = static_cast<uint64_t>(kQpcFrequency);
+  return true;
+}
+
+// A failed opener leaves nothing behind: the stream counts as open only
+// while audio_client is set.
+bool finish_open(AudioCapture* c, std::unique_ptr<AudioClient> client, const WaveFormat& format,
+                 uint8_t use_qpc_time, uint8_t first_packet_pending) {
+  c->stream_format.reset(new (std::nothrow) WaveFormat(format));
+  if (!c->stream_format || format.nBlockAlign == 0 || format.nSamplesPerSec == 0) {
+    c->stream_format.reset();
+    c->render_client.reset();
+    return false;
+  }
+  c->audio_client = std::move(client);
+  c->first_device_position = 0;
+  c->use_qpc_time = use_qpc_time;
+  c->first_packet_pending = first_packet_pending;
+  if (!start_stream(c)) {
+    c->audio_client.reset();
+    if (c->render_client) c->render_client->stop();
+    c->render_client.reset();
+    c->stream_format.reset();
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+AudioEndpoints* audio_endpoints() { return g_endpoints ? g_endpoints : pulse_endpoints(); }
+void audio_set_endpoints(AudioEndpoints* endpoints) { g_endpoints = endpoints; }
+
+WaveFormat default_capture_format() {
+  WaveFormat f;
+  f.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  f.nChannels = 2;
+  f.nSamplesPerSec = 48000;
+  f.nAvgBytesPerSec = 384000;
+  f.nBlockAlign = 8;
+  f.wBitsPerSample = 32;
+  f.cbSize = 22;
+  f.wValidBitsPerSample = 32;
+  f.dwChannelMask = 3;
+  f.is_float = 1;
+  return f;
+}
+
+bool open_loopback_capture(AudioCapture* capture, uint64_t window) {
+  AudioEndpoints* ep = audio_endpoints();
+  if (window != 0) {
+    uint32_t pid = ep->window_process_id(window);
+    if (pid == 0) return false;
+    return open_process_loopback_capture(capture, pid);
+  }
+  std::unique_ptr<AudioClient> render, client;
+  WaveFormat format;
+  if (!ep->open_system_loopback(&render, &client, &format) || !client) return false;
+  capture->render_client = std::move(render);
+  return finish_open(capture, std::move(client), format, 1, 1);
+}
+
+bool open_process_loopback_capture(AudioCapture* capture, uint32_t pid) {
+  if (pid == 0) return false;
+  WaveFormat format = default_capture_format();
+  std::unique_ptr<AudioClient> client =
+      audio_endpoints()->open_process_loopback(pid, format, kApplicationAudioTimeoutMs);
+  if (!client) return false;
+  capture->render_client.reset();
+  return finish_open(capture, std::move(client), format, 1, 0);
+}
+
+bool open_microphone_capture(AudioCapture* capture, const std::string& device_id,
+                             const WaveFormat* imposed_format) {
+  WaveFormat format = imposed_format ? *imposed_format : default_capture_format();
+  std::unique_ptr<AudioClient> client = audio_endpoints()->open_microphone(device_id, format);
+  if (!client) return false;
+  capture->render_client.reset();
+  return finish_open(capture, std::move(client), format, 1, 1);
+}
+
+void close_capture(AudioCapture* capture) {
+  if (!capture->audio_client) return;
+  capture->stop_requested.store(1, std::memory_order_release);
+  capture->data_event->set();
+  if (capture->capture_thread.joinable()) capture->capture_thread.join();
+  capture->data_event.reset();
+  ring_unmap(capture->ring, capture->ring_size);
+  capture->ring = nullptr;
+  capture->stream_format.reset();
+  capture->render_client.reset();
+  capture->audio_client.reset();
+}
+
+void audio_capture_zero(AudioCapture* c) {
+  if (c->capture_thread.joinable()) close_capture(c);
+  c->render_client.reset();
+  c->audio_client.reset();
+  c->stream_format.reset();
+  c->start_qpc = 0;
+  c->first_device_position = 0;
+  c->counter_frequency = 0;
+  c->use_qpc_time = 0;
+  c->first_packet_pending = 0;
+  c->stop_requested.store(0);
+  c->data_event.reset();
+  c->capture_thread = std::thread();
+  if (c->ring) ring_unmap(c->ring, c->ring_size);
+  c->ring = nullptr;
+  c->ring_size = 0;
+  c->read_pos.store(0);
+  c->write_pos.store(0);
+  c->overflow_count.store(0);
+  c->near_overflow_count.store(0);
+  c->max_buffered_bytes.store(0);
+}
+
+bool read_packet(AudioCapture* capture, uint64_t start_time, AudioPacket* out) {
+  const uint32_t read = capture->read_pos.load(std::memory_order_relaxed);
+  const uint32_t available = capture->write_pos.load(std::memory_order_acquire) - read;
+  if (available < kPacketHeaderBytes) return false;
+  const uint8_t* p = capture->ring + (read & (capture->ring_size - 1));
+  uint32_t frames = 0;
+  uint64_t device_position = 0, qpc_position = 0;
+  ring_get_header(p, &frames, &device_position, &qpc_position);
+  const WaveFormat& f = *capture->stream_format;
+  if (available < uint64_t{frames} * f.nBlockAlign + kPacketHeaderBytes) return false;
+  const uint64_t freq = capture->counter_frequency;
+  if (capture->first_packet_pending) {
+    if (start_time != 0) {
+      uint64_t converted = mul_div(start_time, 10000000, freq);
+      if (converted - qpc_position + 5000000 > 10000000) capture->use_qpc_time = 0;
+      capture->first_device_position = device_position;
+    }
+    capture->first_packet_pending = 0;
+  }
+  uint64_t time;
+  if (capture->use_qpc_time) {
+    time = mul_div(qpc_position, freq, 10000000);
+  } else {
+    time = mul_div(device_position - capture->first_device_position, freq, f.nSamplesPerSec) +
+           capture->start_qpc;
+  }
+  out->data = p + kPacketHeaderBytes;
+  out->frames = frames;
+  out->time = time;
+  return true;
+}
+
+uint32_t enumerate_microphones(std::string* names, std::string* ids) {
+  std::string n[kMaxMicrophones], i[kMaxMicrophones];
+  uint32_t count = audio_endpoints()->enumerate_microphones(n, i, kMaxMicrophones);
+  if (count > kMaxMicrophones) count = kMaxMicrophones;
+  for (uint32_t k = 0; k < count; ++k) {
+    if (names) names[k] = std::move(n[k]);
+    if (ids) ids[k] = std::move(i[k]);
+  }
+  return count;
+}
+
+bool application_audio_supported() { return audio_endpoints()->application_audio_supported(); }

@@ -1,0 +1,20 @@
+#include "audio/audio_endpoint.h"
+
+namespace {
+class PulseEndpoints final : public AudioEndpoints {
+ public:
+  bool open_system_loopback(std::unique_ptr<AudioClient>*, std::unique_ptr<AudioClient>*, WaveFormat*) override {
+    return false;
+  }
+  uint32_t window_process_id(uint64_t) override { return 0; }
+  std::unique_ptr<AudioClient> open_process_loopback(uint32_t, const WaveFormat&, uint32_t) override { return nullptr; }
+  std::unique_ptr<AudioClient> open_microphone(const std::string&, const WaveFormat&) override { return nullptr; }
+  uint32_t enumerate_microphones(std::string*, std::string*, uint32_t) override { return 0; }
+  bool application_audio_supported() override { return false; }
+};
+}  // namespace
+
+AudioEndpoints* pulse_endpoints() {
+  static PulseEndpoints endpoints;
+  return &endpoints;
+}
