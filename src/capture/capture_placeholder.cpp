@@ -1,1 +1,0 @@
-// placeholder: the subsystem's first source replaces this file

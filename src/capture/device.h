@@ -1,0 +1,33 @@
+#pragma once
+// The graphics device a recording's video work runs on. This build has no
+// GPU compute path: the conversion runs on the CPU (video/compute_context.h),
+// so the device always exists. With hardware encoding on, it also names the
+// DRM render node the VAAPI encoders should open.
+#include <memory>
+#include <string>
+#include <vector>
+
+struct CaptureDevice {
+  std::string render_node;  // "/dev/dri/renderD128"; empty: none (software encoders only)
+  std::string driver;       // kernel driver of that node ("i915", "amdgpu", ...)
+  bool integrated = false;  // the node's GPU is the power-saving one
+};
+
+// The device for a new capture, chosen by HardwareEncoder and
+// HardwarePreferIntegrated of g_app.config. Never null on this platform.
+std::shared_ptr<CaptureDevice> create_capture_device();
+
+// One GPU found under the DRM class directory.
+struct RenderNodeInfo {
+  std::string path;    // device path of the render node
+  std::string driver;  // kernel driver name
+  bool integrated = false;
+};
+
+// The render nodes under `sysfs_drm` (normally "/sys/class/drm"), in node
+// order; `dev_dir` is where their device files live ("/dev/dri").
+std::vector<RenderNodeInfo> enumerate_render_nodes(const std::string& sysfs_drm, const std::string& dev_dir);
+
+// Index 0 of the adapters ordered by preference (power-saving first when
+// prefer_integrated, else high-performance first); -1 when there are none.
+int choose_render_node(const std::vector<RenderNodeInfo>& nodes, bool prefer_integrated);

@@ -1,0 +1,45 @@
+#pragma once
+// Separable Mitchell-Netravali scaling (B = C = 1/3) of the captured picture
+// to the output size, on the stored sRGB values or on linear light.
+#include <cstdint>
+#include <vector>
+
+#include "capture/device.h"
+#include "video/compute_context.h"
+#include "video/surfaces.h"
+
+// Taps of one output position along one direction: input indices
+// [first, first + count), weights already divided by their sum.
+struct ResizeTaps {
+  std::vector<int32_t> first;
+  std::vector<int32_t> count;
+  std::vector<float> weights;  // max_taps per output position, zero padded
+  int32_t max_taps = 0;
+};
+
+struct ResizeStage {
+  Texture2D input_texture;          // in_width x in_height: the copy target of every frame
+  Texture2D* output_texture = nullptr;  // &input_texture when no scaling is needed
+  Texture2D scaled_texture;         // out_width x out_height storage when scaling
+  bool scaling = false;             // false: run_resize does nothing
+  bool gamma = false;               // linear-light variants
+  ResizeTaps horizontal, vertical;  // computed once at creation
+  AlignedBuffer mid;                // out_width x in_height intermediate, 8-bit per channel
+  int32_t mid_stride = 0;
+  AlignedBuffer scratch;            // per-thread rows for the kernels
+  size_t scratch_per_thread = 0;
+  int32_t scratch_threads = 0;
+  uint32_t in_width = 0, in_height = 0, out_width = 0, out_height = 0;
+};
+
+// The output is never larger than the input; sizes of 0, above 16384 or an
+// output larger than the input along either axis are refused (false).
+bool create_resize_stage(ResizeStage& stage, const CaptureDevice& device, uint32_t in_width, uint32_t in_height,
+                         uint32_t out_width, uint32_t out_height, bool gamma);
+// Scales input_texture into *output_texture; nothing when no scaling is set up.
+void run_resize(ResizeStage& stage, ComputeContext& context);
+
+// The filter itself, for tests: k(x) for the Mitchell-Netravali cubic.
+float mitchell_kernel(float x);
+// Taps along one axis for an in_size -> out_size reduction.
+void compute_resize_taps(ResizeTaps& taps, uint32_t in_size, uint32_t out_size, bool normalise);

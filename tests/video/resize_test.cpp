@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "video/color_math.h"
+#include "video_test_util.h"
+
+namespace {
+
+ComputeContext& one_thread() {
+  static ComputeContext ctx(1);
+  return ctx;
+}
+
+TEST(Resize, MitchellKernelValues) {
+  EXPECT_NEAR(mitchell_kernel(0.0f), 16.0f / 18.0f, 1e-6);
+  EXPECT_NEAR(mitchell_kernel(1.0f), 1.0f / 18.0f, 1e-6);
+  EXPECT_NEAR(mitchell_kernel(-1.0f), 1.0f / 18.0f, 1e-6);
+  EXPECT_EQ(mitchell_kernel(2.0f), 0.0f);
+  EXPECT_EQ(mitchell_kernel(-2.5f), 0.0f);
+}
+
+// Halving: 8 taps per output pixel at distances +-0.25, +-0.75, +-1.25,
+// +-1.75 output pixels.
+TEST(Resize, HalvingTapsAndWeights) {
+  ResizeTaps taps;
+  compute_resize_taps(taps, 1920, 960, false);
+  const float expected[8] = {-0.0148f, -0.0234f, 0.2561f, 0.7821f, 0.7821f, 0.2561f, -0.0234f, -0.0148f};
+  for (int o : {2, 100, 500, 957}) {
+    SCOPED_TRACE(o);
+    EXPECT_EQ(taps.first[o], 2 * o - 3);
+    ASSERT_EQ(taps.count[o], 8);
+    for (int k = 0; k < 8; ++k) EXPECT_NEAR(taps.weights[size_t(o) * taps.max_taps + k], expected[k], 1e-4);
+  }
+  // The left border clips the window; the right border excludes the last
+  // index (the window ends before size - 1).
+  EXPECT_EQ(taps.first[0], 0);
+  EXPECT_EQ(taps.count[0], 5);
+  EXPECT_EQ(taps.first[959], 1915);
+  EXPECT_EQ(taps.count[959], 1919 - 1915);
+  ResizeTaps norm;
+  compute_resize_taps(norm, 1920, 960, true);
+  for (int o : {0, 480, 959}) {
+    float sum = 0;
+    for (int k = 0; k < norm.count[o]; ++k) sum += norm.weights[size_t(o) * norm.max_taps + k];
+    EXPECT_NEAR(sum, 1.0f, 1e-6);
+  }
+}
+
+TEST(Resize, EqualSizesNeedNoScaling) {
+  CaptureDevice dev;
+  ResizeStage st;
+  ASSERT_TRUE(create_resize_stage(st, dev, 64, 48, 64, 48, true));
+  EXPECT_FALSE(st.scaling);
+  EXPECT_EQ(st.output_texture, &st.input_texture);
+  EXPECT_EQ(st.mid.data(), nullptr);
+  fill_random(st.input_texture, 1);
+  std::vector<uint8_t> before(st.input_texture.data, st.input_texture.data + st.input_texture.stride * 48);
+  run_resize(st, one_thread());
+  EXPECT_EQ(0, memcmp(before.data(), st.input_texture.data, before.size()));
+}
+
+// Normalised weights keep a flat colour, also along an axis that keeps its
+// size (both passes always run) and with linear light.
+TEST(Resize, FlatColoursSurviveScaling) {
+  const struct {
+    uint32_t iw, ih, ow, oh;
+  } sizes[] = {{1920, 1080, 960, 540}, {2560, 1440, 1920, 1080}, {101, 37, 100, 37}, {9, 7, 2, 1}, {5, 1, 3, 1}, {1, 9, 1, 4}};
+  const Bgra colours[] = {{0, 0, 0}, {255, 255, 255}, {12, 200, 77}, {1, 128, 254}};
+  CaptureDevice dev;
+  for (bool gamma : {false, true})
+    for (auto sz : sizes) {
+      ResizeStage st;
+      ASSERT_TRUE(create_resize_stage(st, dev, sz.iw, sz.ih, sz.ow, sz.oh, gamma));
+      for (Bgra c : colours) {
+        SCOPED_TRACE(testing::Message() << sz.iw << "x" << sz.ih << "->" << sz.ow << "x" << sz.oh << " gamma " << gamma
+                                        << " colour " << int(c.r) << "," << int(c.g) << "," << int(c.b));
+        fill_texture(st.input_texture, c);
+        run_resize(st, one_thread());
+        const Texture2D& out = *st.output_texture;
+        for (uint32_t y = 0; y < sz.oh; ++y)
+          for (uint32_t x = 0; x < sz.ow; ++x) {
+            const uint8_t* p = out.data + size_t(y) * out.stride + x * 4;
+            ASSERT_EQ(p[0], c.b);
+            ASSERT_EQ(p[1], c.g);
+            ASSERT_EQ(p[2], c.r);
+            ASSERT_EQ(p[3], 0);
+          }
+      }
+    }
+}
+
+// The kernels against the formulas written out plainly, on a random picture:
+// window, weights, exact loads, clamping or sRGB coding, and the 8-bit
+// intermediate between the passes.
+std::vector<uint8_t> reference_pass(const std::vector<uint8_t>& in, int w, int h, int ow, int oh, bool horizontal,
+                                    bool gamma) {
+  std::vector<uint8_t> out(size_t(ow) * oh * 4, 0);
+  int in_size = horizontal ? w : h, out_size = horizontal ? ow : oh;
+  double s = double(float(out_size) / float(in_size));
+  for (int y = 0; y < oh; ++y)
+    for (int x = 0; x < ow; ++x) {
+      int o = horizontal ? x : y;
+      float c = (o + 0.5f) / float(s);
+      float r = 2.0f / float(s);
+      int first = std::clamp(int(c - r + 0.5f), 0, in_size - 1), last = std::clamp(int(c + r + 0.5f), 0, in_size - 1);
+      if (last <= first) last = first + 1;
+      for (int ch = 0; ch < 3; ++ch) {
+        double sum = 0, wsum = 0;
+        for (int i = first; i < last; ++i) {
+          double k = mitchell_kernel(float(s) * (c - (i + 0.5f)));
+          uint8_t v = horizontal ? in[(size_t(y) * w + i) * 4 + ch] : in[(size_t(i) * w + x) * 4 + ch];
+          double val = gamma ? srgb_decode(v / 255.0f) : v / 255.0;
+          sum += k * val;
+          wsum += k;
+        }
+        double v = sum / wsum;
+        out[(size_t(y) * ow + x) * 4 + ch] = gamma ? srgb_encode_code_reference(float(v)) : unorm8(float(v));
+      }
+    }
+  return out;
+}
+
+TEST(Resize, MatchesTheFormulasOnRandomPictures) {
+  const struct {
+    int iw, ih, ow, oh;
+  } sizes[] = {{64, 40, 48, 30}, {37, 23, 11, 23}, {50, 50, 13, 7}};
+  CaptureDevice dev;
+  for (bool gamma : {false, true})
+    for (auto sz : sizes) {
+      SCOPED_TRACE(testing::Message() << sz.iw << "x" << sz.ih << "->" << sz.ow << "x" << sz.oh << " gamma " << gamma);
+      ResizeStage st;
+      ASSERT_TRUE(create_resize_stage(st, dev, sz.iw, sz.ih, sz.ow, sz.oh, gamma));
+      fill_random(st.input_texture, 42);
+      std::vector<uint8_t> in(size_t(sz.iw) * sz.ih * 4);
+      for (int y = 0; y < sz.ih; ++y) memcpy(&in[size_t(y) * sz.iw * 4], st.input_texture.data + size_t(y) * st.input_texture.stride, sz.iw * 4);
+      auto mid = reference_pass(in, sz.iw, sz.ih, sz.ow, sz.ih, true, gamma);
+      auto want = reference_pass(mid, sz.ow, sz.ih, sz.ow, sz.oh, false, gamma);
+      ComputeContext three(3);
+      run_resize(st, three);
+      int off_by_one = 0;
+      for (int y = 0; y < sz.oh; ++y)
+        for (int x = 0; x < sz.ow; ++x)
+          for (int ch = 0; ch < 3; ++ch) {
+            int got = st.output_texture->data[size_t(y) * st.output_texture->stride + x * 4 + ch];
+            int exp = want[(size_t(y) * sz.ow + x) * 4 + ch];
+            // Float sums in another order may land on the other side of a
+            // rounding boundary, which the second pass can carry on.
+            ASSERT_LE(std::abs(got - exp), 1) << x << "," << y << " ch " << ch;
+            off_by_one += got != exp;
+          }
+      EXPECT_LT(off_by_one, sz.ow * sz.oh * 3 / 100 + 2);
+    }
+}
+
+// The fast sRGB store gives the formula's code for every float it may see.
+TEST(Resize, FastSrgbStoreIsExact) {
+  for (uint32_t bits = 0; bits < 0x3f900000u; bits += 97) {
+    float f;
+    memcpy(&f, &bits, 4);
+    ASSERT_EQ(srgb_encode_code(f), srgb_encode_code_reference(f)) << f;
+    ASSERT_EQ(srgb_encode_code(-f), 0);
+  }
+  EXPECT_EQ(srgb_encode_code(NAN), 0);
+  EXPECT_EQ(srgb_encode_code(1e30f), 255);
+  // Decoding then encoding every code gives the code back.
+  const float* lut = unorm8_table(true);
+  for (int c = 0; c < 256; ++c) EXPECT_EQ(srgb_encode_code(lut[c]), c);
+}
+
+}  // namespace
