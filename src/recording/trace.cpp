@@ -1,5 +1,6 @@
 #include "recording/trace.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -91,15 +92,22 @@ void append_trace_line(const std::string& path, std::string_view text) {
   file.sync_and_close();
 }
 
+namespace {
+// The settings dialog may change the flag while other threads trace.
+bool diagnostics_on() {
+  return std::atomic_ref<uint32_t>(g_app.config.WriteDiagnostics).load(std::memory_order_relaxed) != 0;
+}
+}  // namespace
+
 void trace_event(std::string_view text) {
-  if (g_app.config.WriteDiagnostics == 0) return;
+  if (!diagnostics_on()) return;
   append_trace_line(run_trace_path(), text);
   std::string stop = g_app.recording.stop_trace_path.get();
   if (!stop.empty() && utf16_length(stop) < kPathUnits) append_trace_line(stop, text);
 }
 
 void trace_eventf(const char* fmt, ...) {
-  if (g_app.config.WriteDiagnostics == 0) return;
+  if (!diagnostics_on()) return;
   // 255 units need at most 765 bytes of UTF-8, so this buffer never cuts
   // what the line could hold.
   char buf[1024];

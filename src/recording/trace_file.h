@@ -14,9 +14,12 @@ class TraceFile {
   bool open_append(const std::string& path);
   // Writes the bytes at the end of the file.
   bool write(std::string_view bytes);
-  // Waits until the written data is on the disk, then closes.
+  // Waits until the written data (and, for a new file, its name) is on the
+  // disk, then closes.
   void sync_and_close();
 
  private:
   int fd_ = -1;
+  bool created_ = false;
+  std::string folder_;
 };

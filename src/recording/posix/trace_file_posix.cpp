@@ -11,7 +11,16 @@ TraceFile::~TraceFile() {
 
 bool TraceFile::open_append(const std::string& path) {
   if (fd_ >= 0) close(fd_);
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  created_ = false;
+  fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd_ < 0 && errno == ENOENT) {
+    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    created_ = fd_ >= 0;
+    if (created_) {
+      size_t slash = path.rfind('/');
+      folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    }
+  }
   return fd_ >= 0;
 }
 
@@ -36,4 +45,14 @@ void TraceFile::sync_and_close() {
   fdatasync(fd_);
   close(fd_);
   fd_ = -1;
+  if (created_) {
+    // A new file's name lives in its folder: without this a power loss can
+    // take the whole file, flushed data and all.
+    int dir = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      fsync(dir);
+      close(dir);
+    }
+    created_ = false;
+  }
 }
