@@ -1,0 +1,320 @@
+// Encoder set-up: one recording request becomes an open file, a writer with
+// its tracks, the conversion stage, the sample pools and a running worker.
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/app_state.h"
+#include "app/ui_service.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "recording/trace.h"
+#include "video/encoder.h"
+#include "video/sample_pool.h"
+
+namespace {
+
+struct CodecRow {
+  VideoCodecKind codec;
+  uint32_t profile_value;
+  PixelLayout input;
+  bool fragmentable;
+};
+
+CodecRow codec_row(uint32_t video_codec, uint32_t video_profile) {
+  switch (video_codec) {
+    case VIDEO_CODEC_H265:
+      return video_profile == VIDEO_PROFILE_MAIN10 ? CodecRow{VIDEO_HEVC, 2, PIXEL_P010, false}
+                                                   : CodecRow{VIDEO_HEVC, 1, PIXEL_NV12, false};
+    case VIDEO_CODEC_AV1:
+      return video_profile == VIDEO_PROFILE_MAIN10 ? CodecRow{VIDEO_AV1, 2, PIXEL_P010, false}
+                                                   : CodecRow{VIDEO_AV1, 1, PIXEL_NV12, false};
+    default:
+      if (video_profile == VIDEO_PROFILE_BASE) return {VIDEO_H264, 66, PIXEL_NV12, true};
+      if (video_profile == VIDEO_PROFILE_MAIN) return {VIDEO_H264, 77, PIXEL_NV12, true};
+      return {VIDEO_H264, 100, PIXEL_NV12, true};
+  }
+}
+
+// Debugger output: not part of the run trace. Shown on standard error when
+// FRELVANTA_DEBUG_OUTPUT is set.
+void debug_output(const std::string& text) {
+  if (std::getenv("FRELVANTA_DEBUG_OUTPUT")) std::fputs(text.c_str(), stderr);
+}
+
+void fail_message(const std::string& text) { show_message(text, "Frelvanta", MB_ICONERROR); }
+
+uint32_t hex32(MediaResult r) { return static_cast<uint32_t>(r); }
+
+void release_video_objects(Encoder& e) {
+  for (uint32_t i = 0; i < kVideoPoolSize; ++i) {
+    delete e.video_samples[i];
+    e.video_samples[i] = nullptr;
+    placeholder_surface_release(&e.surfaces[i]);
+  }
+  placeholder_converter_release(&e.converter);
+}
+
+void release_audio_objects(Encoder& e) {
+  for (uint32_t i = 0; i < kAudioPoolSize; ++i) {
+    if (e.audio_samples[i]) std::free(e.audio_samples[i]->data[0]);
+    delete e.audio_samples[i];
+    e.audio_samples[i] = nullptr;
+  }
+}
+
+}  // namespace
+
+Encoder::~Encoder() {
+  // An abandoned worker may still be blocked inside the writer when the
+  // process ends; it is left to the process exit.
+  if (worker_thread.joinable()) worker_thread.detach();
+}
+
+void encoder_release_objects(Encoder& e) {
+  release_audio_objects(e);
+  release_video_objects(e);
+}
+
+OutputSize encoder_output_size(uint32_t W, uint32_t H, uint32_t mw, uint32_t mh) {
+  uint32_t w = W, h = H;
+  auto by_height = [&] {
+    if (mh < H) { w = mh * W / H; h = mh; }
+  };
+  auto by_width = [&] {
+    if (mw < W) { w = mw; h = mw * H / W; }
+  };
+  if (mw == 0 && mh != 0) {
+    by_height();
+  } else if (mw != 0 && mh == 0) {
+    by_width();
+  } else if (mw != 0 && mh != 0) {
+    if (mw * H >= mh * W) by_height(); else by_width();
+  }
+  return {(w + 1) & ~1u, (h + 1) & ~1u};
+}
+
+uint32_t encoder_gop_size(uint32_t num, uint32_t den) { return (num * 4 - 1) / den + 1; }
+
+bool encoder_hd_color(uint32_t output_width, uint32_t output_height, uint32_t video_codec) {
+  return output_width >= 1280 || output_height > 576 || video_codec == VIDEO_CODEC_H265 ||
+         video_codec == VIDEO_CODEC_AV1;
+}
+
+bool encoder_setup(Encoder& e, const std::string& render_node, const std::string& path,
+                   const EncoderConfig& config) {
+  // A worker that still exists, or one that never ended, owns the record.
+  if (e.abandoned.load() || e.worker_running.load()) return false;
+  if (!config.config || config.frame_rate_num == 0 || config.frame_rate_den == 0) return false;
+  const Config& cfg = *config.config;
+  const MediaPlatform& platform = media_platform();
+
+  const OutputSize out = encoder_output_size(config.width, config.height, cfg.VideoMaxWidth, cfg.VideoMaxHeight);
+  const uint32_t in_even_w = (config.width + 1) & ~1u;
+  const uint32_t in_even_h = (config.height + 1) & ~1u;
+  e.video_stream = e.audio_stream = -1;
+
+  const CodecRow row = codec_row(cfg.VideoCodec, cfg.VideoProfile);
+  const bool hardware = cfg.HardwareEncoder != 0;
+  const ContainerKind container =
+      (row.fragmentable && cfg.FragmentedOutput) ? CONTAINER_FMPEG4 : CONTAINER_MPEG4;
+
+  // Only proves that a suitable encoder exists; there is no fallback from
+  // hardware to software.
+  if (!platform.find_video_encoder(row.codec, row.profile_value, row.input, hardware, render_node)) {
+    fail_message("Cannot find video encoder!");
+    return false;
+  }
+
+  const bool hd_color = encoder_hd_color(out.width, out.height, cfg.VideoCodec);
+
+  WriterAttributes attributes;
+  attributes.hardware_transforms = hardware;
+  if (hardware) attributes.render_node = render_node;
+  attributes.disable_throttling = true;
+  attributes.container = container;
+
+  debug_output(format_cut(1024, "Attempting to create file: %s\n", path.c_str()));
+  std::unique_ptr<MediaWriter> writer;
+  std::unique_ptr<AudioTransform> resampler;
+  MediaResult hr = platform.create_writer(path, attributes, &writer);
+  debug_output(format_cut(1024, "MFCreateSinkWriterFromURL returned: 0x%08X\n", hex32(hr)));
+  if (media_failed(hr) || !writer) {
+    fail_message(format_cut(512, "Cannot create output mp4 file!\n\nError: 0x%08X\nPath: %s", hex32(hr),
+                            path.c_str()));
+    return false;
+  }
+
+  // From here on a failure must not leave the file behind.
+  auto fail = [&](const char* message) {
+    if (message) fail_message(message);
+    resampler.reset();
+    writer.reset();
+    delete_file(path);
+    return false;
+  };
+
+  VideoOutputType vout;
+  vout.codec = row.codec;
+  vout.profile = row.profile_value;
+  vout.chroma_siting = CHROMA_SITING_MPEG2;
+  vout.nominal_range = NOMINAL_RANGE_16_235;
+  vout.primaries = hd_color ? PRIMARIES_BT709 : PRIMARIES_SMPTE170M;
+  vout.matrix = hd_color ? MATRIX_BT709 : MATRIX_BT601;
+  vout.transfer = TRANSFER_18;
+  vout.interlace = INTERLACE_PROGRESSIVE;
+  vout.frame_rate_num = config.frame_rate_num;
+  vout.frame_rate_den = config.frame_rate_den;
+  vout.width = out.width;
+  vout.height = out.height;
+  vout.avg_bitrate = cfg.VideoBitrate * 1000;
+  if (media_failed(writer->add_video_stream(vout, &e.video_stream))) return fail("Cannot configure video encoder!");
+
+  VideoInputType vin;
+  vin.subtype = row.input;
+  vin.frame_rate_num = config.frame_rate_num;
+  vin.frame_rate_den = config.frame_rate_den;
+  vin.width = out.width;
+  vin.height = out.height;
+  if (media_failed(writer->set_video_input(e.video_stream, vin))) {
+    return fail("Cannot configure video encoder input!");
+  }
+
+  CodecSettings settings;
+  settings.rate_control_mode = 2;
+  settings.mean_bitrate = cfg.VideoBitrate * 1000;
+  settings.gop_size = encoder_gop_size(config.frame_rate_num, config.frame_rate_den);
+  settings.low_latency = false;
+  settings.b_picture_count = 2;
+  writer->set_codec_settings(e.video_stream, settings);  // none offered: go on without
+
+  if (config.audio_format) {
+    const WaveFormat& in = *config.audio_format;
+    resampler = platform.create_resampler();
+    if (resampler) {
+      resampler->set_input_type(in);
+      resampler->set_output_type(wave_format_pcm16(cfg.AudioSamplerate, static_cast<uint16_t>(cfg.AudioChannels)));
+      resampler->begin_streaming();
+    }
+    AudioOutputType aout;
+    aout.codec = cfg.AudioCodec == AUDIO_CODEC_FLAC ? AUDIO_FLAC : AUDIO_AAC;
+    aout.bits_per_sample = 16;
+    aout.samples_per_second = cfg.AudioSamplerate;
+    aout.num_channels = cfg.AudioChannels;
+    aout.avg_bytes_per_second = aout.codec == AUDIO_AAC ? cfg.AudioBitrate * 1000 / 8 : 0;
+    if (!resampler || media_failed(writer->add_audio_stream(aout, &e.audio_stream))) {
+      return fail("Cannot configure audio encoder output!");
+    }
+    AudioInputType ain;
+    ain.bits_per_sample = 16;
+    ain.samples_per_second = cfg.AudioSamplerate;
+    ain.num_channels = cfg.AudioChannels;
+    if (media_failed(writer->set_audio_input(e.audio_stream, ain))) {
+      return fail("Cannot configure audio encoder input!");
+    }
+  }
+
+  if (media_failed(writer->begin_writing())) return fail("Cannot start writing to mp4 file!");
+
+  // Conversion: the captured picture (made even) is cleared to black once,
+  // then scaled and converted into one surface per pooled sample.
+  release_video_objects(e);
+  release_audio_objects(e);
+  const PixelLayout layout = writer->picture_layout(e.video_stream);
+  placeholder_converter_create(&e.converter, in_even_w, in_even_h, out.width, out.height, hd_color, layout);
+  placeholder_converter_clear(&e.converter);
+  for (uint32_t i = 0; i < kVideoPoolSize; ++i) {
+    placeholder_surface_create(&e.surfaces[i], out.width, out.height, layout);
+    MediaSample* s = new MediaSample();
+    for (int p = 0; p < 3; ++p) {
+      s->data[p] = e.surfaces[i].data[p];
+      s->linesize[p] = e.surfaces[i].linesize[p];
+    }
+    s->layout = layout;
+    s->width = out.width;
+    s->height = out.height;
+    e.video_samples[i] = s;
+  }
+
+  e.output_width = out.width;
+  e.output_height = out.height;
+  e.input_width = config.width;
+  e.input_height = config.height;
+  e.frame_rate_num = config.frame_rate_num;
+  e.frame_rate_den = config.frame_rate_den;
+  e.stats_time.store(0);
+  e.has_video_sample.store(0);
+  e.discontinuity_pending.store(0);
+  e.write_failed.exchange(0);
+  e.last_video_time.store(INT64_MIN);
+  pool_callback_init(&e.video_return_callback, e.video_samples, kVideoPoolSize, &e.video_free);
+  e.video_free.exchange(0xFF);
+
+  if (e.audio_stream >= 0) {
+    e.audio_input_sample.data[0] = nullptr;
+    e.audio_input_sample.length = e.audio_input_sample.capacity = 0;
+    const size_t bytes = static_cast<size_t>(cfg.AudioSamplerate) * cfg.AudioChannels * 2;
+    for (uint32_t i = 0; i < kAudioPoolSize; ++i) {
+      MediaSample* s = new MediaSample();
+      s->data[0] = static_cast<uint8_t*>(std::malloc(bytes));
+      s->capacity = s->data[0] ? bytes : 0;
+      e.audio_samples[i] = s;
+    }
+    e.audio_block_align = config.audio_format->nBlockAlign;
+    e.audio_rate = config.audio_format->nSamplesPerSec;
+    e.resampler = std::move(resampler);
+    pool_callback_init(&e.audio_return_callback, e.audio_samples, kAudioPoolSize, &e.audio_free);
+    e.audio_free.exchange(0xFFFF);
+  } else {
+    e.audio_free.exchange(0);
+  }
+
+  e.first_video_time.store(0);
+  e.audio_end_time.store(0);
+  e.video_sample_wait_failures.store(0);
+  e.video_duplicate_frames.store(0);
+  e.video_stream_ticks.store(0);
+  e.audio_backpressure_events.store(0);
+  e.encoder_audio_dropped.store(0);
+  e.writer = std::move(writer);
+  e.time_base.store(0);
+
+  {
+    std::lock_guard<std::mutex> guard(e.lock);
+    e.video_queue.read_index = e.video_queue.write_index = e.video_queue.count = 0;
+    e.audio_queue.read_index = e.audio_queue.write_index = e.audio_queue.count = 0;
+  }
+  e.accepting.store(0);
+  e.stop_requested.store(0);
+  e.finalize_ok.store(0);
+  e.worker_done.store(0);
+  e.stats_valid.store(0);
+  e.stage.store(ENCODER_STAGE_IDLE);
+  e.last_activity.store(qpc_now());
+  e.queue_busy_since.store(0);
+  e.stats_bytes.store(0);
+  e.stop_timed_out.store(0);
+  e.abandoned.store(0);
+
+  if (e.wake_event) {
+    e.worker_exited.store(0);
+    bool created = true;
+    try {
+      e.worker_thread = std::thread(encoder_worker, &e);
+    } catch (...) {
+      created = false;
+    }
+    if (created) {
+      e.worker_running.store(1);
+      e.accepting.exchange(1);
+      return true;
+    }
+  }
+  // No worker can run: nothing may write to the file.
+  e.writer.reset();
+  e.resampler.reset();
+  release_audio_objects(e);
+  release_video_objects(e);
+  delete_file(path);
+  return false;
+}

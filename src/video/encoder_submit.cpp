@@ -1,0 +1,120 @@
+// The producers' side: frames from the capture thread, audio blocks from the
+// audio worker, stream ticks from the watchdog. Every item goes through one
+// of two bounded queues to the worker.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app_state.h"
+#include "platform/address_wait.h"
+#include "platform/clock.h"
+#include "video/encoder.h"
+#include "video/sample_pool.h"
+
+namespace {
+constexpr uint32_t kVideoSampleWaitMs = 2;
+}
+
+void encoder_init_process() {
+  Encoder& e = g_app.encoder;
+  if (!e.wake_event) e.wake_event = std::make_unique<AutoResetEvent>();
+  pool_callback_init(&e.video_return_callback, e.video_samples, kVideoPoolSize, &e.video_free);
+  pool_callback_init(&e.audio_return_callback, e.audio_samples, kAudioPoolSize, &e.audio_free);
+}
+
+bool encoder_enqueue(const EncoderItem& item) {
+  Encoder& e = g_app.encoder;
+  EncoderQueue& q = item.type == ENCODER_ITEM_AUDIO ? e.audio_queue : e.video_queue;
+  bool ok = false;
+  {
+    std::lock_guard<std::mutex> guard(e.lock);
+    if (e.accepting.load() != 0 && q.count < kEncoderQueueSize) {
+      if (e.video_queue.count + e.audio_queue.count == 0) e.queue_busy_since.store(qpc_now());
+      q.items[q.write_index] = item;
+      q.write_index = (q.write_index + 1) % kEncoderQueueSize;
+      q.count += 1;
+      ok = true;
+    }
+  }
+  if (ok) e.wake_event->set();
+  return ok;
+}
+
+uint32_t encoder_pending_count() {
+  Encoder& e = g_app.encoder;
+  std::lock_guard<std::mutex> guard(e.lock);
+  return e.audio_queue.count + e.video_queue.count;
+}
+
+namespace {
+// Copies the frame's content rectangle to the top-left of the input picture.
+// A smaller picture leaves black around it; a larger one is cut at the
+// captured size. The rectangle is also kept inside the image it points into.
+void copy_content(Encoder& e, const BgraImage& image, Rect rect) {
+  const int32_t rect_w = rect.right - rect.left;
+  const int32_t rect_h = rect.bottom - rect.top;
+  if (rect_w < static_cast<int32_t>(e.input_width) || rect_h < static_cast<int32_t>(e.input_height)) {
+    placeholder_converter_clear(&e.converter);
+  }
+  int32_t right = rect.left + std::min<int32_t>(rect_w, static_cast<int32_t>(e.input_width));
+  int32_t bottom = rect.top + std::min<int32_t>(rect_h, static_cast<int32_t>(e.input_height));
+  const int32_t left = std::max(rect.left, 0);
+  const int32_t top = std::max(rect.top, 0);
+  right = std::min(right, image.width);
+  bottom = std::min(bottom, image.height);
+  if (!image.data || right <= left || bottom <= top) return;
+  const size_t row_bytes = static_cast<size_t>(right - left) * 4;
+  for (int32_t y = top; y < bottom; ++y) {
+    std::memcpy(e.converter.input + static_cast<size_t>(y - top) * e.converter.input_stride,
+                image.data + static_cast<size_t>(y) * image.stride + static_cast<size_t>(left) * 4, row_bytes);
+  }
+}
+}  // namespace
+
+bool encoder_submit_video(const BgraImage& image, Rect content_rect, int64_t time, int64_t time_base) {
+  Encoder& e = g_app.encoder;
+  e.time_base.store(static_cast<uint64_t>(time_base));
+  if (e.accepting.load() == 0) {
+    // Nothing to convert into once the encoder is idle or stopping.
+    e.discontinuity_pending.exchange(1);
+    return false;
+  }
+  const int32_t i = pool_claim_wait(e.video_free, kVideoSampleWaitMs);
+  if (i < 0) {
+    e.video_sample_wait_failures.fetch_add(1);
+    e.discontinuity_pending.exchange(1);
+    return false;
+  }
+  copy_content(e, image, content_rect);
+  placeholder_converter_run(&e.converter, &e.surfaces[i]);
+
+  EncoderItem item;
+  item.type = ENCODER_ITEM_VIDEO;
+  item.index = static_cast<uint32_t>(i);
+  item.time = time;
+  item.time_base = static_cast<uint64_t>(time_base);
+  if (encoder_enqueue(item)) return true;
+  pool_return(e.video_free, static_cast<uint32_t>(i));
+  e.discontinuity_pending.exchange(1);
+  return false;
+}
+
+bool encoder_submit_audio(const void* data, uint32_t frames, int64_t time, int64_t time_base) {
+  Encoder& e = g_app.encoder;
+  e.time_base.store(static_cast<uint64_t>(time_base));
+  if (frames == 0) return true;
+  const uint32_t n = frames * e.audio_block_align;
+  if (n == 0 || !data) return false;
+  uint8_t* copy = static_cast<uint8_t*>(std::malloc(n));
+  if (!copy) return false;
+  std::memcpy(copy, data, n);
+  EncoderItem item;
+  item.type = ENCODER_ITEM_AUDIO;
+  item.time = time;
+  item.time_base = static_cast<uint64_t>(time_base);
+  item.data = copy;
+  item.frames = frames;
+  if (encoder_enqueue(item)) return true;
+  std::free(copy);
+  return false;
+}

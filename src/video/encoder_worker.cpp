@@ -1,0 +1,306 @@
+// The encoder worker: writes queued items to the media writer in order (video
+// first, audio interleaved one block at a time), stamps every time, keeps the
+// statistics and finalises the file when recording stop asks for it.
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstdlib>
+#include <sched.h>
+#include <unistd.h>
+
+#include "app/app_state.h"
+#include "platform/address_wait.h"
+#include "platform/clock.h"
+#include "recording/trace.h"
+#include "video/encoder.h"
+#include "video/sample_pool.h"
+
+void encoder_release_objects(Encoder& e);  // encoder_setup.cpp
+
+namespace {
+
+std::atomic<uint32_t> g_block_writer{0};
+
+// Differences of counter values wrap like the platform's 64-bit arithmetic,
+// so the "no sample yet" value (the most negative time) never passes a
+// signed comparison.
+int64_t diff(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
+int64_t add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
+
+// Test hook: the writer "hangs" in the platform until released.
+void writer_gate() {
+  while (g_block_writer.load() != 0) address_wait(g_block_writer, 1, 50);
+}
+
+bool take(Encoder& e, EncoderQueue& q, EncoderItem* out) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  if (q.count == 0) return false;
+  *out = q.items[q.read_index];
+  q.items[q.read_index] = EncoderItem{};
+  q.read_index = (q.read_index + 1) % kEncoderQueueSize;
+  q.count -= 1;
+  return true;
+}
+
+// Ticks of one nominal frame, rounded up, at least 1.
+uint64_t frame_ticks(const Encoder& e, uint64_t time_base) {
+  const uint64_t f = (time_base * e.frame_rate_den + e.frame_rate_num - 1) / e.frame_rate_num;
+  return f ? f : 1;
+}
+
+void refresh_statistics(Encoder& e) {
+  uint64_t total = 0, bytes = 0;
+  writer_gate();
+  if (!media_failed(e.writer->get_statistics(e.video_stream, &bytes))) total += bytes;
+  if (e.audio_stream >= 0) {
+    bytes = 0;
+    if (!media_failed(e.writer->get_statistics(e.audio_stream, &bytes))) total += bytes;
+  }
+  e.stats_bytes.store(total);
+}
+
+void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base) {
+  if (i >= kVideoPoolSize || time_base == 0 || !e.writer) return;
+  if (e.first_video_time.load() == 0) e.first_video_time.store(time);
+  const int64_t f = static_cast<int64_t>(frame_ticks(e, time_base));
+  const int64_t last = e.last_video_time.load();
+  if (e.has_video_sample.load() && diff(time, add(last, 4 * f)) > 0) time = add(last, 4 * f);
+  set_stage(e, ENCODER_STAGE_VIDEO_WRITE);
+
+  MediaSample* s = e.video_samples[i];
+  s->duration = mul_div(e.frame_rate_den, 10'000'000, e.frame_rate_num);
+  s->time = mul_div(time - e.first_video_time.load(), 10'000'000, static_cast<int64_t>(time_base));
+  s->discontinuity = e.discontinuity_pending.exchange(0) != 0 ? 1 : 0;
+  pool_track(s, &e.video_return_callback);
+
+  writer_gate();
+  if (media_failed(e.writer->write_sample(e.video_stream, s))) {
+    e.write_failed.exchange(1);
+    pool_return(e.video_free, i);
+    return;
+  }
+  sample_release(s);  // the pool's reference; the sample comes back through the callback
+  e.has_video_sample.store(1);
+  e.last_video_time.store(time);
+
+  const int64_t now = qpc_now();
+  if (time_base != 0 && static_cast<uint64_t>(now - e.stats_time.load()) >= time_base / 2) {
+    refresh_statistics(e);
+    e.stats_valid.exchange(1);
+    e.stats_time.store(now);
+  }
+}
+
+void send_stream_ticks(Encoder& e, int64_t now, uint64_t time_base) {
+  set_stage(e, ENCODER_STAGE_STREAM_TICK);
+  const int64_t first = e.first_video_time.load();
+  if (first == 0 || time_base == 0 || !e.writer) return;
+  const int64_t f = static_cast<int64_t>(frame_ticks(e, time_base));
+  const int64_t tb = static_cast<int64_t>(time_base);
+
+  // A short gap: repeat the picture up to 16 frames after the last one.
+  if (e.has_video_sample.load()) {
+    const int64_t last = e.last_video_time.load();
+    const uint64_t limit = static_cast<uint64_t>(add(last, 16 * f));
+    const int64_t t = static_cast<int64_t>(std::min(static_cast<uint64_t>(now), limit));
+    if (diff(t, last) >= f) {
+      writer_gate();
+      e.writer->send_stream_tick(e.video_stream, mul_div(t - first, 10'000'000, tb));
+      e.video_duplicate_frames.fetch_add(1);
+      e.last_video_time.store(t);
+    }
+  }
+
+  // A long gap: move the timeline on by at most four frames and mark the
+  // next real frame as following a gap.
+  const int64_t last = e.last_video_time.load();
+  const int64_t g = diff(now, last);
+  if (g < tb) return;
+  const uint64_t step = std::min(static_cast<uint64_t>(g), static_cast<uint64_t>(4 * f));
+  e.last_video_time.store(add(last, static_cast<int64_t>(step)));
+  writer_gate();
+  e.writer->send_stream_tick(e.video_stream, mul_div(e.last_video_time.load() - first, 10'000'000, tb));
+  e.video_stream_ticks.fetch_add(1);
+  e.discontinuity_pending.exchange(1);
+}
+
+void drain_resampler(Encoder& e, uint32_t wait_ms) {
+  for (;;) {
+    if (e.audio_free.load() == 0) {
+      if (wait_ms == 0) return;
+      while (e.audio_free.load() == 0) {
+        if (!address_wait(e.audio_free, 0, wait_ms)) return;
+      }
+    }
+    const int32_t i = std::countr_zero(e.audio_free.load());
+    if (i >= static_cast<int32_t>(kAudioPoolSize)) return;
+    MediaSample* s = e.audio_samples[i];
+    s->length = 0;
+    const MediaResult r = e.resampler->process_output(s);
+    if (r == MEDIA_E_TRANSFORM_NEED_MORE_INPUT) return;
+    e.audio_free.fetch_and(~(1u << i));
+    pool_track(s, &e.audio_return_callback);
+    writer_gate();
+    if (media_failed(e.writer->write_sample(e.audio_stream, s))) {
+      pool_return(e.audio_free, static_cast<uint32_t>(i));
+      return;
+    }
+    sample_release(s);
+  }
+}
+
+bool feed_resampler(Encoder& e, const MediaSample* sample) {
+  uint32_t attempts = 0;
+  MediaResult hr = e.resampler->process_input(sample);
+  while (hr == MEDIA_E_NOTACCEPTING) {
+    e.audio_backpressure_events.fetch_add(1);
+    drain_resampler(e, 25);
+    attempts += 1;
+    sched_yield();
+    if (attempts >= 2) return false;
+    hr = e.resampler->process_input(sample);
+  }
+  drain_resampler(e, attempts > 0 ? 25 : 0);
+  return true;
+}
+
+void write_audio_chunk(Encoder& e, uint8_t* data, uint32_t frames, int64_t time, uint64_t time_base) {
+  if (!e.resampler || !e.writer || e.audio_stream < 0 || time_base == 0 || e.audio_rate == 0) return;
+  MediaSample& in = e.audio_input_sample;
+  const uint32_t n = frames * e.audio_block_align;
+  in.data[0] = data;
+  in.length = n;
+  in.capacity = n;
+  const int64_t duration = mul_div(frames, 10'000'000, e.audio_rate);
+  int64_t t = mul_div(time - e.first_video_time.load(), 10'000'000, static_cast<int64_t>(time_base));
+  if (t < e.audio_end_time.load()) t = e.audio_end_time.load();
+  in.duration = duration;
+  in.time = t;
+  e.audio_end_time.store(t + duration);
+  const bool ok = feed_resampler(e, &in);
+  in.data[0] = nullptr;
+  in.length = in.capacity = 0;
+  if (!ok) e.encoder_audio_dropped.fetch_add(1);
+}
+
+}  // namespace
+
+int64_t mul_div(int64_t a, int64_t b, int64_t c) {
+  if (c == 0) return 0;
+  return static_cast<int64_t>(static_cast<__int128>(a) * b / c);
+}
+
+void set_stage(Encoder& e, uint32_t value) { e.stage.exchange(value); }
+
+const char* encoder_stage_name(uint32_t value) {
+  switch (value) {
+    case ENCODER_STAGE_VIDEO_WRITE: return "video.write_sample";
+    case ENCODER_STAGE_STREAM_TICK: return "video.stream_tick";
+    case ENCODER_STAGE_AUDIO_PROCESS: return "audio.process_input";
+    case ENCODER_STAGE_AUDIO_FLUSH: return "audio.flush";
+    case ENCODER_STAGE_FINALIZE: return "finalize";
+    default: return "idle";
+  }
+}
+
+void encoder_test_block_writer(bool block) {
+  g_block_writer.store(block ? 1 : 0);
+  if (!block) address_wake_all(g_block_writer);
+}
+
+void encoder_dispatch(Encoder& e, const EncoderItem& item) {
+  switch (item.type) {
+    case ENCODER_ITEM_VIDEO:
+      write_video_sample(e, item.index, item.time, item.time_base);
+      break;
+    case ENCODER_ITEM_TICK:
+      send_stream_ticks(e, item.time, item.time_base);
+      break;
+    case ENCODER_ITEM_AUDIO:
+      set_stage(e, ENCODER_STAGE_AUDIO_PROCESS);
+      write_audio_chunk(e, item.data, item.frames, item.time, item.time_base);
+      std::free(item.data);
+      break;
+    default:
+      break;
+  }
+}
+
+bool encoder_finalize(Encoder& e) {
+  if (e.audio_stream >= 0 && e.resampler) {
+    set_stage(e, ENCODER_STAGE_AUDIO_FLUSH);
+    e.resampler->drain();
+    if (e.writer) drain_resampler(e, 250);
+    e.resampler.reset();
+  }
+  set_stage(e, ENCODER_STAGE_FINALIZE);
+  MediaResult result = MEDIA_E_FAIL;
+  if (e.writer) {
+    writer_gate();
+    result = e.writer->finalize();
+    e.writer.reset();  // returns every sample the writer still held
+  }
+  encoder_release_objects(e);
+  set_stage(e, ENCODER_STAGE_IDLE);
+  return !media_failed(result);
+}
+
+void encoder_worker(Encoder* encoder) {
+  Encoder& e = *encoder;
+  trace_eventf("encoder.worker_started tid=%lu", static_cast<unsigned long>(gettid()));
+  unsigned long dropped_at_stop = 0;
+  for (;;) {
+    e.wake_event->wait();
+    for (;;) {
+      bool progressed = false;
+      EncoderItem item;
+      while (take(e, e.video_queue, &item)) {
+        encoder_dispatch(e, item);
+        e.last_activity.store(qpc_now());
+        progressed = true;
+      }
+      if (take(e, e.audio_queue, &item)) {
+        if (e.stop_requested.load() != 0) {
+          std::free(item.data);
+          dropped_at_stop += 1;
+        } else {
+          encoder_dispatch(e, item);
+        }
+        e.last_activity.store(qpc_now());
+        continue;
+      }
+      if (!progressed) break;
+    }
+    if (e.stop_requested.load() != 0 && encoder_pending_count() == 0) break;
+  }
+  if (dropped_at_stop != 0) trace_eventf("stop.audio_dropped_to_finalize=%lu", dropped_at_stop);
+  e.finalize_ok.exchange(encoder_finalize(e) ? 1 : 0);
+  e.worker_done.exchange(1);
+  e.worker_exited.store(1);
+  address_wake_all(e.worker_exited);
+}
+
+void encoder_request_stop() {
+  Encoder& e = g_app.encoder;
+  e.accepting.exchange(0);
+  e.stop_requested.exchange(1);
+  if (e.wake_event) e.wake_event->set();
+}
+
+bool encoder_wait_worker(uint32_t timeout_ms) {
+  Encoder& e = g_app.encoder;
+  if (!e.worker_running.load()) return true;
+  // Real time, not the counter: tests may run a manual clock.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (e.worker_exited.load() == 0) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
+    address_wait(e.worker_exited, 0, static_cast<uint32_t>(left));
+  }
+  if (e.worker_thread.joinable()) e.worker_thread.join();
+  e.worker_running.store(0);
+  return true;
+}
+
+bool encoder_has_worker() { return g_app.encoder.worker_running.load() != 0; }

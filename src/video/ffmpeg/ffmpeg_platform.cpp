@@ -1,0 +1,7 @@
+#include "video/ffmpeg/ffmpeg_writer.h"
+#include "video/ffmpeg/video_encoders.h"
+
+const MediaPlatform& default_media_platform() {
+  static const MediaPlatform platform = {ffmpeg_find_video_encoder, ffmpeg_create_writer, ffmpeg_create_resampler};
+  return platform;
+}

@@ -1,0 +1,432 @@
+#include "video/ffmpeg/ffmpeg_writer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "video/ffmpeg/av_ptr.h"
+#include "video/ffmpeg/video_encoders.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/hwcontext.h>
+#include <libavutil/opt.h>
+}
+
+namespace {
+
+constexpr AVRational kHundredNs = {1, 10'000'000};
+
+// Colour description. The capture is sRGB-encoded screen content. The codecs
+// have no code for the platform's "gamma 1.8" transfer value, and the sRGB
+// code is honoured by few decoders; BT.709 (and its twin for SD, SMPTE 170M)
+// is what every player knows and displays as-is on an sRGB screen, so that
+// is the tag written.
+AVColorPrimaries primaries_of(uint32_t v) { return v == PRIMARIES_BT709 ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M; }
+AVColorSpace matrix_of(uint32_t v) { return v == MATRIX_BT709 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M; }
+AVColorTransferCharacteristic transfer_for(uint32_t primaries) {
+  return primaries == PRIMARIES_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+}
+
+const char* profile_name(VideoCodecKind codec, uint32_t profile) {
+  if (codec == VIDEO_H264) return profile == 66 ? "baseline" : profile == 77 ? "main" : "high";
+  if (codec == VIDEO_HEVC) return profile == 2 ? "main10" : "main";
+  return nullptr;
+}
+
+// Track time base: 90 kHz when the frame rate divides it, else a multiple of
+// the frame rate, so nominal frame durations are whole units.
+AVRational video_time_base(uint32_t num, uint32_t den) {
+  if (num == 0 || den == 0) return {1, 90000};
+  if ((90000ull * den) % num == 0) return {1, 90000};
+  const uint64_t k = std::max<uint64_t>(1, 90000 / num);
+  return {1, static_cast<int>(std::min<uint64_t>(num * k, 0x7fffffff))};
+}
+
+// The buffer behind a pooled picture: its free callback drops the writer's
+// reference, which hands the sample back to its pool.
+void release_pooled(void* opaque, uint8_t*) { sample_release(static_cast<MediaSample*>(opaque)); }
+
+struct VideoTrack {
+  VideoOutputType out;
+  VideoInputType in;
+  CodecSettings settings;
+  bool input_set = false;
+  EncoderChoice choice;
+  AVPixelFormat sw_format = AV_PIX_FMT_NONE;
+  AvCodecContextPtr ctx;
+  AVStream* stream = nullptr;
+  AvBufferPtr hw_device, hw_frames;
+  AvFramePtr last;  // the last picture, re-sent by stream ticks
+  int64_t last_pts = INT64_MIN;
+  uint64_t bytes = 0;
+};
+
+struct AudioTrack {
+  AudioOutputType out;
+  bool input_set = false;
+  AvCodecContextPtr ctx;
+  AVStream* stream = nullptr;
+  std::vector<int16_t> pcm;  // interleaved, waiting for a whole encoder frame
+  int64_t next_pts = 0;      // pts of pcm[0], in samples
+  bool started = false;
+  uint64_t bytes = 0;
+};
+
+class FfmpegWriter final : public MediaWriter {
+ public:
+  FfmpegWriter(AvOutputPtr oc, const WriterAttributes& attributes) : oc_(std::move(oc)), attrs_(attributes) {}
+
+  MediaResult add_video_stream(const VideoOutputType& type, int32_t* index) override {
+    if (began_ || video_) return AVERROR(EINVAL);
+    AVStream* st = avformat_new_stream(oc_.get(), nullptr);
+    if (!st) return AVERROR(ENOMEM);
+    video_ = std::make_unique<VideoTrack>();
+    video_->out = type;
+    video_->stream = st;
+    video_->choice = video_encoder_choice(type.codec, attrs_.hardware_transforms);
+    *index = st->index;
+    return 0;
+  }
+
+  MediaResult add_audio_stream(const AudioOutputType& type, int32_t* index) override {
+    if (began_ || audio_) return AVERROR(EINVAL);
+    if (type.num_channels == 0 || type.samples_per_second == 0) return AVERROR(EINVAL);
+    AVStream* st = avformat_new_stream(oc_.get(), nullptr);
+    if (!st) return AVERROR(ENOMEM);
+    audio_ = std::make_unique<AudioTrack>();
+    audio_->out = type;
+    audio_->stream = st;
+    *index = st->index;
+    return 0;
+  }
+
+  MediaResult set_video_input(int32_t index, const VideoInputType& type) override {
+    if (!is_video(index) || began_) return AVERROR(EINVAL);
+    if (type.width != video_->out.width || type.height != video_->out.height) return AVERROR(EINVAL);
+    const AVCodec* codec = avcodec_find_encoder_by_name(video_->choice.name);
+    if (!codec) return AVERROR_ENCODER_NOT_FOUND;
+    video_->in = type;
+    video_->sw_format = encoder_pixel_format(video_->choice, type.subtype);
+    video_->input_set = true;
+    return 0;
+  }
+
+  MediaResult set_audio_input(int32_t index, const AudioInputType& type) override {
+    if (!is_audio(index) || began_) return AVERROR(EINVAL);
+    if (type.bits_per_sample != 16 || type.samples_per_second != audio_->out.samples_per_second ||
+        type.num_channels != audio_->out.num_channels) {
+      return AVERROR(EINVAL);
+    }
+    audio_->input_set = true;
+    return 0;
+  }
+
+  bool set_codec_settings(int32_t index, const CodecSettings& settings) override {
+    if (!is_video(index)) return false;
+    video_->settings = settings;
+    return true;
+  }
+
+  PixelLayout picture_layout(int32_t index) const override {
+    return is_video(index) ? layout_of(video_->sw_format) : PIXEL_NONE;
+  }
+
+  MediaResult begin_writing() override {
+    if (began_ || !video_ || !video_->input_set || (audio_ && !audio_->input_set)) return AVERROR(EINVAL);
+    MediaResult r = open_video();
+    if (r < 0) return r;
+    if (audio_ && (r = open_audio()) < 0) return r;
+
+    AVDictionary* options = nullptr;
+    if (attrs_.container == CONTAINER_FMPEG4) {
+      // A fragment at every key frame and at least every second: an
+      // interrupted file plays up to its last complete fragment.
+      av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+      av_dict_set(&options, "frag_duration", "1000000", 0);
+    }
+    // FLAC in MP4 is still marked experimental by the muxer.
+    if (audio_ && audio_->out.codec == AUDIO_FLAC) oc_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+    r = avformat_write_header(oc_.get(), &options);
+    av_dict_free(&options);
+    if (r < 0) return r;
+    began_ = true;
+    return 0;
+  }
+
+  MediaResult write_sample(int32_t index, MediaSample* sample) override {
+    if (!began_ || finalized_) return AVERROR(EINVAL);
+    if (error_ < 0) return error_;
+    if (is_video(index)) return write_picture(sample);
+    if (is_audio(index)) return write_pcm(sample);
+    return AVERROR(EINVAL);
+  }
+
+  MediaResult send_stream_tick(int32_t index, int64_t time) override {
+    if (!began_ || finalized_ || !is_video(index)) return AVERROR(EINVAL);
+    if (error_ < 0) return error_;
+    if (!video_->last) return 0;  // nothing shown yet
+    const int64_t pts = av_rescale_q(time, kHundredNs, video_->ctx->time_base);
+    if (pts <= video_->last_pts) return 0;
+    AvFramePtr frame(av_frame_clone(video_->last.get()));
+    if (!frame) return AVERROR(ENOMEM);
+    frame->pts = pts;
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    video_->last_pts = pts;
+    return fail_if(encode(video_->ctx.get(), video_->stream, frame.get(), &video_->bytes));
+  }
+
+  MediaResult get_statistics(int32_t index, uint64_t* bytes_processed) override {
+    if (is_video(index)) { *bytes_processed = video_->bytes; return 0; }
+    if (is_audio(index)) { *bytes_processed = audio_->bytes; return 0; }
+    return AVERROR(EINVAL);
+  }
+
+  MediaResult finalize() override {
+    if (!began_ || finalized_) return AVERROR(EINVAL);
+    finalized_ = true;
+    MediaResult r = error_;
+    if (r >= 0 && audio_) {
+      if (!audio_->pcm.empty()) r = encode_pcm(audio_->pcm.size() / audio_->out.num_channels);
+      if (r >= 0) r = encode(audio_->ctx.get(), audio_->stream, nullptr, &audio_->bytes);
+    }
+    if (r >= 0) r = encode(video_->ctx.get(), video_->stream, nullptr, &video_->bytes);
+    video_->last.reset();
+    if (r >= 0) r = av_write_trailer(oc_.get());
+    if (r >= 0 && oc_->pb && oc_->pb->error < 0) r = oc_->pb->error;
+    const int closed = avio_closep(&oc_->pb);
+    if (r >= 0 && closed < 0) r = closed;
+    return r;
+  }
+
+ private:
+  bool is_video(int32_t index) const { return video_ && video_->stream->index == index; }
+  bool is_audio(int32_t index) const { return audio_ && audio_->stream->index == index; }
+
+  MediaResult fail_if(MediaResult r) {
+    if (r < 0 && error_ >= 0) error_ = r;
+    return r;
+  }
+
+  MediaResult open_video() {
+    VideoTrack& v = *video_;
+    const AVCodec* codec = avcodec_find_encoder_by_name(v.choice.name);
+    if (!codec) return AVERROR_ENCODER_NOT_FOUND;
+    v.ctx.reset(avcodec_alloc_context3(codec));
+    if (!v.ctx) return AVERROR(ENOMEM);
+    AVCodecContext* c = v.ctx.get();
+    c->width = static_cast<int>(v.out.width);
+    c->height = static_cast<int>(v.out.height);
+    c->time_base = video_time_base(v.out.frame_rate_num, v.out.frame_rate_den);
+    c->framerate = {static_cast<int>(v.out.frame_rate_num), static_cast<int>(v.out.frame_rate_den)};
+    c->sample_aspect_ratio = {1, 1};
+    c->pix_fmt = v.sw_format;
+    c->bit_rate = v.settings.mean_bitrate ? v.settings.mean_bitrate : v.out.avg_bitrate;
+    c->gop_size = v.settings.gop_size ? static_cast<int>(v.settings.gop_size) : 250;
+    c->max_b_frames = static_cast<int>(v.settings.b_picture_count);
+    c->color_range = v.out.nominal_range == NOMINAL_RANGE_16_235 ? AVCOL_RANGE_MPEG : AVCOL_RANGE_JPEG;
+    c->color_primaries = primaries_of(v.out.primaries);
+    c->colorspace = matrix_of(v.out.matrix);
+    c->color_trc = transfer_for(v.out.primaries);
+    c->chroma_sample_location = v.out.chroma_siting == CHROMA_SITING_MPEG2 ? AVCHROMA_LOC_LEFT : AVCHROMA_LOC_UNSPECIFIED;
+    c->thread_count = 0;
+    if (oc_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    AVDictionary* options = nullptr;
+    if (v.choice.preset) av_dict_set(&options, "preset", v.choice.preset, 0);
+    if (const char* p = profile_name(v.out.codec, v.out.profile)) av_dict_set(&options, "profile", p, 0);
+    if (std::strcmp(v.choice.name, "libx265") == 0) av_dict_set(&options, "x265-params", "log-level=error", 0);
+    if (v.choice.hardware) {
+      AVBufferRef* device = nullptr;
+      int r = av_hwdevice_ctx_create(&device, AV_HWDEVICE_TYPE_VAAPI, attrs_.render_node.c_str(), nullptr, 0);
+      if (r < 0) { av_dict_free(&options); return r; }
+      v.hw_device.reset(device);
+      v.hw_frames.reset(av_hwframe_ctx_alloc(device));
+      if (!v.hw_frames) { av_dict_free(&options); return AVERROR(ENOMEM); }
+      auto* frames = reinterpret_cast<AVHWFramesContext*>(v.hw_frames->data);
+      frames->format = AV_PIX_FMT_VAAPI;
+      frames->sw_format = v.sw_format;
+      frames->width = c->width;
+      frames->height = c->height;
+      frames->initial_pool_size = 16;
+      if ((r = av_hwframe_ctx_init(v.hw_frames.get())) < 0) { av_dict_free(&options); return r; }
+      c->pix_fmt = AV_PIX_FMT_VAAPI;
+      c->hw_frames_ctx = av_buffer_ref(v.hw_frames.get());
+    }
+    int r = avcodec_open2(c, codec, &options);
+    av_dict_free(&options);
+    if (r < 0) return r;
+    v.stream->time_base = c->time_base;
+    v.stream->avg_frame_rate = c->framerate;
+    return avcodec_parameters_from_context(v.stream->codecpar, c);
+  }
+
+  MediaResult open_audio() {
+    AudioTrack& a = *audio_;
+    const AVCodec* codec = avcodec_find_encoder(a.out.codec == AUDIO_FLAC ? AV_CODEC_ID_FLAC : AV_CODEC_ID_AAC);
+    if (!codec) return AVERROR_ENCODER_NOT_FOUND;
+    a.ctx.reset(avcodec_alloc_context3(codec));
+    if (!a.ctx) return AVERROR(ENOMEM);
+    AVCodecContext* c = a.ctx.get();
+    c->sample_rate = static_cast<int>(a.out.samples_per_second);
+    av_channel_layout_default(&c->ch_layout, static_cast<int>(a.out.num_channels));
+    c->sample_fmt = a.out.codec == AUDIO_FLAC ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+    if (a.out.codec == AUDIO_AAC) c->bit_rate = static_cast<int64_t>(a.out.avg_bytes_per_second) * 8;
+    c->time_base = {1, c->sample_rate};
+    if (oc_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int r = avcodec_open2(c, codec, nullptr);
+    if (r < 0) return r;
+    a.stream->time_base = c->time_base;
+    return avcodec_parameters_from_context(a.stream->codecpar, c);
+  }
+
+  // Sends one frame (or the end, for a null frame) and writes every packet
+  // the encoder has ready.
+  MediaResult encode(AVCodecContext* ctx, AVStream* stream, AVFrame* frame, uint64_t* bytes) {
+    int r = avcodec_send_frame(ctx, frame);
+    if (r < 0 && r != AVERROR_EOF) return r;
+    AvPacketPtr packet(av_packet_alloc());
+    if (!packet) return AVERROR(ENOMEM);
+    for (;;) {
+      r = avcodec_receive_packet(ctx, packet.get());
+      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+      if (r < 0) return r;
+      av_packet_rescale_ts(packet.get(), ctx->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      *bytes += static_cast<uint64_t>(packet->size);
+      r = av_interleaved_write_frame(oc_.get(), packet.get());
+      if (r >= 0 && oc_->pb && oc_->pb->error < 0) r = oc_->pb->error;
+      if (r < 0) return r;
+    }
+  }
+
+  MediaResult write_picture(MediaSample* sample) {
+    VideoTrack& v = *video_;
+    if (sample->width != v.out.width || sample->height != v.out.height || layout_of(v.sw_format) != sample->layout) {
+      return AVERROR(EINVAL);
+    }
+    AvFramePtr frame(av_frame_alloc());
+    if (!frame) return AVERROR(ENOMEM);
+    frame->format = v.sw_format;
+    frame->width = static_cast<int>(sample->width);
+    frame->height = static_cast<int>(sample->height);
+    for (int p = 0; p < 3; ++p) {
+      frame->data[p] = sample->data[p];
+      frame->linesize[p] = sample->linesize[p];
+    }
+    sample_add_ref(sample);
+    frame->buf[0] = av_buffer_create(sample->data[0], static_cast<size_t>(sample->linesize[0]) * sample->height,
+                                     release_pooled, sample, AV_BUFFER_FLAG_READONLY);
+    if (!frame->buf[0]) {
+      sample_release(sample);
+      return AVERROR(ENOMEM);
+    }
+    frame->color_range = v.ctx->color_range;
+    frame->color_primaries = v.ctx->color_primaries;
+    frame->color_trc = v.ctx->color_trc;
+    frame->colorspace = v.ctx->colorspace;
+    frame->chroma_location = v.ctx->chroma_sample_location;
+    int64_t pts = av_rescale_q(sample->time, kHundredNs, v.ctx->time_base);
+    if (pts <= v.last_pts) pts = v.last_pts + 1;  // stamps closer than one unit
+    frame->pts = pts;
+    v.last_pts = pts;
+
+    AvFramePtr to_send;
+    if (v.choice.hardware) {
+      to_send.reset(av_frame_alloc());
+      if (!to_send) return AVERROR(ENOMEM);
+      int r = av_hwframe_get_buffer(v.hw_frames.get(), to_send.get(), 0);
+      if (r >= 0) r = av_hwframe_transfer_data(to_send.get(), frame.get(), 0);
+      if (r >= 0) r = av_frame_copy_props(to_send.get(), frame.get());
+      if (r < 0) return fail_if(r);
+      // The surface copy is the picture kept for stream ticks.
+      v.last = std::move(to_send);
+      return fail_if(encode(v.ctx.get(), v.stream, v.last.get(), &v.bytes));
+    }
+    v.last = std::move(frame);  // holds the pooled picture until the next one
+    return fail_if(encode(v.ctx.get(), v.stream, v.last.get(), &v.bytes));
+  }
+
+  MediaResult encode_pcm(size_t frames) {
+    AudioTrack& a = *audio_;
+    AVCodecContext* c = a.ctx.get();
+    const size_t channels = a.out.num_channels;
+    AvFramePtr frame(av_frame_alloc());
+    if (!frame) return AVERROR(ENOMEM);
+    frame->nb_samples = static_cast<int>(frames);
+    frame->format = c->sample_fmt;
+    frame->sample_rate = c->sample_rate;
+    int r = av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
+    if (r < 0 || (r = av_frame_get_buffer(frame.get(), 0)) < 0) return r;
+    const int16_t* src = a.pcm.data();
+    if (c->sample_fmt == AV_SAMPLE_FMT_S16) {
+      std::memcpy(frame->data[0], src, frames * channels * sizeof(int16_t));
+    } else {
+      for (size_t ch = 0; ch < channels; ++ch) {
+        float* dst = reinterpret_cast<float*>(frame->extended_data[ch]);
+        for (size_t i = 0; i < frames; ++i) dst[i] = src[i * channels + ch] * (1.0f / 32768.0f);
+      }
+    }
+    frame->pts = a.next_pts;
+    a.next_pts += static_cast<int64_t>(frames);
+    a.pcm.erase(a.pcm.begin(), a.pcm.begin() + static_cast<std::ptrdiff_t>(frames * channels));
+    return encode(c, a.stream, frame.get(), &a.bytes);
+  }
+
+  MediaResult write_pcm(MediaSample* sample) {
+    AudioTrack& a = *audio_;
+    const size_t channels = a.out.num_channels;
+    const size_t frames = sample->length / (channels * sizeof(int16_t));
+    if (frames == 0) return 0;
+    const int64_t rate = a.out.samples_per_second;
+    const int64_t at = av_rescale_q(sample->time, kHundredNs, AVRational{1, static_cast<int>(rate)});
+    if (!a.started) {
+      a.next_pts = std::max<int64_t>(at, 0);
+      a.started = true;
+    } else {
+      // Keep the track on the clock across a hole in the input: fill it with
+      // silence instead of pulling later sound forward.
+      const int64_t end = a.next_pts + static_cast<int64_t>(a.pcm.size() / channels);
+      if (at - end > rate / 50) a.pcm.resize(a.pcm.size() + static_cast<size_t>(at - end) * channels, 0);
+    }
+    const int16_t* src = reinterpret_cast<const int16_t*>(sample->data[0]);
+    a.pcm.insert(a.pcm.end(), src, src + frames * channels);
+    const size_t frame_size = a.ctx->frame_size > 0 ? static_cast<size_t>(a.ctx->frame_size) : 1024;
+    while (a.pcm.size() / channels >= frame_size) {
+      MediaResult r = encode_pcm(frame_size);
+      if (r < 0) return fail_if(r);
+    }
+    return 0;
+  }
+
+  AvOutputPtr oc_;
+  WriterAttributes attrs_;
+  std::unique_ptr<VideoTrack> video_;
+  std::unique_ptr<AudioTrack> audio_;
+  bool began_ = false;
+  bool finalized_ = false;
+  MediaResult error_ = 0;
+};
+
+}  // namespace
+
+MediaResult ffmpeg_create_writer(const std::string& path, const WriterAttributes& attributes,
+                                 std::unique_ptr<MediaWriter>* writer) {
+  static const bool quiet = [] {
+    // The encoders' banners are not for users.
+    av_log_set_level(AV_LOG_ERROR);
+    setenv("SVT_LOG", "1", 0);
+    return true;
+  }();
+  (void)quiet;
+  AVFormatContext* raw = nullptr;
+  int r = avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str());
+  if (r < 0 || !raw) return r < 0 ? r : AVERROR(ENOMEM);
+  AvOutputPtr oc(raw);
+  // The file protocol by name: a colon in the file name must not read as one.
+  r = avio_open(&oc->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
+  if (r < 0) return r;
+  *writer = std::make_unique<FfmpegWriter>(std::move(oc), attributes);
+  return 0;
+}

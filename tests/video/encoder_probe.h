@@ -1,0 +1,129 @@
+#pragma once
+// Reads a written file back with libavformat/libavcodec: stream parameters,
+// colour tags, every decoded video timestamp and the decoded audio length.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+struct ProbedFile {
+  bool opened = false;
+  int streams = 0;
+  // Video.
+  AVCodecID video_codec = AV_CODEC_ID_NONE;
+  int profile = -1;
+  int width = 0, height = 0;
+  AVPixelFormat pix_fmt = AV_PIX_FMT_NONE;
+  AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+  AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+  AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+  AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+  AVChromaLocation chroma_location = AVCHROMA_LOC_UNSPECIFIED;
+  double avg_frame_rate = 0;
+  std::vector<int64_t> frame_times_us;  // decoded frames, presentation order
+  // Audio.
+  AVCodecID audio_codec = AV_CODEC_ID_NONE;
+  int sample_rate = 0;
+  int channels = 0;
+  int64_t audio_samples = 0;
+  double audio_first_time = 0;  // seconds
+};
+
+inline ProbedFile probe_file(const std::string& path) {
+  ProbedFile out;
+  AVFormatContext* fmt = nullptr;
+  av_log_set_level(AV_LOG_QUIET);
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return out;
+  out.opened = avformat_find_stream_info(fmt, nullptr) >= 0;
+  out.streams = static_cast<int>(fmt->nb_streams);
+  AVCodecContext* dec[8] = {};
+  int video = -1, audio = -1;
+  for (unsigned i = 0; i < fmt->nb_streams && i < 8; ++i) {
+    AVCodecParameters* p = fmt->streams[i]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(p->codec_id);
+    if (!codec) continue;
+    dec[i] = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec[i], p);
+    dec[i]->pkt_timebase = fmt->streams[i]->time_base;
+    if (avcodec_open2(dec[i], codec, nullptr) < 0) continue;
+    if (p->codec_type == AVMEDIA_TYPE_VIDEO && video < 0) {
+      video = static_cast<int>(i);
+      out.video_codec = p->codec_id;
+      out.profile = p->profile;
+      out.width = p->width;
+      out.height = p->height;
+      out.pix_fmt = static_cast<AVPixelFormat>(p->format);
+      out.primaries = p->color_primaries;
+      out.transfer = p->color_trc;
+      out.matrix = p->color_space;
+      out.range = p->color_range;
+      out.chroma_location = p->chroma_location;
+      out.avg_frame_rate = av_q2d(fmt->streams[i]->avg_frame_rate);
+    } else if (p->codec_type == AVMEDIA_TYPE_AUDIO && audio < 0) {
+      audio = static_cast<int>(i);
+      out.audio_codec = p->codec_id;
+      out.sample_rate = p->sample_rate;
+      out.channels = p->ch_layout.nb_channels;
+    }
+  }
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  bool audio_first = true;
+  auto drain = [&](int s) {
+    while (avcodec_receive_frame(dec[s], frame) >= 0) {
+      const AVRational tb = fmt->streams[s]->time_base;
+      if (s == video) {
+        out.frame_times_us.push_back(av_rescale_q(frame->best_effort_timestamp, tb, AVRational{1, 1000000}));
+      } else if (s == audio) {
+        if (audio_first) out.audio_first_time = frame->best_effort_timestamp * av_q2d(tb);
+        audio_first = false;
+        out.audio_samples += frame->nb_samples;
+      }
+      av_frame_unref(frame);
+    }
+  };
+  while (av_read_frame(fmt, pkt) >= 0) {
+    const int s = pkt->stream_index;
+    if ((s == video || s == audio) && dec[s] && avcodec_send_packet(dec[s], pkt) >= 0) drain(s);
+    av_packet_unref(pkt);
+  }
+  for (int s : {video, audio}) {
+    if (s >= 0 && dec[s]) {
+      avcodec_send_packet(dec[s], nullptr);
+      drain(s);
+    }
+  }
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  for (auto*& d : dec) avcodec_free_context(&d);
+  avformat_close_input(&fmt);
+  return out;
+}
+
+// Top-level box types of an MP4 file, in order.
+inline std::vector<std::string> top_level_boxes(const std::string& path) {
+  std::vector<std::string> boxes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return boxes;
+  uint64_t pos = 0;
+  for (;;) {
+    unsigned char h[16];
+    if (std::fseek(f, static_cast<long>(pos), SEEK_SET) != 0 || std::fread(h, 1, 8, f) != 8) break;
+    uint64_t size = (uint64_t(h[0]) << 24) | (h[1] << 16) | (h[2] << 8) | h[3];
+    boxes.emplace_back(reinterpret_cast<char*>(h + 4), 4);
+    if (size == 1) {
+      if (std::fread(h + 8, 1, 8, f) != 8) break;
+      size = 0;
+      for (int i = 8; i < 16; ++i) size = (size << 8) | h[i];
+    }
+    if (size < 8) break;
+    pos += size;
+  }
+  std::fclose(f);
+  return boxes;
+}
