@@ -1,0 +1,314 @@
+// The worker's timing, pool and queue rules, driven through the recording
+// fake writer with a manual clock.
+#include <fstream>
+#include <sstream>
+
+#include "encoder_unit_fixture.h"
+#include "recording/trace.h"
+
+namespace {
+
+using Timing = EncoderUnitTest;
+
+std::vector<int64_t> times(const std::vector<FakeCall>& calls) {
+  std::vector<int64_t> out;
+  for (const auto& c : calls) out.push_back(c.time);
+  return out;
+}
+
+TEST_F(Timing, SixtyFpsFramesAreStampedFromTheFirstFrame) {
+  ASSERT_TRUE(setup_default());
+  const int64_t t0 = 5 * kTick;
+  for (int k = 0; k < 4; ++k) write_frame(t0 + k * kF60);
+  const auto video = fake.of("video");
+  ASSERT_EQ(video.size(), 4u);
+  EXPECT_EQ(g_app.encoder.first_video_time.load(), t0);
+  EXPECT_EQ(times(video), (std::vector<int64_t>{0, 166'667, 333'334, 500'001}));
+  for (const auto& c : video) EXPECT_EQ(c.duration, 166'666);  // truncated, not rounded
+  EXPECT_EQ(g_app.encoder.has_video_sample.load(), 1u);
+  EXPECT_EQ(g_app.encoder.last_video_time.load(), t0 + 3 * kF60);
+}
+
+TEST_F(Timing, FramesAfterAFreezeCatchUpFourFramesAtATime) {
+  ASSERT_TRUE(setup_default());
+  const int64_t t0 = 5 * kTick;
+  write_frame(t0);
+  write_frame(t0 + kF60);
+  // Two seconds without frames, then frames at the normal rate again.
+  const int64_t resume = t0 + kF60 + 2 * kTick;
+  for (int k = 0; k < 60; ++k) write_frame(resume + k * kF60);
+  const auto stamps = times(fake.of("video"));
+  ASSERT_EQ(stamps.size(), 62u);
+  EXPECT_EQ(stamps[2] - stamps[1], 4 * kF60);  // about 66.7 ms after the previous frame
+  EXPECT_EQ(stamps[3] - stamps[2], 4 * kF60);
+  // Once caught up, every frame keeps its real time.
+  EXPECT_EQ(stamps.back(), resume + 59 * kF60 - t0);
+  // Never more than four frames after the previous stamp, never ahead of
+  // the real time.
+  for (size_t k = 2; k < stamps.size(); ++k) {
+    EXPECT_LE(stamps[k] - stamps[k - 1], 4 * kF60) << k;
+    EXPECT_LE(stamps[k], resume + static_cast<int64_t>(k - 2) * kF60 - t0) << k;
+  }
+}
+
+TEST_F(Timing, StreamTicksOnAStillScreen) {
+  struct Case {
+    const char* name;
+    std::vector<int64_t> items;  // tick items, counter ticks after the last frame
+    std::vector<int64_t> ticks;  // stream ticks sent, 100-ns units from the first frame
+    uint64_t duplicates, long_ticks;
+    uint32_t discontinuity;
+  };
+  const Case cases[] = {
+      {"300 ms", {3'000'000}, {16 * kF60}, 1, 0, 0},
+      {"300 then 400 ms", {3'000'000, 4'000'000}, {16 * kF60, 4'000'000}, 2, 0, 0},
+      // Short gap first (+266.7 ms), then the rest is over a second: one step of
+      // four frames (+333.3 ms) and a discontinuity on the next frame.
+      {"2 s", {20'000'000}, {16 * kF60, 20 * kF60}, 1, 1, 1},
+      {"under one frame", {kF60 - 1}, {}, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(setup_default());
+    const int64_t t0 = 7 * kTick;
+    write_frame(t0);
+    for (int64_t at : c.items) tick(t0 + at);
+    EXPECT_EQ(times(fake.of("tick")), c.ticks);
+    EXPECT_EQ(g_app.encoder.video_duplicate_frames.load(), c.duplicates);
+    EXPECT_EQ(g_app.encoder.video_stream_ticks.load(), c.long_ticks);
+    EXPECT_EQ(g_app.encoder.discontinuity_pending.load(), c.discontinuity);
+    EXPECT_EQ(g_app.encoder.stage.load(), static_cast<uint32_t>(ENCODER_STAGE_STREAM_TICK));
+    ASSERT_TRUE(stop());
+    fake.calls.clear();
+  }
+}
+
+TEST_F(Timing, NoTickBeforeTheFirstFrameOrAfterOnlyFailedWrites) {
+  ASSERT_TRUE(setup_default());
+  tick(9 * kTick);
+  EXPECT_EQ(fake.count("tick"), 0u);
+  // A failed first write fixes the start but shows no picture: still nothing
+  // to repeat, and the long-gap rule never passes.
+  fake.video_write = MEDIA_E_FAIL;
+  write_frame(10 * kTick);
+  EXPECT_EQ(g_app.encoder.write_failed.load(), 1u);
+  EXPECT_EQ(g_app.encoder.video_free.load(), 0xFFu);  // the sample went back
+  tick(20 * kTick);
+  EXPECT_EQ(fake.count("tick"), 0u);
+  EXPECT_EQ(g_app.encoder.video_stream_ticks.load(), 0u);
+  // The worker goes on with later items.
+  fake.video_write = 0;
+  write_frame(21 * kTick);
+  EXPECT_EQ(g_app.encoder.has_video_sample.load(), 1u);
+  EXPECT_EQ(fake.of("video").back().time, 11 * kTick);
+}
+
+TEST_F(Timing, NinthFrameIsDroppedAndTheNextWriteAloneIsDiscontinuous) {
+  fake.hold_video = true;  // the writer keeps every picture: eight in flight
+  ASSERT_TRUE(setup_default());
+  ScreenPicture pic(1280, 720);
+  const Rect all{0, 0, 1280, 720};
+  for (int k = 0; k < 8; ++k) ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + k * kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 8; }));
+  EXPECT_EQ(g_app.encoder.video_free.load(), 0u);
+
+  EXPECT_FALSE(encoder_submit_video(pic.image(), all, kTick + 8 * kF60, kTick));
+  EXPECT_EQ(g_app.encoder.video_sample_wait_failures.load(), 1u);
+
+  fake.release_held(1);  // the writer lets go of one picture
+  EXPECT_NE(g_app.encoder.video_free.load(), 0u);
+  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + 9 * kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 9; }));
+  fake.release_held(1);
+  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + 10 * kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 10; }));
+
+  const auto video = fake.of("video");
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(video[k].discontinuity, 0u) << k;
+  EXPECT_EQ(video[8].discontinuity, 1u);
+  EXPECT_EQ(video[9].discontinuity, 0u);
+  // Finalisation hands every held picture back before the pool goes away.
+  ASSERT_TRUE(stop());
+  EXPECT_TRUE(fake.held.empty());
+}
+
+TEST_F(Timing, FullQueuesRefuseAndGiveBackWhatTheyWereHanded) {
+  ASSERT_TRUE(setup_default(/*audio=*/true));
+  encoder_test_block_writer(true);
+  ScreenPicture pic(64, 64);
+  ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, 64, 64}, kTick, kTick));
+  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+
+  for (uint32_t k = 0; k < kEncoderQueueSize; ++k) {
+    ASSERT_TRUE(encoder_enqueue({ENCODER_ITEM_TICK, 0, 2 * kTick, kTick, nullptr, 0})) << k;
+  }
+  EXPECT_FALSE(encoder_enqueue({ENCODER_ITEM_TICK, 0, 2 * kTick, kTick, nullptr, 0}));
+  const uint32_t free_before = g_app.encoder.video_free.load();
+  EXPECT_FALSE(encoder_submit_video(pic.image(), {0, 0, 64, 64}, 3 * kTick, kTick));
+  EXPECT_EQ(g_app.encoder.video_free.load(), free_before);
+  EXPECT_EQ(g_app.encoder.discontinuity_pending.load(), 1u);
+
+  std::vector<float> block(480 * 2, 0.0f);
+  for (uint32_t k = 0; k < kEncoderQueueSize; ++k) ASSERT_TRUE(encoder_submit_audio(block.data(), 480, kTick, kTick));
+  EXPECT_FALSE(encoder_submit_audio(block.data(), 480, kTick, kTick));
+  EXPECT_EQ(encoder_pending_count(), 2 * kEncoderQueueSize);
+
+  // Zero frames: nothing to queue, and not a refusal.
+  EXPECT_TRUE(encoder_submit_audio(nullptr, 0, kTick, 12345));
+  EXPECT_EQ(g_app.encoder.time_base.load(), 12345u);
+  EXPECT_EQ(encoder_pending_count(), 2 * kEncoderQueueSize);
+
+  encoder_request_stop();
+  EXPECT_FALSE(encoder_enqueue({ENCODER_ITEM_TICK, 0, 2 * kTick, kTick, nullptr, 0}));  // not accepting
+  encoder_test_block_writer(false);
+  EXPECT_TRUE(encoder_wait_worker(5000));
+}
+
+TEST_F(Timing, ResamplerRefusingTwiceDropsOneBlockOnly) {
+  ASSERT_TRUE(setup_default(/*audio=*/true));
+  write_frame(kTick);
+  fake.input_script = {MEDIA_E_NOTACCEPTING, MEDIA_E_NOTACCEPTING};
+  audio_block(480, kTick);
+  EXPECT_EQ(g_app.encoder.audio_backpressure_events.load(), 2u);
+  EXPECT_EQ(g_app.encoder.encoder_audio_dropped.load(), 1u);
+  EXPECT_EQ(fake.count("input"), 2u);
+  EXPECT_EQ(fake.count("audio"), 0u);
+
+  audio_block(480, kTick + kTick / 100);
+  EXPECT_EQ(g_app.encoder.audio_backpressure_events.load(), 2u);
+  EXPECT_EQ(g_app.encoder.encoder_audio_dropped.load(), 1u);
+  EXPECT_EQ(fake.count("audio"), 1u);
+  EXPECT_EQ(g_app.encoder.audio_free.load(), 0xFFFFu);  // the written sample came back
+
+  // One refusal: drained, retried, written.
+  fake.input_script = {MEDIA_E_NOTACCEPTING};
+  audio_block(480, kTick + 2 * kTick / 100);
+  EXPECT_EQ(g_app.encoder.audio_backpressure_events.load(), 3u);
+  EXPECT_EQ(g_app.encoder.encoder_audio_dropped.load(), 1u);
+  EXPECT_EQ(fake.count("audio"), 2u);
+}
+
+TEST_F(Timing, AudioBlocksNeverOverlap) {
+  ASSERT_TRUE(setup_default(/*audio=*/true));
+  const int64_t t0 = 3 * kTick;
+  write_frame(t0);
+  audio_block(480, t0);                  // 10 ms at 48 kHz
+  audio_block(480, t0 + kTick / 200);    // starts 5 ms in: moved to the end of the first
+  audio_block(480, t0 + kTick);          // a gap stays a gap
+  audio_block(480, t0 - kTick);          // before the video started
+  EXPECT_EQ(times(fake.of("input")), (std::vector<int64_t>{0, 100'000, 10'000'000, 10'100'000}));
+  EXPECT_EQ(g_app.encoder.audio_end_time.load(), 10'200'000);
+}
+
+TEST_F(Timing, StatisticsAtMostTwiceASecondAfterVideoWrites) {
+  ASSERT_TRUE(setup_default(/*audio=*/true));
+  write_frame(kTick);
+  EXPECT_EQ(g_app.encoder.stats_valid.load(), 1u);
+  EXPECT_EQ(g_app.encoder.stats_bytes.load(), 1010u);  // both tracks
+  EXPECT_EQ(fake.stats_calls, 2);
+  g_manual_now += kTick / 2 - 1;
+  write_frame(kTick + kF60);
+  tick(kTick + kTick);
+  EXPECT_EQ(fake.stats_calls, 2);
+  g_manual_now += 1;
+  write_frame(kTick + 2 * kF60);
+  EXPECT_EQ(fake.stats_calls, 4);
+}
+
+TEST_F(Timing, StopWritesQueuedVideoAndFreesQueuedAudio) {
+  g_app.config.WriteDiagnostics = 1;
+  set_run_trace_folder(dir.path());
+  ASSERT_TRUE(setup_default(/*audio=*/true));
+  encoder_test_block_writer(true);
+  ScreenPicture pic(1280, 720);
+  const Rect all{0, 0, 1280, 720};
+  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick, kTick));
+  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+  for (int k = 1; k <= 3; ++k) ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + k * kF60, kTick));
+  std::vector<float> block(480 * 2, 0.0f);
+  for (int k = 0; k < 10; ++k) ASSERT_TRUE(encoder_submit_audio(block.data(), 480, kTick + k * kTick / 100, kTick));
+
+  encoder_request_stop();
+  encoder_test_block_writer(false);
+  ASSERT_TRUE(encoder_wait_worker(5000));
+  EXPECT_EQ(fake.count("video"), 4u);
+  EXPECT_EQ(fake.count("input"), 0u);
+  EXPECT_EQ(fake.count("finalize"), 1u);
+  EXPECT_EQ(g_app.encoder.finalize_ok.load(), 1u);
+  EXPECT_EQ(g_app.encoder.worker_done.load(), 1u);
+  EXPECT_EQ(g_app.encoder.stage.load(), static_cast<uint32_t>(ENCODER_STAGE_IDLE));
+  EXPECT_FALSE(g_app.encoder.writer);
+  EXPECT_FALSE(encoder_has_worker());
+
+  std::ifstream in(run_trace_path());
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("stop.audio_dropped_to_finalize=10\r\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("encoder.worker_started tid="), std::string::npos);
+  set_run_trace_folder("");
+}
+
+TEST_F(Timing, FinalizeFailureIsReported) {
+  fake.finalize_result = MEDIA_E_FAIL;
+  ASSERT_TRUE(setup_default());
+  ASSERT_TRUE(stop());
+  EXPECT_EQ(g_app.encoder.finalize_ok.load(), 0u);
+  EXPECT_EQ(g_app.encoder.worker_done.load(), 1u);
+}
+
+TEST_F(Timing, ABlockedWriterFreezesStageAndLastActivity) {
+  ASSERT_TRUE(setup_default());
+  encoder_test_block_writer(true);
+  ScreenPicture pic(64, 64);
+  ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, 64, 64}, kTick, kTick));
+  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+  const int64_t activity = g_app.encoder.last_activity.load();
+
+  g_manual_now += 9 * kTick;
+  ASSERT_TRUE(encoder_enqueue({ENCODER_ITEM_TICK, 0, 2 * kTick, kTick, nullptr, 0}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(g_app.encoder.stage.load(), static_cast<uint32_t>(ENCODER_STAGE_VIDEO_WRITE));
+  EXPECT_EQ(g_app.encoder.last_activity.load(), activity);
+  EXPECT_EQ(encoder_pending_count(), 1u);
+  // The queue went from empty to busy while the worker was stuck.
+  EXPECT_EQ(g_app.encoder.queue_busy_since.load(), g_manual_now.load());
+
+  encoder_test_block_writer(false);
+  ASSERT_TRUE(wait_until([] { return encoder_pending_count() == 0; }));
+  ASSERT_TRUE(wait_until([] { return g_app.encoder.last_activity.load() == g_manual_now.load(); }));
+}
+
+// A picture smaller than the recorded area sits top-left on black; a larger
+// one is cut at the recorded size.
+TEST_F(Timing, ContentRectangleIsCopiedClearedAndClipped) {
+  fake.hold_video = true;
+  ASSERT_TRUE(setup(config(1280, 720)));
+  auto luma = [](const MediaSample* s, int x, int y) { return s->data[0][static_cast<size_t>(y) * s->linesize[0] + x]; };
+
+  ScreenPicture shrunk(1300, 760);
+  shrunk.fill(0, 0, 0xFF);                       // red outside the content
+  shrunk.rect(8, 31, 1000, 700, 0xFF, 0xFF, 0xFF);  // the window, white
+  ASSERT_TRUE(encoder_submit_video(shrunk.image(), {8, 31, 1008, 731}, kTick, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 1; }));
+  const MediaSample* s = fake.last_video;
+  EXPECT_NEAR(luma(s, 10, 10), 235, 2);
+  EXPECT_NEAR(luma(s, 990, 690), 235, 2);
+  EXPECT_NEAR(luma(s, 1100, 100), 16, 2);
+  EXPECT_NEAR(luma(s, 100, 715), 16, 2);
+
+  ScreenPicture grown(1400, 800);
+  grown.fill(0, 0, 0);
+  grown.rect(0, 0, 1280, 720, 0xFF, 0xFF, 0xFF);
+  ASSERT_TRUE(encoder_submit_video(grown.image(), {0, 0, 1400, 800}, kTick + kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 2; }));
+  s = fake.last_video;
+  EXPECT_NEAR(luma(s, 0, 0), 235, 2);
+  EXPECT_NEAR(luma(s, 1279, 719), 235, 2);
+  EXPECT_NEAR(luma(s, 1100, 100), 235, 2);
+
+  // A rectangle outside the picture it points into is kept inside it.
+  ASSERT_TRUE(encoder_submit_video(grown.image(), {-50, -50, 5000, 5000}, kTick + 2 * kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 3; }));
+}
+
+}  // namespace
