@@ -65,12 +65,6 @@ void release_audio_objects(Encoder& e) {
 
 }  // namespace
 
-Encoder::~Encoder() {
-  // An abandoned worker may still be blocked inside the writer when the
-  // process ends; it is left to the process exit.
-  if (worker_thread.joinable()) worker_thread.detach();
-}
-
 void encoder_release_objects(Encoder& e) {
   release_audio_objects(e);
   release_video_objects(e);

@@ -57,7 +57,11 @@ struct Encoder {
   Encoder() = default;
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
-  ~Encoder();
+  // An abandoned worker may still be blocked inside the writer when the
+  // process ends; it is left to the process exit.
+  ~Encoder() {
+    if (worker_thread.joinable()) worker_thread.detach();
+  }
 
   uint32_t input_width = 0, input_height = 0;
   uint32_t output_width = 0, output_height = 0;

@@ -16,7 +16,7 @@ namespace {
 
 bool sample_format_of(const WaveFormat& f, AVSampleFormat* out) {
   uint16_t tag = f.wFormatTag;
-  if (tag == WAVE_FORMAT_EXTENSIBLE) tag = f.sub_format;
+  if (tag == WAVE_FORMAT_EXTENSIBLE) tag = f.is_float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
   if (tag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32) { *out = AV_SAMPLE_FMT_FLT; return true; }
   if (tag == WAVE_FORMAT_PCM && f.wBitsPerSample == 16) { *out = AV_SAMPLE_FMT_S16; return true; }
   if (tag == WAVE_FORMAT_PCM && f.wBitsPerSample == 32) { *out = AV_SAMPLE_FMT_S32; return true; }
