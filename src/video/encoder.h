@@ -10,10 +10,10 @@
 // Process start-up: the wake event and the two sample-return callbacks.
 void encoder_init_process();
 
-// Set-up for one recording (main thread). `render_node` is the DRM render
-// node of the capture device, empty when it has none. False after showing a
-// message, or silently when refused (a worker exists or one was abandoned).
-bool encoder_setup(Encoder& encoder, const std::string& render_node, const std::string& path,
+// Set-up for one recording (main thread). `device` is the capture's device;
+// hardware encoders open its render node. False after showing a message, or
+// silently when refused (a worker exists or one was abandoned).
+bool encoder_setup(Encoder& encoder, const CaptureDevice& device, const std::string& path,
                    const EncoderConfig& config);
 
 // Producers.
@@ -48,6 +48,9 @@ uint32_t encoder_gop_size(uint32_t frame_rate_num, uint32_t frame_rate_den);
 bool encoder_hd_color(uint32_t output_width, uint32_t output_height, uint32_t video_codec);
 // (a × b) / c with a 128-bit product, truncated.
 int64_t mul_div(int64_t a, int64_t b, int64_t c);
+
+// Clears the input picture to black (transparent).
+void clear_input_texture(Encoder& encoder);
 
 // Test hook: while set, every writer call the worker makes first waits until
 // it is cleared (a writer stuck inside the platform).

@@ -50,9 +50,17 @@ void release_video_objects(Encoder& e) {
   for (uint32_t i = 0; i < kVideoPoolSize; ++i) {
     delete e.video_samples[i];
     e.video_samples[i] = nullptr;
-    placeholder_surface_release(&e.surfaces[i]);
+    e.surfaces[i].memory.reset();
+    e.surfaces[i] = SurfaceSet{};
   }
-  placeholder_converter_release(&e.converter);
+  e.convert = ConvertStage{};
+  e.resize = ResizeStage{};
+}
+
+// The writer names the picture layout its encoder reads; the surfaces are
+// made in it so no copy is needed on the way.
+SurfaceLayout surface_layout_of(PixelLayout layout) {
+  return layout == PIXEL_YUV420P || layout == PIXEL_YUV420P10 ? SURFACE_LAYOUT_PLANAR : SURFACE_LAYOUT_INTERLEAVED;
 }
 
 void release_audio_objects(Encoder& e) {
@@ -95,8 +103,9 @@ bool encoder_hd_color(uint32_t output_width, uint32_t output_height, uint32_t vi
          video_codec == VIDEO_CODEC_AV1;
 }
 
-bool encoder_setup(Encoder& e, const std::string& render_node, const std::string& path,
+bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& path,
                    const EncoderConfig& config) {
+  const std::string& render_node = device.render_node;
   // A worker that still exists, or one that never ended, owns the record.
   if (e.abandoned.load() || e.worker_running.load()) return false;
   if (!config.config || config.frame_rate_num == 0 || config.frame_rate_den == 0) return false;
@@ -215,10 +224,13 @@ bool encoder_setup(Encoder& e, const std::string& render_node, const std::string
   release_video_objects(e);
   release_audio_objects(e);
   const PixelLayout layout = writer->picture_layout(e.video_stream);
-  placeholder_converter_create(&e.converter, in_even_w, in_even_h, out.width, out.height, hd_color, layout);
-  placeholder_converter_clear(&e.converter);
+  create_resize_stage(e.resize, device, in_even_w, in_even_h, out.width, out.height, cfg.GammaCorrectResize != 0);
+  clear_input_texture(e);
+  create_convert_stage(e.convert, device, &e.resize.output_texture, out.width, out.height, hd_color,
+                       cfg.ImprovedColorConversion != 0);
+  const uint32_t surface_format = row.input == PIXEL_NV12 ? SURFACE_FORMAT_NV12 : SURFACE_FORMAT_P010;
   for (uint32_t i = 0; i < kVideoPoolSize; ++i) {
-    placeholder_surface_create(&e.surfaces[i], out.width, out.height, layout);
+    create_surface_set(e.surfaces[i], device, out.width, out.height, surface_format, surface_layout_of(layout));
     MediaSample* s = new MediaSample();
     for (int p = 0; p < 3; ++p) {
       s->data[p] = e.surfaces[i].data[p];

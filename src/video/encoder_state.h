@@ -9,7 +9,10 @@
 #include <thread>
 
 #include "platform/event.h"
-#include "video/conversion_placeholder.h"
+#include "capture/device.h"
+#include "video/convert_stage.h"
+#include "video/resize_stage.h"
+#include "video/surfaces.h"
 #include "video/media_sample.h"
 #include "video/media_writer.h"
 #include "video/wave_format.h"
@@ -76,8 +79,9 @@ struct Encoder {
 
   // Input picture of the captured size (made even), scaled and converted into
   // one surface per pooled video sample.
-  PlaceholderConverter converter;
-  PlaceholderSurface surfaces[kVideoPoolSize];
+  ResizeStage resize;
+  ConvertStage convert;
+  SurfaceSet surfaces[kVideoPoolSize];
   MediaSample* video_samples[kVideoPoolSize] = {};
   std::atomic<uint32_t> video_free{0};  // bit i set: video_samples[i] is free
 

@@ -15,6 +15,11 @@ namespace {
 constexpr uint32_t kVideoSampleWaitMs = 2;
 }
 
+void clear_input_texture(Encoder& e) {
+  Texture2D& t = e.resize.input_texture;
+  if (t.data) std::memset(t.data, 0, static_cast<size_t>(t.stride) * static_cast<size_t>(t.height));
+}
+
 void encoder_init_process() {
   Encoder& e = g_app.encoder;
   if (!e.wake_event) e.wake_event = std::make_unique<AutoResetEvent>();
@@ -51,23 +56,13 @@ namespace {
 // A smaller picture leaves black around it; a larger one is cut at the
 // captured size. The rectangle is also kept inside the image it points into.
 void copy_content(Encoder& e, const BgraImage& image, Rect rect) {
-  const int32_t rect_w = rect.right - rect.left;
-  const int32_t rect_h = rect.bottom - rect.top;
-  if (rect_w < static_cast<int32_t>(e.input_width) || rect_h < static_cast<int32_t>(e.input_height)) {
-    placeholder_converter_clear(&e.converter);
-  }
-  int32_t right = rect.left + std::min<int32_t>(rect_w, static_cast<int32_t>(e.input_width));
-  int32_t bottom = rect.top + std::min<int32_t>(rect_h, static_cast<int32_t>(e.input_height));
-  const int32_t left = std::max(rect.left, 0);
-  const int32_t top = std::max(rect.top, 0);
-  right = std::min(right, image.width);
-  bottom = std::min(bottom, image.height);
-  if (!image.data || right <= left || bottom <= top) return;
-  const size_t row_bytes = static_cast<size_t>(right - left) * 4;
-  for (int32_t y = top; y < bottom; ++y) {
-    std::memcpy(e.converter.input + static_cast<size_t>(y - top) * e.converter.input_stride,
-                image.data + static_cast<size_t>(y) * image.stride + static_cast<size_t>(left) * 4, row_bytes);
-  }
+  const int64_t rect_w = static_cast<int64_t>(rect.right) - rect.left;
+  const int64_t rect_h = static_cast<int64_t>(rect.bottom) - rect.top;
+  if (rect_w < e.input_width || rect_h < e.input_height) clear_input_texture(e);
+  Rect box = rect;
+  box.right = static_cast<int32_t>(rect.left + std::clamp<int64_t>(rect_w, 0, e.input_width));
+  box.bottom = static_cast<int32_t>(rect.top + std::clamp<int64_t>(rect_h, 0, e.input_height));
+  copy_to_texture(e.resize.input_texture, image, box);
 }
 }  // namespace
 
@@ -86,7 +81,9 @@ bool encoder_submit_video(const BgraImage& image, Rect content_rect, int64_t tim
     return false;
   }
   copy_content(e, image, content_rect);
-  placeholder_converter_run(&e.converter, &e.surfaces[i]);
+  ComputeContext& context = compute_context();
+  run_resize(e.resize, context);
+  run_convert(e.convert, context, e.surfaces[i]);
 
   EncoderItem item;
   item.type = ENCODER_ITEM_VIDEO;

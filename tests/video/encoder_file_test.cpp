@@ -126,7 +126,7 @@ TEST_F(EncoderFileTest, EachSoftwareCodecRowWritesADecodableFile) {
     // 640x360 H.264 is standard definition (BT.601); H.265 and AV1 always use
     // BT.709.
     const std::string path = dir.file(std::string(row.name) + ".tmp.mp4");
-    ASSERT_TRUE(encoder_setup(g_app.encoder, "", path, config(640, 360)));
+    ASSERT_TRUE(encoder_setup(g_app.encoder, CaptureDevice{}, path, config(640, 360)));
     ScreenPicture pic(640, 360);
     const int64_t start = 123 * kTick;
     submit_frames(pic, 15, start);

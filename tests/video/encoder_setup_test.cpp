@@ -189,13 +189,13 @@ TEST_F(EncoderSetup, EveryFailureShowsItsMessageAndLeavesNoFile) {
 TEST_F(EncoderSetup, RefusedSilentlyWhileAWorkerExistsOrWasAbandoned) {
   ASSERT_TRUE(setup_default());
   const std::string other = dir.file("other.tmp.mp4");
-  EXPECT_FALSE(encoder_setup(g_app.encoder, "", other, config()));
+  EXPECT_FALSE(encoder_setup(g_app.encoder, device, other, config()));
   EXPECT_FALSE(file_exists(other));
   EXPECT_EQ(g_app.encoder.accepting.load(), 1u);  // the running recording is untouched
   ASSERT_TRUE(stop());
 
   g_app.encoder.abandoned = 1;
-  EXPECT_FALSE(encoder_setup(g_app.encoder, "", other, config()));
+  EXPECT_FALSE(encoder_setup(g_app.encoder, device, other, config()));
   EXPECT_FALSE(file_exists(other));
   EXPECT_TRUE(messages.log.empty());
 }

@@ -69,7 +69,7 @@ class EncoderUnitTest : public ::testing::Test {
     ec.config = &g_app.config;
     return ec;
   }
-  bool setup(const EncoderConfig& ec) { return encoder_setup(g_app.encoder, "", path, ec); }
+  bool setup(const EncoderConfig& ec) { return encoder_setup(g_app.encoder, device, path, ec); }
   bool setup_default(bool audio = false) {
     static const WaveFormat f = wave_format_float(48000, 2);
     return setup(config(1280, 720, audio ? &f : nullptr));
@@ -96,6 +96,7 @@ class EncoderUnitTest : public ::testing::Test {
     return encoder_wait_worker(5000);
   }
 
+  CaptureDevice device;
   FakeMedia fake;
   Messages messages;
   TempDir dir;
