@@ -14,18 +14,18 @@ uint8_t srgb_encode_code_reference(float v) {
 
 namespace {
 
-constexpr int kBuckets = 4096;
+constexpr int kBuckets = kSrgbBuckets;
 
 struct Tables {
   float plain[256];
   float srgb[256];
   // thresholds[k]: the smallest float whose code is at least k (k = 1..255).
   float thresholds[257];
-  uint8_t bucket_code[kBuckets + 1];
+  int32_t bucket_code[kBuckets + 1];
 
   Tables() {
     for (int i = 0; i < 256; ++i) {
-      plain[i] = static_cast<float>(i) / 255.0f;
+      plain[i] = unorm8_load(static_cast<uint8_t>(i));
       srgb[i] = srgb_decode(static_cast<float>(i) / 255.0f);
     }
     // Codes grow with the value, so each threshold is found by bisection over
@@ -63,6 +63,9 @@ uint8_t srgb_encode_code(float v) {
   if (!(v > 0.0f)) return 0;  // negatives and NaN
   if (v >= 1.0f) return 255;
   int code = t.bucket_code[static_cast<int>(v * kBuckets)];
-  while (v >= t.thresholds[code + 1]) ++code;
+  code += v >= t.thresholds[code + 1];
   return static_cast<uint8_t>(code);
 }
+
+const int32_t* srgb_bucket_table() { return tables().bucket_code; }
+const float* srgb_threshold_table() { return tables().thresholds; }

@@ -5,8 +5,7 @@
 #include <cstring>
 
 #include "video/color_math.h"
-
-#define FV_MULTIVERSION __attribute__((target_clones("avx2", "default")))
+#include "video/kernels.h"
 
 namespace {
 constexpr uint32_t kMaxDimension = 16384;
@@ -55,77 +54,35 @@ void compute_resize_taps(ResizeTaps& taps, uint32_t in_size, uint32_t out_size, 
 
 namespace {
 
-// Per band: one decoded input row (horizontal pass, padded with zero pixels
-// for the zero-weight taps past its end) and one row of accumulators
-// (vertical pass).
-size_t hrow_floats(const ResizeStage& st) { return (size_t(st.in_width) + st.horizontal.max_taps + 4) * 4; }
-size_t vrow_floats(const ResizeStage& st) { return size_t(st.out_width) * 4 + 16; }
+// Per thread: one decoded input row (padded with zero pixels for the
+// zero-weight taps past its end), a ring of decoded intermediate rows with
+// their tags, and one row of accumulators.
+struct ScratchLayout {
+  size_t row, ring, tags, acc, total;
+};
 
-float* band_scratch(ResizeStage& st, int band) {
-  return reinterpret_cast<float*>(st.scratch.data() + st.scratch_per_thread * size_t(band));
+ScratchLayout scratch_layout(const ResizeStage& st) {
+  auto round = [](size_t n) { return (n + 63) & ~size_t(63); };
+  const size_t mid_floats = size_t(st.plane_stride) * 3;
+  ScratchLayout l{};
+  l.row = 0;
+  l.ring = l.row + round((size_t(st.in_width) + st.horizontal.max_taps + 4) * 4 * sizeof(float));
+  l.tags = l.ring + round(size_t(st.ring_rows) * mid_floats * sizeof(float));
+  l.acc = l.tags + round(size_t(st.ring_rows) * sizeof(int32_t));
+  l.total = l.acc + round(mid_floats * sizeof(float));
+  return l;
 }
 
-template <bool kGamma>
-inline uint8_t store_code(float v) {
-  if constexpr (kGamma)
-    return srgb_encode_code(v);
-  else
-    return unorm8(v);
-}
-
-template <bool kGamma>
-FV_MULTIVERSION void horizontal_rows(const ResizeStage& st, float* rowf, int32_t y0, int32_t y1) {
-  const float* lut = unorm8_table(kGamma);
-  const Texture2D& in = st.input_texture;
-  const int32_t n_in = static_cast<int32_t>(st.in_width) * 4;
-  const int32_t out_w = static_cast<int32_t>(st.out_width);
-  const int32_t taps = st.horizontal.max_taps;
-  const float* weights = st.horizontal.weights.data();
-  const int32_t* first = st.horizontal.first.data();
-  for (int32_t y = y0; y < y1; ++y) {
-    const uint8_t* src = in.data + size_t(y) * in.stride;
-    for (int32_t i = 0; i < n_in; ++i) rowf[i] = lut[src[i]];
-    uint8_t* dst = st.mid.data() + size_t(y) * st.mid_stride;
-    for (int32_t x = 0; x < out_w; ++x) {
-      const float* w = weights + size_t(x) * taps;
-      const float* p = rowf + size_t(first[x]) * 4;
-      float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f;
-      for (int32_t k = 0; k < taps; ++k) {
-        a0 += w[k] * p[k * 4 + 0];
-        a1 += w[k] * p[k * 4 + 1];
-        a2 += w[k] * p[k * 4 + 2];
-      }
-      dst[x * 4 + 0] = store_code<kGamma>(a0);
-      dst[x * 4 + 1] = store_code<kGamma>(a1);
-      dst[x * 4 + 2] = store_code<kGamma>(a2);
-      dst[x * 4 + 3] = 0;
-    }
-  }
-}
-
-template <bool kGamma>
-FV_MULTIVERSION void vertical_rows(const ResizeStage& st, float* acc, int32_t y0, int32_t y1) {
-  const float* lut = unorm8_table(kGamma);
-  Texture2D& out = *st.output_texture;
-  const int32_t n = static_cast<int32_t>(st.out_width) * 4;
-  const int32_t taps = st.vertical.max_taps;
-  for (int32_t y = y0; y < y1; ++y) {
-    const float* w = st.vertical.weights.data() + size_t(y) * taps;
-    const int32_t first = st.vertical.first[y], count = st.vertical.count[y];
-    for (int32_t i = 0; i < n; ++i) acc[i] = 0.0f;
-    for (int32_t k = 0; k < count; ++k) {
-      const uint8_t* row = st.mid.data() + size_t(first + k) * st.mid_stride;
-      const float wk = w[k];
-      for (int32_t i = 0; i < n; ++i) acc[i] += wk * lut[row[i]];
-    }
-    uint8_t* dst = out.data + size_t(y) * out.stride;
-    for (int32_t i = 0; i < n; i += 4) {
-      dst[i + 0] = store_code<kGamma>(acc[i + 0]);
-      dst[i + 1] = store_code<kGamma>(acc[i + 1]);
-      dst[i + 2] = store_code<kGamma>(acc[i + 2]);
-      dst[i + 3] = 0;
-    }
-  }
+ResizeScratch band_scratch(ResizeStage& st, int band) {
+  ScratchLayout l = scratch_layout(st);
+  unsigned char* base = st.scratch.data() + st.scratch_per_thread * size_t(band);
+  ResizeScratch s;
+  s.row = reinterpret_cast<float*>(base + l.row);
+  s.ring = reinterpret_cast<float*>(base + l.ring);
+  s.ring_tag = reinterpret_cast<int32_t*>(base + l.tags);
+  s.ring_rows = st.ring_rows;
+  s.acc = reinterpret_cast<float*>(base + l.acc);
+  return s;
 }
 
 }  // namespace
@@ -135,6 +92,7 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
   stage.output_texture = nullptr;
   stage.scaling = false;
   stage.mid.reset();
+  stage.pair_weights.reset();
   stage.scratch.reset();
   stage.scaled_texture.memory.reset();
   stage.scaled_texture.data = nullptr;
@@ -150,13 +108,20 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
     if (!create_texture(stage.scaled_texture, int32_t(out_width), int32_t(out_height))) return false;
     compute_resize_taps(stage.horizontal, in_width, out_width, true);
     compute_resize_taps(stage.vertical, in_height, out_height, true);
-    stage.mid_stride = int32_t((size_t(out_width) * 4 + 63) & ~size_t(63));
+    const int32_t taps = stage.horizontal.max_taps;
+    const size_t pairs = out_width / 2;
+    if (!stage.pair_weights.allocate(pairs * taps * 8 * sizeof(float))) return false;
+    float* pw = reinterpret_cast<float*>(stage.pair_weights.data());
+    for (size_t p = 0; p < pairs; ++p)
+      for (int32_t k = 0; k < taps; ++k)
+        for (int lane = 0; lane < 8; ++lane)
+          pw[(p * taps + k) * 8 + lane] = stage.horizontal.weights[(2 * p + lane / 4) * taps + k];
+    stage.plane_stride = int32_t((size_t(out_width) + 31) & ~size_t(31));
+    stage.mid_stride = stage.plane_stride * 3;
     if (!stage.mid.allocate(size_t(stage.mid_stride) * in_height + 64)) return false;
     stage.in_width = in_width;
-    stage.out_width = out_width;
-    size_t floats = std::max(hrow_floats(stage), vrow_floats(stage));
-    stage.scratch_per_thread = (floats * sizeof(float) + 63) & ~size_t(63);
-    stage.scratch_threads = kMaxComputeThreads;
+    stage.ring_rows = stage.vertical.max_taps;
+    stage.scratch_per_thread = scratch_layout(stage).total;
     if (!stage.scratch.allocate(stage.scratch_per_thread * kMaxComputeThreads)) return false;
     stage.output_texture = &stage.scaled_texture;
     stage.scaling = true;
@@ -170,20 +135,42 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
 
 void run_resize(ResizeStage& stage, ComputeContext& context) {
   if (!stage.scaling) return;
+  const bool avx2 = kernels_use_avx2();
+  HorizontalJob h{};
+  h.src = stage.input_texture.data;
+  h.src_stride = stage.input_texture.stride;
+  h.in_width = int32_t(stage.in_width);
+  h.out_width = int32_t(stage.out_width);
+  h.mid = stage.mid.data();
+  h.mid_stride = stage.mid_stride;
+  h.plane_stride = stage.plane_stride;
+  h.first = stage.horizontal.first.data();
+  h.taps = stage.horizontal.max_taps;
+  h.weights = stage.horizontal.weights.data();
+  h.pair_weights = reinterpret_cast<const float*>(stage.pair_weights.data());
+  h.gamma = stage.gamma;
+  VerticalJob v{};
+  v.mid = stage.mid.data();
+  v.mid_stride = stage.mid_stride;
+  v.plane_stride = stage.plane_stride;
+  v.in_height = int32_t(stage.in_height);
+  v.out_width = int32_t(stage.out_width);
+  v.dst = stage.output_texture->data;
+  v.dst_stride = stage.output_texture->stride;
+  v.first = stage.vertical.first.data();
+  v.count = stage.vertical.count.data();
+  v.taps = stage.vertical.max_taps;
+  v.weights = stage.vertical.weights.data();
+  v.gamma = stage.gamma;
   // Rows are independent within each pass; the second pass needs all of the
   // first, so the two run one after the other.
   context.for_bands(int(stage.in_height), 16, [&](int band, int y0, int y1) {
-    float* rowf = band_scratch(stage, band);
-    if (stage.gamma)
-      horizontal_rows<true>(stage, rowf, y0, y1);
-    else
-      horizontal_rows<false>(stage, rowf, y0, y1);
+    ResizeScratch s = band_scratch(stage, band);
+    avx2 ? horizontal_rows_avx2(h, s, y0, y1) : horizontal_rows_portable(h, s, y0, y1);
   });
   context.for_bands(int(stage.out_height), 16, [&](int band, int y0, int y1) {
-    float* acc = band_scratch(stage, band);
-    if (stage.gamma)
-      vertical_rows<true>(stage, acc, y0, y1);
-    else
-      vertical_rows<false>(stage, acc, y0, y1);
+    ResizeScratch s = band_scratch(stage, band);
+    for (int32_t i = 0; i < s.ring_rows; ++i) s.ring_tag[i] = -1;  // the intermediate is new
+    avx2 ? vertical_rows_avx2(v, s, y0, y1) : vertical_rows_portable(v, s, y0, y1);
   });
 }

@@ -24,11 +24,15 @@ struct ResizeStage {
   bool scaling = false;             // false: run_resize does nothing
   bool gamma = false;               // linear-light variants
   ResizeTaps horizontal, vertical;  // computed once at creation
-  AlignedBuffer mid;                // out_width x in_height intermediate, 8-bit per channel
+  AlignedBuffer pair_weights;       // horizontal weights laid out for two pixels per vector
+  // The out_width x in_height intermediate, 8 bits per channel: each row holds
+  // a B, a G and an R segment of plane_stride bytes.
+  AlignedBuffer mid;
   int32_t mid_stride = 0;
+  int32_t plane_stride = 0;
   AlignedBuffer scratch;            // per-thread rows for the kernels
   size_t scratch_per_thread = 0;
-  int32_t scratch_threads = 0;
+  int32_t ring_rows = 0;
   uint32_t in_width = 0, in_height = 0, out_width = 0, out_height = 0;
 };
 

@@ -1,0 +1,150 @@
+// Frame conversion cost: our kernels against libswscale on the same pictures,
+// one thread, plus the worker pool and the memcpy of a source frame (the
+// memory-bandwidth floor). Prints ms per frame and the ratios at the end.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+#include "video/convert_stage.h"
+#include "video/resize_stage.h"
+
+namespace {
+
+// A screen-like picture: smooth gradients with some noise.
+void fill_picture(Texture2D& tex) {
+  std::mt19937 rng(5);
+  for (int y = 0; y < tex.height; ++y)
+    for (int x = 0; x < tex.width; ++x) {
+      uint8_t* p = tex.data + size_t(y) * tex.stride + size_t(x) * 4;
+      p[0] = uint8_t(x * 255 / tex.width + (rng() & 7));
+      p[1] = uint8_t(y * 255 / tex.height + (rng() & 7));
+      p[2] = uint8_t((x + y) & 255);
+      p[3] = 255;
+    }
+}
+
+struct Pipeline {
+  CaptureDevice device;
+  ResizeStage resize;
+  ConvertStage convert;
+  SurfaceSet set;
+  Pipeline(int iw, int ih, int ow, int oh, bool gamma, bool improved) {
+    create_resize_stage(resize, device, iw, ih, ow, oh, gamma);
+    create_convert_stage(convert, device, &resize.output_texture, ow, oh, true, improved);
+    create_surface_set(set, device, ow, oh, SURFACE_FORMAT_NV12);
+    fill_picture(resize.input_texture);
+  }
+};
+
+ComputeContext& single() {
+  static ComputeContext ctx(1);
+  return ctx;
+}
+
+void ours(benchmark::State& state, int iw, int ih, int ow, int oh, bool gamma, bool improved, bool resize_only,
+          bool pool) {
+  Pipeline p(iw, ih, ow, oh, gamma, improved);
+  ComputeContext& ctx = pool ? compute_context() : single();
+  for (auto _ : state) {
+    run_resize(p.resize, ctx);
+    if (!resize_only) run_convert(p.convert, ctx, p.set);
+    benchmark::DoNotOptimize(p.set.data[0][0]);
+  }
+}
+
+void swscale(benchmark::State& state, int iw, int ih, int ow, int oh) {
+  SwsContext* sws =
+      sws_getContext(iw, ih, AV_PIX_FMT_BGRA, ow, oh, AV_PIX_FMT_NV12, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  Texture2D src;
+  create_texture(src, iw, ih);
+  fill_picture(src);
+  SurfaceSet set;
+  create_surface_set(set, CaptureDevice{}, ow, oh, SURFACE_FORMAT_NV12);
+  const uint8_t* in[1] = {src.data};
+  int in_stride[1] = {src.stride};
+  for (auto _ : state) {
+    sws_scale(sws, in, in_stride, 0, ih, set.data, set.linesize);
+    benchmark::DoNotOptimize(set.data[0][0]);
+  }
+  sws_freeContext(sws);
+}
+
+void copy_frame(benchmark::State& state, int w, int h) {
+  std::vector<uint8_t> a(size_t(w) * h * 4, 1), b(a.size());
+  for (auto _ : state) {
+    std::memcpy(b.data(), a.data(), a.size());
+    benchmark::DoNotOptimize(b.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+BENCHMARK_CAPTURE(ours, convert_1080_single, 1920, 1080, 1920, 1080, false, false, false, false);
+BENCHMARK_CAPTURE(ours, convert_1080_improved, 1920, 1080, 1920, 1080, false, true, false, false);
+BENCHMARK_CAPTURE(swscale, convert_1080, 1920, 1080, 1920, 1080);
+BENCHMARK_CAPTURE(copy_frame, memcpy_1080, 1920, 1080);
+BENCHMARK_CAPTURE(ours, resize_1440_plain, 2560, 1440, 1920, 1080, false, false, true, false);
+BENCHMARK_CAPTURE(ours, resize_1440_linear, 2560, 1440, 1920, 1080, true, false, true, false);
+BENCHMARK_CAPTURE(ours, scale_convert_1440_plain, 2560, 1440, 1920, 1080, false, false, false, false);
+BENCHMARK_CAPTURE(ours, scale_convert_1440_linear, 2560, 1440, 1920, 1080, true, false, false, false);
+BENCHMARK_CAPTURE(swscale, scale_convert_1440, 2560, 1440, 1920, 1080);
+BENCHMARK_CAPTURE(copy_frame, memcpy_1440, 2560, 1440);
+// The capture thread's share with the worker pool.
+BENCHMARK_CAPTURE(ours, pool_convert_1080_single, 1920, 1080, 1920, 1080, false, false, false, true);
+BENCHMARK_CAPTURE(ours, pool_convert_1080_improved, 1920, 1080, 1920, 1080, false, true, false, true);
+BENCHMARK_CAPTURE(ours, pool_scale_convert_1440_linear, 2560, 1440, 1920, 1080, true, true, false, true);
+
+// Keeps every result's time per iteration so the ratios can be printed.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.run_type == Run::RT_Iteration && r.iterations > 0)
+        ms[r.benchmark_name()] = r.GetAdjustedRealTime() * 1e3 / benchmark::GetTimeUnitMultiplier(r.time_unit);
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> ms;
+};
+
+void ratio(const RatioReporter& rep, const char* what, const char* a, const char* b, double target) {
+  auto ia = rep.ms.find(a), ib = rep.ms.find(b);
+  if (ia == rep.ms.end() || ib == rep.ms.end()) return;
+  double r = ia->second / ib->second;
+  std::printf("%-44s %8.3f ms / %8.3f ms = %6.3f  (target <= %.2f: %s)\n", what, ia->second, ib->second, r, target,
+              r <= target ? "met" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter rep;
+  benchmark::RunSpecifiedBenchmarks(&rep);
+  std::printf("\nms per frame, ratio ours / reference (one thread unless 'pool'):\n");
+  ratio(rep, "1080p BGRA->NV12 single / libswscale", "ours/convert_1080_single", "swscale/convert_1080", 0.25);
+  ratio(rep, "1080p BGRA->NV12 improved / libswscale", "ours/convert_1080_improved", "swscale/convert_1080", 0.25);
+  ratio(rep, "1440p->1080p resize plain / libswscale", "ours/resize_1440_plain", "swscale/scale_convert_1440", 0.5);
+  ratio(rep, "1440p->1080p resize linear / libswscale", "ours/resize_1440_linear", "swscale/scale_convert_1440", 0.5);
+  ratio(rep, "1440p->1080p resize+NV12 plain / libswscale", "ours/scale_convert_1440_plain", "swscale/scale_convert_1440",
+        0.5);
+  ratio(rep, "1440p->1080p resize+NV12 linear / libswscale", "ours/scale_convert_1440_linear",
+        "swscale/scale_convert_1440", 0.5);
+  ratio(rep, "1440p->1080p resize plain / memcpy 1440p", "ours/resize_1440_plain", "copy_frame/memcpy_1440", 3.0);
+  ratio(rep, "1440p->1080p resize linear / memcpy 1440p", "ours/resize_1440_linear", "copy_frame/memcpy_1440", 3.0);
+  ratio(rep, "1080p BGRA->NV12 single / memcpy 1080p", "ours/convert_1080_single", "copy_frame/memcpy_1080", 3.0);
+  for (const char* name : {"ours/pool_convert_1080_single", "ours/pool_convert_1080_improved"}) {
+    auto it = rep.ms.find(name);
+    if (it != rep.ms.end())
+      std::printf("%-44s %8.3f ms  (target <= 4 ms: %s)\n", name, it->second, it->second <= 4.0 ? "met" : "MISSED");
+  }
+  return 0;
+}

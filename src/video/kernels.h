@@ -1,0 +1,96 @@
+#pragma once
+// Row kernels of the scaling and conversion passes. Each has a portable
+// version and, on x86-64, an AVX2 version picked at run time; both compute
+// the same operations in the same order and give identical values.
+#include <cstdint>
+
+// Horizontal scaling of input rows into the 8-bit planar intermediate
+// (B, G and R segments of `plane_stride` bytes in each row).
+struct HorizontalJob {
+  const uint8_t* src;
+  int32_t src_stride;
+  int32_t in_width;
+  int32_t out_width;
+  uint8_t* mid;
+  int32_t mid_stride;
+  int32_t plane_stride;
+  const int32_t* first;
+  int32_t taps;                  // weights per output pixel (zero padded)
+  const float* weights;          // out_width * taps
+  const float* pair_weights;     // per output pair and tap: 4 x w(2p), 4 x w(2p + 1)
+  bool gamma;
+};
+
+// Vertical scaling of the intermediate into B8G8R8A8 output rows.
+struct VerticalJob {
+  const uint8_t* mid;
+  int32_t mid_stride;
+  int32_t plane_stride;
+  int32_t in_height;
+  int32_t out_width;
+  uint8_t* dst;
+  int32_t dst_stride;
+  const int32_t* first;
+  const int32_t* count;
+  int32_t taps;
+  const float* weights;  // out_height * taps
+  bool gamma;
+};
+
+// Per-thread memory of the scaling kernels.
+struct ResizeScratch {
+  float* row;        // one decoded input row, (in_width + taps + 4) * 4 floats
+  float* ring;       // ring_rows decoded intermediate rows of 3 * plane_stride floats
+  int32_t* ring_tag; // which intermediate row each ring slot holds (-1: none)
+  int32_t ring_rows;
+  float* acc;        // 3 * plane_stride floats
+};
+
+void horizontal_rows_portable(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
+void vertical_rows_portable(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
+void horizontal_rows_avx2(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
+void vertical_rows_avx2(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
+
+// Chosen once per process: AVX2 when the CPU has it (and FRELVANTA_NO_AVX2 is
+// not set in the environment), else the portable kernels.
+bool kernels_use_avx2();
+// Tests switch paths to compare them.
+void kernels_force_portable(bool portable);
+
+// One conversion run: the source picture, the planes and the coefficients.
+enum class ConvertOut { kNv12, kP010, kPlanar8, kPlanar10 };
+
+struct ConvertFrame {
+  ConvertOut out;
+  const uint8_t* src;
+  int32_t src_stride;
+  int32_t width, height;         // picture and luma plane
+  int32_t chroma_w, chroma_h;    // half, rounded up
+  uint8_t* plane[3];
+  int32_t linesize[3];
+  uint16_t* scratch;             // improved: interleaved Cb, Cr as the chroma view holds them
+  int32_t scratch_stride;        // in elements
+  float scratch_scale;           // 1/255 or 1/65535: scratch value -> view value
+  // The single conversion's writes, folded: the stored value is
+  // (k0 R + k1 G) + k2 B + add, truncated, then shifted right by `shift`
+  // (the planar 10-bit layout). R, G, B are source bytes for luma and the
+  // weighted column sums (8 times the filtered value) for chroma; k is the
+  // matrix row times the limited-range scale and the UNORM scale (255 or
+  // 65535), add the offset plus 0.5 for rounding. Values never leave the
+  // range, so no clamp is needed.
+  float y_k[3], y_add;
+  float cb_k[3], cr_k[3], c_add;
+  int32_t shift;
+  float inv[3][2];               // rows 3-5, Cb and Cr columns
+};
+
+// Chroma row cy (and, unless improved, the luma of its two rows), from chroma
+// column x_from (luma column 2 * x_from) to the end.
+void convert_pair_portable(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from);
+// Improved luma of row y from column x_from; `cv` holds the chroma of the row
+// interpolated vertically (filled by improved_chroma_row_portable).
+void improved_chroma_row_portable(const ConvertFrame& f, int32_t y, float* cv);
+void improved_luma_portable(const ConvertFrame& f, int32_t y, const float* cv, int32_t x_from);
+
+void convert_pair_avx2(const ConvertFrame& f, int32_t cy, bool with_luma);
+void improved_luma_row_avx2(const ConvertFrame& f, int32_t y, float* cv);
