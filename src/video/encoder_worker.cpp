@@ -60,7 +60,12 @@ void refresh_statistics(Encoder& e) {
 }
 
 void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base) {
-  if (i >= kVideoPoolSize || time_base == 0 || !e.writer) return;
+  if (i >= kVideoPoolSize) return;
+  if (time_base == 0 || !e.writer) {
+    // No timeline to place it on: the picture goes back unwritten.
+    pool_return(e.video_free, i);
+    return;
+  }
   if (e.first_video_time.load() == 0) e.first_video_time.store(time);
   const int64_t f = static_cast<int64_t>(frame_ticks(e, time_base));
   const int64_t last = e.last_video_time.load();

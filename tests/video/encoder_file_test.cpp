@@ -86,7 +86,10 @@ class EncoderFileTest : public ::testing::Test {
     }
   }
 
+  // Audio still queued when stop is requested is dropped by design, so a
+  // test that wants all of it written lets the queues empty first.
   bool stop() {
+    wait_until([] { return encoder_pending_count() == 0; }, 20000);
     encoder_request_stop();
     if (!encoder_wait_worker(20000)) return false;
     return g_app.encoder.finalize_ok.load() != 0;
@@ -158,4 +161,141 @@ TEST_F(EncoderFileTest, EachSoftwareCodecRowWritesADecodableFile) {
     EXPECT_EQ(fragmented, row.codec == VIDEO_CODEC_H264);
   }
 }
+
+// Sound arrives as the sound server gives it (float, any rate and channel
+// count) and leaves as the configured track; its length is what was submitted
+// and it starts with the picture. The AAC row also records an odd capture
+// size, which is encoded at the next even size.
+TEST_F(EncoderFileTest, AudioTracksCarryTheSubmittedSound) {
+  struct Case {
+    const char* name;
+    uint32_t video_codec, audio_codec;
+    uint32_t in_rate;
+    uint16_t in_channels;
+    uint32_t width, height, out_width, out_height;
+    AVCodecID expect_audio;
+  };
+  const Case cases[] = {
+      {"aac from 44.1 kHz stereo", VIDEO_CODEC_H264, AUDIO_CODEC_AAC, 44100, 2, 1366, 767, 1366, 768, AV_CODEC_ID_AAC},
+      {"flac from 48 kHz mono", VIDEO_CODEC_H265, AUDIO_CODEC_FLAC, 48000, 1, 640, 360, 640, 360, AV_CODEC_ID_FLAC},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_app.config.VideoCodec = c.video_codec;
+    g_app.config.VideoProfile = VIDEO_PROFILE_MAIN;
+    g_app.config.AudioCodec = c.audio_codec;
+    const WaveFormat in = wave_format_float(c.in_rate, c.in_channels);
+    const std::string path = dir.file(std::string(c.name) + ".tmp.mp4");
+    ASSERT_TRUE(encoder_setup(g_app.encoder, CaptureDevice{}, path, config(c.width, c.height, &in)));
+    ScreenPicture pic(static_cast<int32_t>(c.width), static_cast<int32_t>(c.height));
+    submit_frames(pic, 30, 50 * kTick);
+    submit_audio(c.in_rate, c.in_channels, 1.0);
+    ASSERT_TRUE(stop());
+    EXPECT_EQ(g_app.encoder.encoder_audio_dropped.load(), 0u);
+
+    const ProbedFile f = probe_file(path);
+    ASSERT_TRUE(f.opened);
+    EXPECT_EQ(f.width, static_cast<int>(c.out_width));
+    EXPECT_EQ(f.height, static_cast<int>(c.out_height));
+    EXPECT_EQ(f.primaries, AVCOL_PRI_BT709);
+    EXPECT_EQ(f.frame_times_us.size(), 30u);
+    EXPECT_EQ(f.audio_codec, c.expect_audio);
+    EXPECT_EQ(f.sample_rate, 48000);
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_NEAR(static_cast<double>(f.audio_samples) / 48000.0, 1.0, 0.03);
+    // The sound starts with the first picture (the sine is audible from its
+    // first block on).
+    ASSERT_FALSE(f.frame_times_us.empty());
+    EXPECT_NEAR(f.sound_onset_time, f.frame_times_us.front() / 1e6, 0.01);
+  }
+}
+
+// H.264 with FragmentedOutput: fragments follow the header, and a copy cut
+// in the middle (a crash) still plays up to the cut. Without fragments the
+// same cut plays nothing.
+TEST_F(EncoderFileTest, FragmentedH264PlaysUpToACut) {
+  for (uint32_t fragmented : {1u, 0u}) {
+    SCOPED_TRACE(fragmented ? "fragmented" : "plain");
+    g_app.config.VideoCodec = VIDEO_CODEC_H264;
+    g_app.config.VideoProfile = VIDEO_PROFILE_HIGH;
+    g_app.config.FragmentedOutput = fragmented;
+    const std::string path = dir.file(fragmented ? "frag.tmp.mp4" : "plain.tmp.mp4");
+    ASSERT_TRUE(encoder_setup(g_app.encoder, CaptureDevice{}, path, config(640, 360)));
+    ScreenPicture pic(640, 360);
+    submit_frames(pic, 90, 10 * kTick);
+    ASSERT_TRUE(stop());
+
+    const auto boxes = top_level_boxes(path);
+    ASSERT_GE(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0], "ftyp");
+    const auto moof = std::find(boxes.begin(), boxes.end(), "moof");
+    EXPECT_EQ(moof != boxes.end(), fragmented != 0);
+    EXPECT_EQ(probe_file(path).frame_times_us.size(), 90u);
+
+    std::ifstream whole(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+    const std::string cut = dir.file(fragmented ? "frag-cut.mp4" : "plain-cut.mp4");
+    std::ofstream(cut, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+    const ProbedFile f = probe_file(cut);
+    if (fragmented) {
+      EXPECT_GT(f.frame_times_us.size(), 15u);
+      EXPECT_LT(f.frame_times_us.size(), 90u);
+      for (size_t k = 1; k < f.frame_times_us.size(); ++k) EXPECT_GT(f.frame_times_us[k], f.frame_times_us[k - 1]);
+    } else {
+      EXPECT_TRUE(f.frame_times_us.empty());
+    }
+  }
+}
+
+TEST_F(EncoderFileTest, SetUpFailuresLeaveNoFile) {
+  // No GPU here: with HardwareEncoder on there is no encoder, and no fallback.
+  g_app.config.HardwareEncoder = 1;
+  for (const char* node : {"", "/dev/dri/renderD128"}) {
+    CaptureDevice device;
+    device.render_node = node;
+    const std::string path = dir.file("hw.tmp.mp4");
+    ui.messages.clear();
+    EXPECT_FALSE(encoder_setup(g_app.encoder, device, path, config(640, 360)));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Frelvanta|Cannot find video encoder!"});
+    EXPECT_FALSE(file_exists(path));
+    EXPECT_FALSE(encoder_has_worker());
+  }
+
+  g_app.config.HardwareEncoder = 0;
+  const std::string missing = dir.file("no-such-folder/x.tmp.mp4");
+  ui.messages.clear();
+  EXPECT_FALSE(encoder_setup(g_app.encoder, CaptureDevice{}, missing, config(640, 360)));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].rfind("Frelvanta|Cannot create output mp4 file!\n\nError: 0x", 0), 0u) << ui.messages[0];
+  EXPECT_NE(ui.messages[0].find("\nPath: " + missing), std::string::npos);
+  EXPECT_FALSE(file_exists(missing));
+  EXPECT_FALSE(encoder_has_worker());
+}
+
+// A file system that fills up makes the writes fail: the flag that stops the
+// recording is raised and finalisation reports the failure.
+TEST_F(EncoderFileTest, FullDiskSetsWriteFailed) {
+  const std::string mount_point = dir.file("small");
+  ASSERT_TRUE(create_directories(mount_point));
+  if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=2m") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  }
+  g_app.config.VideoCodec = VIDEO_CODEC_H264;
+  g_app.config.VideoBitrate = 60000;
+  const std::string path = mount_point + "/full.tmp.mp4";
+  ASSERT_TRUE(encoder_setup(g_app.encoder, CaptureDevice{}, path, config(640, 360)));
+  ScreenPicture pic(640, 360);
+  std::mt19937 rng(3);
+  for (int k = 0; k < 600 && g_app.encoder.write_failed.load() == 0; ++k) {
+    for (auto& b : pic.pixels) b = static_cast<uint8_t>(rng());
+    ASSERT_TRUE(wait_until([] { return g_app.encoder.video_free.load() != 0; }));
+    ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, 640, 360}, kTick + k * kTick / 30, kTick));
+  }
+  ASSERT_TRUE(wait_until([] { return encoder_pending_count() == 0; }));
+  EXPECT_EQ(g_app.encoder.write_failed.load(), 1u);
+  EXPECT_FALSE(stop());  // finalize_ok is 0
+  EXPECT_EQ(g_app.encoder.worker_done.load(), 1u);
+  umount(mount_point.c_str());
+}
+
 }  // namespace

@@ -32,6 +32,7 @@ struct ProbedFile {
   int channels = 0;
   int64_t audio_samples = 0;
   double audio_first_time = 0;  // seconds
+  double sound_onset_time = -1;  // first sample louder than -26 dBFS, seconds
 };
 
 inline ProbedFile probe_file(const std::string& path) {
@@ -80,8 +81,15 @@ inline ProbedFile probe_file(const std::string& path) {
       if (s == video) {
         out.frame_times_us.push_back(av_rescale_q(frame->best_effort_timestamp, tb, AVRational{1, 1000000}));
       } else if (s == audio) {
-        if (audio_first) out.audio_first_time = frame->best_effort_timestamp * av_q2d(tb);
+        const double t = frame->best_effort_timestamp * av_q2d(tb);
+        if (audio_first) out.audio_first_time = t;
         audio_first = false;
+        for (int i = 0; out.sound_onset_time < 0 && i < frame->nb_samples; ++i) {
+          double v = 0;
+          if (frame->format == AV_SAMPLE_FMT_FLTP) v = reinterpret_cast<const float*>(frame->extended_data[0])[i];
+          if (frame->format == AV_SAMPLE_FMT_S16) v = reinterpret_cast<const int16_t*>(frame->data[0])[i * frame->ch_layout.nb_channels] / 32768.0;
+          if (v > 0.05 || v < -0.05) out.sound_onset_time = t + static_cast<double>(i) / frame->sample_rate;
+        }
         out.audio_samples += frame->nb_samples;
       }
       av_frame_unref(frame);

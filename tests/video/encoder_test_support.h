@@ -23,6 +23,7 @@ class TempDir {
     path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
   }
   ~TempDir() {
+    if (std::getenv("FV_KEEP_TEST_FILES")) return;  // for looking at a failure
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
