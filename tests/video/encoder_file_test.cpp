@@ -298,4 +298,35 @@ TEST_F(EncoderFileTest, FullDiskSetsWriteFailed) {
   umount(mount_point.c_str());
 }
 
+// A still screen: stream ticks repeat the last picture at the tick's time,
+// so the file's timeline keeps moving, and a frame after the gap follows the
+// ticks.
+TEST_F(EncoderFileTest, StreamTicksMoveTheTimelineOfAStillScreen) {
+  g_app.config.VideoCodec = VIDEO_CODEC_H264;
+  const std::string path = dir.file("still.tmp.mp4");
+  EncoderConfig ec = config(640, 360);
+  ec.frame_rate_num = 60;
+  ASSERT_TRUE(encoder_setup(g_app.encoder, CaptureDevice{}, path, ec));
+  ScreenPicture pic(640, 360);
+  pic.draw(0);
+  const int64_t t0 = 20 * kTick;
+  ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, 640, 360}, t0, kTick));
+  ASSERT_TRUE(encoder_enqueue({ENCODER_ITEM_TICK, 0, t0 + 2 * kTick, static_cast<uint64_t>(kTick), nullptr, 0}));
+  pic.draw(1);
+  ASSERT_TRUE(wait_until([] { return g_app.encoder.video_free.load() != 0; }));
+  ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, 640, 360}, t0 + 2 * kTick + 1000, kTick));
+  ASSERT_TRUE(stop());
+  EXPECT_EQ(g_app.encoder.video_duplicate_frames.load(), 1u);
+  EXPECT_EQ(g_app.encoder.video_stream_ticks.load(), 1u);
+
+  const ProbedFile f = probe_file(path);
+  ASSERT_EQ(f.frame_times_us.size(), 4u);
+  const int64_t first = f.frame_times_us[0];
+  // 16 frames (266.7 ms), then four more (333.3 ms), then the next real frame
+  // four frames later again (400 ms).
+  EXPECT_NEAR(f.frame_times_us[1] - first, 266'667, 20);
+  EXPECT_NEAR(f.frame_times_us[2] - first, 333'333, 20);
+  EXPECT_NEAR(f.frame_times_us[3] - first, 400'000, 20);
+}
+
 }  // namespace
