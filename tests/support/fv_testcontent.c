@@ -2,7 +2,7 @@
  * unless told otherwise, a tone on the default sound output.
  *
  *   fv_testcontent [--geometry WxH+X+Y] [--still] [--focus]
- *                  [--tone HZ] [--no-audio] [--flash-every MS]
+ *                  [--tone HZ] [--no-audio] [--no-window] [--flash-every MS]
  *
  * The picture: a dark background, a bar that moves 8 pixels per frame and,
  * along the top edge, the frame number as 16 blocks of 32x32 pixels (white =
@@ -102,12 +102,13 @@ static void paint(Display* d, Window w, GC gc, int width, int height, uint32_t f
 }
 
 int main(int argc, char** argv) {
-  int still = 0, audio = 1, focus = 0;
+  int still = 0, audio = 1, focus = 0, window = 1;
   unsigned gw = 0, gh = 0;
   int gx = 0, gy = 0;
   for (int i = 1; i < argc; ++i) {
     if (!strcmp(argv[i], "--still")) still = 1;
     else if (!strcmp(argv[i], "--no-audio")) audio = 0;
+    else if (!strcmp(argv[i], "--no-window")) window = 0;
     else if (!strcmp(argv[i], "--focus")) focus = 1;
     else if (!strcmp(argv[i], "--tone") && i + 1 < argc) g_tone_hz = atof(argv[++i]);
     else if (!strcmp(argv[i], "--flash-every") && i + 1 < argc) g_flash_every_ms = atol(argv[++i]);
@@ -115,9 +116,18 @@ int main(int argc, char** argv) {
       if (sscanf(argv[++i], "%ux%u+%d+%d", &gw, &gh, &gx, &gy) < 2) return 1;
     } else {
       fprintf(stderr, "usage: fv_testcontent [--geometry WxH+X+Y] [--still] [--focus] [--tone HZ] "
-                      "[--no-audio] [--flash-every MS]\n");
+                      "[--no-audio] [--no-window] [--flash-every MS]\n");
       return 1;
     }
+  }
+  if (!window) {
+    /* The tone alone, for a desktop that has its own picture. */
+    pthread_t t;
+    if (!audio || pthread_create(&t, NULL, audio_main, NULL) != 0) return 1;
+    while (!atomic_load(&g_audio_ready)) usleep(1000);
+    printf("ready\n");
+    fflush(stdout);
+    for (;;) pause();
   }
   Display* d = XOpenDisplay(NULL);
   if (!d) {
