@@ -145,6 +145,9 @@ class FfmpegWriter final : public MediaWriter {
       // interrupted file plays up to its last complete fragment.
       av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
       av_dict_set(&options, "frag_duration", "1000000", 0);
+      // Each finished fragment goes to the file at once instead of waiting
+      // in the output buffer (32 KiB), where a crash would lose it.
+      av_dict_set(&options, "flush_packets", "1", 0);
     }
     // FLAC in MP4 is still marked experimental by the muxer.
     if (audio_ && audio_->out.codec == AUDIO_FLAC) oc_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
