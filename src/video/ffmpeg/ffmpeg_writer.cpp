@@ -149,6 +149,9 @@ class FfmpegWriter final : public MediaWriter {
       // in the output buffer (32 KiB), where a crash would lose it.
       av_dict_set(&options, "flush_packets", "1", 0);
     }
+    // Hold packets back for interleaving at most a second: whatever waits in
+    // the muxer is lost if the process dies.
+    oc_->max_interleave_delta = 1'000'000;
     // FLAC in MP4 is still marked experimental by the muxer.
     if (audio_ && audio_->out.codec == AUDIO_FLAC) oc_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     r = avformat_write_header(oc_.get(), &options);
