@@ -64,6 +64,7 @@ void undo_start(AudioCapture* c) {
     c->data_event->set();
     c->capture_thread.join();
   }
+  c->audio_client->set_event_handle(nullptr);
   c->data_event.reset();
   ring_unmap(c->ring, c->ring_size);
   c->ring = nullptr;
@@ -111,9 +112,9 @@ bool finish_open(AudioCapture* c, std::unique_ptr<AudioClient> client, const Wav
   c->use_qpc_time = use_qpc_time;
   c->first_packet_pending = first_packet_pending;
   if (!start_stream(c)) {
-    c->audio_client.reset();
     if (c->render_client) c->render_client->stop();
     c->render_client.reset();
+    c->audio_client.reset();
     c->stream_format.reset();
     return false;
   }
@@ -177,6 +178,8 @@ void close_capture(AudioCapture* capture) {
   capture->stop_requested.store(1, std::memory_order_release);
   capture->data_event->set();
   if (capture->capture_thread.joinable()) capture->capture_thread.join();
+  // The sound system may still signal the event until it forgets it.
+  capture->audio_client->set_event_handle(nullptr);
   capture->data_event.reset();
   ring_unmap(capture->ring, capture->ring_size);
   capture->ring = nullptr;

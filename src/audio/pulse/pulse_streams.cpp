@@ -1,0 +1,218 @@
+#include "audio/pulse/pulse_streams.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/event.h"
+
+namespace {
+void signal_loop_cb(pa_stream*, void* loop) {
+  pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+}
+
+bool wait_ready(PulseConnection* c, pa_stream* s) {
+  bool settled = c->wait_until(
+      [&] {
+        pa_stream_state_t st = pa_stream_get_state(s);
+        return st == PA_STREAM_READY || !PA_STREAM_IS_GOOD(st);
+      },
+      kPulseRequestTimeoutMs);
+  return settled && pa_stream_get_state(s) == PA_STREAM_READY;
+}
+
+void drop_stream(pa_stream* s) {
+  if (!s) return;
+  pa_stream_set_read_callback(s, nullptr, nullptr);
+  pa_stream_set_write_callback(s, nullptr, nullptr);
+  pa_stream_set_state_callback(s, nullptr, nullptr);
+  if (pa_stream_get_state(s) == PA_STREAM_READY || pa_stream_get_state(s) == PA_STREAM_CREATING) {
+    pa_stream_disconnect(s);
+  }
+  pa_stream_unref(s);
+}
+}  // namespace
+
+bool pulse_connect_record(PulseConnection* c, pa_stream* stream, const char* source, uint32_t fragment_bytes,
+                          pa_stream_flags_t extra_flags) {
+  pa_buffer_attr attr;
+  attr.maxlength = static_cast<uint32_t>(-1);
+  attr.tlength = static_cast<uint32_t>(-1);
+  attr.prebuf = static_cast<uint32_t>(-1);
+  attr.minreq = static_cast<uint32_t>(-1);
+  attr.fragsize = fragment_bytes;
+  pa_stream_set_state_callback(stream, signal_loop_cb, c->loop());
+  auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                              PA_STREAM_ADJUST_LATENCY | extra_flags);
+  if (pa_stream_connect_record(stream, source, &attr, flags) < 0) return false;
+  return wait_ready(c, stream);
+}
+
+int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames, uint32_t rate) {
+  const int64_t now = qpc_now();
+  // Everything not yet read (the fragment being read included) was captured
+  // back to back before now; the server adds its own delay from the device
+  // and the transfer. The stream's latency figure is not used: for the
+  // monitor of an output it counts how far the output has rendered ahead,
+  // which says nothing about when the client got the data.
+  size_t unread = pa_stream_readable_size(stream);
+  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
+  int64_t back = 0;
+  if (unread != static_cast<size_t>(-1) && spec) {
+    back = static_cast<int64_t>(pa_bytes_to_usec(unread, spec)) * 10;
+  } else {
+    back = static_cast<int64_t>(fragment_frames * 10'000'000 / (rate ? rate : 1));
+  }
+  if (const pa_timing_info* ti = pa_stream_get_timing_info(stream)) {
+    back += static_cast<int64_t>(ti->source_usec + ti->transport_usec) * 10;
+  }
+  return now - back;
+}
+
+std::unique_ptr<PulseRecordClient> PulseRecordClient::open(std::unique_ptr<PulseConnection> connection,
+                                                           const std::string& source, const WaveFormat& format) {
+  pa_sample_spec spec;
+  pa_channel_map map;
+  if (!connection || !pulse_spec_from_format(format, &spec, &map)) return nullptr;
+  std::unique_ptr<PulseRecordClient> client(new PulseRecordClient());
+  client->block_align_ = format.nBlockAlign;
+  client->rate_ = format.nSamplesPerSec;
+  PulseConnection* c = connection.get();
+  client->connection_ = std::move(connection);
+  PulseLock lock(c);
+  client->stream_ = pa_stream_new(c->context(), "Frelvanta capture", &spec, &map);
+  if (!client->stream_) return nullptr;
+  pa_stream_set_read_callback(client->stream_, read_cb, client.get());
+  // A fragment of 10 ms, the usual period of a sound device.
+  uint32_t fragment = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
+  if (!pulse_connect_record(c, client->stream_, source.empty() ? nullptr : source.c_str(), fragment,
+                            PA_STREAM_START_CORKED)) {
+    drop_stream(client->stream_);
+    client->stream_ = nullptr;
+    return nullptr;
+  }
+  return client;
+}
+
+PulseRecordClient::~PulseRecordClient() {
+  if (!connection_) return;
+  {
+    PulseLock lock(connection_.get());
+    drop_stream(stream_);
+    stream_ = nullptr;
+  }
+  connection_.reset();
+}
+
+void PulseRecordClient::read_cb(pa_stream*, size_t, void* self) {
+  AutoResetEvent* e = static_cast<PulseRecordClient*>(self)->event_.load();
+  if (e) e->set();
+}
+
+bool PulseRecordClient::start() {
+  PulseLock lock(connection_.get());
+  return connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs);
+}
+
+void PulseRecordClient::stop() {
+  PulseLock lock(connection_.get());
+  if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
+    connection_->wait_operation(pa_stream_cork(stream_, 1, nullptr, nullptr), kPulseRequestTimeoutMs);
+  }
+}
+
+bool PulseRecordClient::get_buffer(AudioBuffer* out) {
+  *out = AudioBuffer{};
+  PulseLock lock(connection_.get());
+  if (pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
+  const void* data = nullptr;
+  size_t bytes = 0;
+  if (pa_stream_peek(stream_, &data, &bytes) < 0) return false;
+  if (bytes == 0) return true;
+  uint64_t frames = bytes / block_align_;
+  if (frames == 0) {  // a torn frame: nothing usable
+    pa_stream_drop(stream_);
+    return true;
+  }
+  peeked_ = true;
+  out->data = static_cast<const uint8_t*>(data);
+  out->frames = static_cast<uint32_t>(frames);
+  out->flags = data ? 0 : AUDIO_BUFFER_SILENT;  // a hole in the stream reads as silence
+  out->device_position = frames_read_;
+  out->qpc_position = static_cast<uint64_t>(pulse_fragment_capture_time(stream_, frames, rate_));
+  return true;
+}
+
+void PulseRecordClient::release_buffer(uint32_t frames) {
+  PulseLock lock(connection_.get());
+  if (!peeked_) return;
+  pa_stream_drop(stream_);
+  peeked_ = false;
+  frames_read_ += frames;
+}
+
+std::unique_ptr<PulseSilentPlayback> PulseSilentPlayback::open(std::unique_ptr<PulseConnection> connection,
+                                                               const std::string& sink,
+                                                               const pa_sample_spec& spec,
+                                                               const pa_channel_map& map) {
+  if (!connection) return nullptr;
+  std::unique_ptr<PulseSilentPlayback> p(new PulseSilentPlayback());
+  PulseConnection* c = connection.get();
+  p->connection_ = std::move(connection);
+  PulseLock lock(c);
+  pa_proplist* props = pa_proplist_new();
+  // Tells policy modules not to cork or duck it: it is silent by design.
+  pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
+  p->stream_ = pa_stream_new_with_proplist(c->context(), "Frelvanta keep-alive", &spec, &map, props);
+  pa_proplist_free(props);
+  if (!p->stream_) return nullptr;
+  pa_stream_set_state_callback(p->stream_, signal_loop_cb, c->loop());
+  pa_stream_set_write_callback(p->stream_, write_cb, p.get());
+  pa_buffer_attr attr;
+  attr.maxlength = static_cast<uint32_t>(-1);
+  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(200000, &spec));
+  attr.prebuf = 0;  // never wait for data: an underrun keeps the stream running
+  attr.minreq = static_cast<uint32_t>(-1);
+  attr.fragsize = static_cast<uint32_t>(-1);
+  if (pa_stream_connect_playback(p->stream_, sink.c_str(), &attr, PA_STREAM_START_CORKED, nullptr, nullptr) < 0 ||
+      !wait_ready(c, p->stream_)) {
+    drop_stream(p->stream_);
+    p->stream_ = nullptr;
+    return nullptr;
+  }
+  return p;
+}
+
+PulseSilentPlayback::~PulseSilentPlayback() {
+  if (!connection_) return;
+  {
+    PulseLock lock(connection_.get());
+    drop_stream(stream_);
+    stream_ = nullptr;
+  }
+  connection_.reset();
+}
+
+void PulseSilentPlayback::write_cb(pa_stream* s, size_t bytes, void*) {
+  while (bytes > 0) {
+    void* buf = nullptr;
+    size_t n = bytes;
+    if (pa_stream_begin_write(s, &buf, &n) < 0 || !buf || n == 0) return;
+    std::memset(buf, 0, n);
+    if (pa_stream_write(s, buf, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+    bytes = n < bytes ? bytes - n : 0;
+  }
+}
+
+bool PulseSilentPlayback::start() {
+  PulseLock lock(connection_.get());
+  return connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs);
+}
+
+void PulseSilentPlayback::stop() {
+  PulseLock lock(connection_.get());
+  if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
+    connection_->wait_operation(pa_stream_cork(stream_, 1, nullptr, nullptr), kPulseRequestTimeoutMs);
+  }
+}

@@ -1,0 +1,72 @@
+#pragma once
+// Plain streams on one server connection: a capture of a source (an input,
+// or the monitor of an output) and the silent playback that keeps an output
+// running.
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "audio/audio_client.h"
+#include "audio/pulse/pulse_connection.h"
+
+class PulseRecordClient final : public AudioClient {
+ public:
+  // Records `source` (empty: the default input) in `format`, corked until
+  // start(). Null when the server refuses.
+  static std::unique_ptr<PulseRecordClient> open(std::unique_ptr<PulseConnection> connection,
+                                                 const std::string& source, const WaveFormat& format);
+  ~PulseRecordClient() override;
+
+  // Callbacks run with the loop locked, so once this returns none is still
+  // using the previous event.
+  void set_event_handle(AutoResetEvent* event) override {
+    PulseLock lock(connection_.get());
+    event_.store(event);
+  }
+  bool start() override;
+  void stop() override;
+  bool get_buffer(AudioBuffer* out) override;
+  void release_buffer(uint32_t frames) override;
+
+ private:
+  PulseRecordClient() = default;
+  static void read_cb(pa_stream* s, size_t bytes, void* self);
+  static void state_cb(pa_stream* s, void* self);
+
+  std::unique_ptr<PulseConnection> connection_;
+  pa_stream* stream_ = nullptr;
+  std::atomic<AutoResetEvent*> event_{nullptr};
+  uint32_t block_align_ = 0;
+  uint32_t rate_ = 0;
+  uint64_t frames_read_ = 0;  // device position: running frame count
+  bool peeked_ = false;
+};
+
+class PulseSilentPlayback final : public AudioClient {
+ public:
+  // Plays silence on `sink` in its own format until stopped.
+  static std::unique_ptr<PulseSilentPlayback> open(std::unique_ptr<PulseConnection> connection,
+                                                   const std::string& sink,
+                                                   const pa_sample_spec& spec, const pa_channel_map& map);
+  ~PulseSilentPlayback() override;
+
+  void set_event_handle(AutoResetEvent*) override {}
+  bool start() override;
+  void stop() override;
+  bool get_buffer(AudioBuffer* out) override { *out = AudioBuffer{}; return false; }
+  void release_buffer(uint32_t) override {}
+
+ private:
+  PulseSilentPlayback() = default;
+  static void write_cb(pa_stream* s, size_t bytes, void* self);
+
+  std::unique_ptr<PulseConnection> connection_;
+  pa_stream* stream_ = nullptr;
+};
+
+// Connects `stream` for recording from `source` and waits until it runs.
+bool pulse_connect_record(PulseConnection* c, pa_stream* stream, const char* source, uint32_t fragment_bytes,
+                          pa_stream_flags_t extra_flags);
+// Capture time of the first frame of the fragment about to be read, on the
+// platform clock.
+int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames, uint32_t rate);
