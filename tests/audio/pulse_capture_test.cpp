@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -115,6 +116,18 @@ Received collect(AudioCapture& cap, uint64_t start, uint32_t ms) {
   return r;
 }
 
+// Reads until sound arrives (an idle null sink takes up to two seconds to
+// pass on a new stream); false if none comes within three seconds.
+bool wait_for_sound(AudioCapture& cap, uint64_t start) {
+  for (int i = 0; i < 30; ++i) {
+    Received r = collect(cap, start, 100);
+    for (float v : r.left) {
+      if (std::fabs(v) > 0.05f) return true;
+    }
+  }
+  return false;
+}
+
 // Relative power of `hz` in the samples (Goertzel).
 double tone_power(const std::vector<float>& x, double hz, double rate) {
   if (x.empty()) return 0.0;
@@ -199,6 +212,156 @@ TEST_F(PulseCaptureTest, SystemLoopbackKeepsPitchAndClock) {
     EXPECT_NEAR(static_cast<double>(r.packets[i].time), static_cast<double>(expected), 20 * 10000.0) << i;
   }
   EXPECT_EQ(cap.overflow_count.load(), 0u);
+}
+
+// A virtual input fed by what plays on "rec": a microphone that hears the
+// test's tones. Unloaded at the end so the server is left as found.
+class VirtualInput {
+ public:
+  VirtualInput() {
+    module_ = run("pactl load-module module-remap-source master=rec.monitor source_name=fv_test_mic "
+                  "source_properties=device.description=FvTestMic 2>/dev/null");
+    while (!module_.empty() && (module_.back() == '\n' || module_.back() == ' ')) module_.pop_back();
+  }
+  ~VirtualInput() {
+    if (!module_.empty()) run("pactl unload-module " + module_);
+  }
+  bool ok() const { return !module_.empty(); }
+
+ private:
+  std::string module_;
+};
+
+TEST_F(PulseCaptureTest, MicrophoneIsListedOpenedByIdAndConverted) {
+  VirtualInput input;
+  ASSERT_TRUE(input.ok());
+  std::string names[kMaxMicrophones], ids[kMaxMicrophones];
+  uint32_t n = enumerate_microphones(names, ids);
+  bool listed = false;
+  for (uint32_t i = 0; i < n; ++i) {
+    EXPECT_EQ(ids[i].find(".monitor"), std::string::npos) << ids[i];  // monitors are not inputs
+    if (ids[i] == "fv_test_mic") listed = names[i] == "FvTestMic";
+  }
+  EXPECT_TRUE(listed);
+
+  // No fallback: a configured input that is not there fails.
+  EXPECT_FALSE(open_microphone_capture(&g_app.mic_capture, "fv_no_such_input", nullptr));
+  EXPECT_EQ(g_app.mic_capture.audio_client, nullptr);
+
+  // The server converts to the imposed format (16-bit, 44.1 kHz here).
+  WaveFormat imposed{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16};
+  AudioCapture& cap = g_app.mic_capture;
+  ASSERT_TRUE(open_microphone_capture(&cap, "fv_test_mic", &imposed));
+  EXPECT_EQ(cap.stream_format->nSamplesPerSec, 44100u);
+  Player tone(tone_script(660, 2.0));
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+  Received r = collect(cap, start, 1000);
+  EXPECT_NEAR(measured_frequency(r.left, 44100), 660.0, 660.0 * 0.01);
+  EXPECT_GT(tone_power(r.left, 660, 44100), 100 * tone_power(r.left, 440, 44100));
+}
+
+// The default output, the outputs and the loaded modules: none of them may
+// change because of a capture.
+std::string server_layout() {
+  return run("pactl get-default-sink; pactl list short modules; pactl list short sinks | cut -f1,2");
+}
+
+// "<stream index>\t<output index>" per playing stream.
+std::vector<std::string> stream_routes() {
+  std::vector<std::string> lines;
+  std::string text = run("pactl list short sink-inputs | cut -f1,2");
+  size_t from = 0;
+  for (size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1) {
+    lines.push_back(text.substr(from, nl - from));
+  }
+  return lines;
+}
+
+std::string rec_index() {
+  std::string s = run("pactl list short sinks | awk '$2 == \"rec\" {print $1}'");
+  while (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+TEST_F(PulseCaptureTest, ApplicationAudioTakesOnlyThatProcessTreeAndLeavesRoutingAlone) {
+  EXPECT_TRUE(application_audio_supported());
+  Player other(tone_script(1000, 10.0));
+  sleep_ms(300);
+  const std::string layout = server_layout();
+  const std::vector<std::string> routes = stream_routes();
+  ASSERT_EQ(routes.size(), 1u);
+
+  // The wanted tone starts after the capture is open, from a child of the
+  // shell whose process id is given.
+  Player wanted(tone_script(440, 10.0, 0.5));
+  AudioCapture& cap = g_app.system_capture;
+  ASSERT_TRUE(open_process_loopback_capture(&cap, static_cast<uint32_t>(wanted.pid())));
+  EXPECT_EQ(cap.render_client, nullptr);
+  EXPECT_EQ(cap.stream_format->nSamplesPerSec, 48000u);
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+  Received r = collect(cap, start, 1200);
+  ASSERT_GT(r.left.size(), 48000u / 2);
+  EXPECT_NEAR(measured_frequency(r.left, 48000), 440.0, 440.0 * 0.01);
+  EXPECT_GT(tone_power(r.left, 440, 48000), 1000 * tone_power(r.left, 1000, 48000));
+  for (size_t i = 1; i < r.packets.size(); ++i) {  // back to back on the clock
+    const auto& a = r.packets[i - 1];
+    EXPECT_NEAR(double(r.packets[i].time), double(a.time + a.frames * kQpcFrequency / 48000), 1.0) << i;
+  }
+  // Both tones still play on the output they chose: the user hears them.
+  const std::string rec = rec_index();
+  std::vector<std::string> during = stream_routes();
+  EXPECT_EQ(during.size(), 2u);
+  for (const std::string& line : during) EXPECT_EQ(line.substr(line.find('\t') + 1), rec) << line;
+
+  close_capture(&cap);
+  audio_capture_zero(&cap);
+  EXPECT_EQ(server_layout(), layout);
+  std::vector<std::string> after = stream_routes();
+  for (const std::string& line : routes) {
+    EXPECT_NE(std::find(after.begin(), after.end(), line), after.end()) << line;
+  }
+}
+
+TEST_F(PulseCaptureTest, WindowSelectsItsProcess) {
+  xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+  if (!x || xcb_connection_has_error(x)) {
+    if (x) xcb_disconnect(x);
+    GTEST_SKIP() << "no display";
+  }
+  const xcb_setup_t* setup = xcb_get_setup(x);
+  xcb_screen_t* screen = xcb_setup_roots_iterator(setup).data;
+  xcb_window_t w = xcb_generate_id(x);
+  xcb_create_window(x, XCB_COPY_FROM_PARENT, w, screen->root, 0, 0, 64, 64, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    screen->root_visual, 0, nullptr);
+  const char name[] = "_NET_WM_PID";
+  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, sizeof name - 1, name), nullptr);
+  ASSERT_NE(atom, nullptr);
+  Player wanted(tone_script(440, 3.0));
+  uint32_t pid = static_cast<uint32_t>(wanted.pid());
+  xcb_change_property(x, XCB_PROP_MODE_REPLACE, w, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &pid);
+  free(atom);
+  free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));  // a round trip: the property is set
+
+  EXPECT_EQ(audio_endpoints()->window_process_id(w), pid);
+  xcb_window_t bare = xcb_generate_id(x);
+  xcb_create_window(x, XCB_COPY_FROM_PARENT, bare, screen->root, 0, 0, 8, 8, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    screen->root_visual, 0, nullptr);
+  free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+  EXPECT_EQ(audio_endpoints()->window_process_id(bare), 0u);
+  EXPECT_FALSE(open_loopback_capture(&g_app.system_capture, bare));  // no process: no capture
+
+  AudioCapture& cap = g_app.system_capture;
+  ASSERT_TRUE(open_loopback_capture(&cap, w));
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+  Received r = collect(cap, start, 600);
+  EXPECT_NEAR(measured_frequency(r.left, 48000), 440.0, 440.0 * 0.01);
+  xcb_disconnect(x);
 }
 
 }  // namespace
