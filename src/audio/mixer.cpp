@@ -9,12 +9,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "recording/trace.h"
-#if __has_include("video/encoder.h")
 #include "video/encoder.h"
-#else
-// The encoder's audio intake: copies the block and queues it, or refuses.
-bool encoder_submit_audio(const void* data, uint32_t frames, int64_t time, int64_t time_base);
-#endif
 
 namespace {
 uint64_t stream_start_time() {
