@@ -33,7 +33,7 @@ void release_packet(AudioCapture* c, uint32_t frames) {
 
 // Frames of `rate` that cover `ticks`, at least 1 and at most `held`.
 uint32_t lead_frames(uint32_t held, uint32_t rate, uint64_t ticks) {
-  uint64_t n = uint64_t{rate} * ticks / frequency();
+  uint64_t n = mul_div(rate, ticks, frequency());
   if (n < 1) n = 1;
   return n < held ? static_cast<uint32_t>(n) : held;
 }
@@ -86,11 +86,15 @@ bool fill_pending(PendingPacket* pending, AudioCapture* capture) {
     const uint8_t* cursor = packet.data;
     uint32_t frames_left = packet.frames;
     if (t < start) {
-      uint32_t skip = static_cast<uint32_t>((uint64_t{f.nSamplesPerSec} * (start - t) - 1) / frequency() + 1);
-      if (skip >= packet.frames) {
+      // ceil(rate × (start − t) / frequency), compared before it is cut to
+      // 32 bits: after a long uptime the product no longer fits in 64 bits,
+      // and a wrapped count would keep audio from long before the start.
+      const uint64_t skip64 = mul_div(f.nSamplesPerSec, start - t, frequency(), frequency() - 1);
+      if (skip64 >= packet.frames) {
         release_packet(capture, packet.frames);
         continue;
       }
+      const uint32_t skip = static_cast<uint32_t>(skip64);
       cursor += uint64_t{skip} * f.nBlockAlign;
       frames_left -= skip;
       t += uint64_t{skip} * frequency() / f.nSamplesPerSec;

@@ -5,12 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <sstream>
 #include <string>
 
 #include "app/app_state.h"
 #include "audio/audio_capture.h"
 #include "audio/audio_endpoint.h"
+#include "audio/audio_worker.h"
 #include "audio/mixer.h"
 #include "audio/ring.h"
 #include "fake_encoder.h"
@@ -263,6 +267,20 @@ TEST_F(MixerTest, AudioBeforeTheFirstVideoFrameIsCutOff) {
   EXPECT_EQ(g_app.system_capture.read_pos.load(), g_app.system_capture.write_pos.load());
 }
 
+TEST_F(MixerTest, AncientPacketIsDroppedEvenAfterALongUptime) {
+  // About 445 days of uptime: 48,000 × the distance to the start is 2^64 + 16,
+  // which 64-bit arithmetic would wrap to a skip of one frame.
+  const uint64_t start = 384'307'168'202'283ull + 1000;
+  g_app.encoder.first_video_time = static_cast<int64_t>(start);
+  open_stream(&g_app.system_capture, default_capture_format());
+  push_float(&g_app.system_capture, 1000, 480, 0.5f);
+  push_float(&g_app.system_capture, start, 480, 0.25f);
+  mix_audio(false, 0);
+  ASSERT_EQ(blocks().size(), 1u);
+  EXPECT_EQ(blocks()[0].frames, 480u);
+  EXPECT_FLOAT_EQ(sample(blocks()[0], 0), 0.25f);
+}
+
 TEST_F(MixerTest, NothingIsReadBeforeTheFirstVideoFrame) {
   open_stream(&g_app.system_capture, default_capture_format());
   g_app.encoder.first_video_time = 0;
@@ -439,6 +457,55 @@ TEST_F(MixerTest, ElapsedMilliseconds) {
   EXPECT_EQ(elapsed_ms(60'000'000), 0u);
   g_app.qpc_frequency = 0;
   EXPECT_EQ(elapsed_ms(40'000'000), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+bool wait_for(const std::function<bool()>& done) {
+  for (int i = 0; i < 2000; ++i) {
+    if (done()) return true;
+    sleep_ms(1);
+  }
+  return false;
+}
+
+TEST_F(MixerTest, WorkerTicksOnlyWhenATickIsPendingAndQuits) {
+  open_stream(&g_app.system_capture, default_capture_format());
+  AudioCapture& sys = g_app.system_capture;
+  g_app.audio_wake_event = std::make_unique<AutoResetEvent>();
+  std::thread worker([] { audio_worker(); });
+
+  push_float(&sys, kStart, 480, 0.1f);
+  g_app.audio_wake_event->set();  // a wake-up without a pending tick does nothing
+  sleep_ms(50);
+  {
+    std::lock_guard<std::mutex> lock(g_app.audio_lock);
+    EXPECT_TRUE(blocks().empty());
+  }
+  g_app.audio_tick_pending = 1;
+  g_app.audio_wake_event->set();
+  EXPECT_TRUE(wait_for([] {
+    std::lock_guard<std::mutex> lock(g_app.audio_lock);
+    return g_fake_encoder.blocks.size() == 1;
+  }));
+  EXPECT_EQ(g_app.audio_tick_pending.load(), 0u);
+
+  // Paused: the tick throws the audio away.
+  g_app.recording.paused = 1;
+  push_float(&sys, kStart + 10 * kMs, 480, 0.1f);
+  g_app.audio_tick_pending = 1;
+  g_app.audio_wake_event->set();
+  EXPECT_TRUE(wait_for([&] { return sys.read_pos.load() == sys.write_pos.load(); }));
+  {
+    std::lock_guard<std::mutex> lock(g_app.audio_lock);
+    EXPECT_EQ(blocks().size(), 1u);
+  }
+
+  g_app.audio_quit = 1;
+  g_app.audio_wake_event->set();
+  worker.join();
 }
 
 }  // namespace
