@@ -53,6 +53,9 @@ struct App {
   std::atomic<uint32_t> watchdog_tick_pending{0};
   std::atomic<uint32_t> skip_worker_join{0};
 
+  // Capture targets: set while a capture request runs (shortcuts are ignored).
+  uint32_t capture_request_active = 0;
+
   // Recording, encoder, frame intake, audio, capture.
   Recording recording;
   Encoder encoder;

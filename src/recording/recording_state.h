@@ -33,4 +33,14 @@ struct Recording {
   std::atomic<int64_t> last_frame_time{0};  // recording-clock time of the latest accepted frame
   std::atomic<int64_t> first_encoded_time{0};  // recording-clock time of the first frame the encoder took
   std::atomic<uint32_t> ticks_in_flight{0};  // stream ticks the watchdog is submitting
+
+  // Frame intake (reset by recording start).
+  int64_t max_frame_gap = 0;     // largest step between consecutive intake times
+  uint64_t callback_count = 0;   // frames seen while recording and not paused
+  uint64_t callback_work_count = 0;
+  int64_t callback_work_total = 0;
+  int64_t callback_interval_total = 0;
+  int64_t last_callback_enter = 0;
+  std::atomic<uint32_t> frames_in_flight{0};
+  std::atomic<uint32_t> submits_in_flight{0};  // frames and watchdog ticks; stop waits for 0
 };

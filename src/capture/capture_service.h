@@ -1,0 +1,74 @@
+#pragma once
+// The platform's screen-capture service, as the capture core needs it: find
+// targets, describe windows, and open a target as a source that delivers
+// frames on its own thread. A backend implements these and holds no policy;
+// the choice of target, the refusals and the crop rules stay in the core.
+#include <cstdint>
+
+#include "capture/capture_state.h"
+
+// One grabbed picture, as a source hands it to the core.
+struct SourceFrame {
+  BgraImage image;             // the source's buffer, at the size it was last (re-)created with
+  int64_t time = 0;            // counter ticks at the grab
+  int32_t content_width = 0;   // the target's current size (may differ after a resize)
+  int32_t content_height = 0;
+};
+
+// Called on the source's thread.
+class SourceSink {
+ public:
+  virtual void frame_arrived(const SourceFrame& frame) = 0;
+  virtual void closed() = 0;
+
+ protected:
+  ~SourceSink() = default;
+};
+
+class CaptureSource {
+ public:
+  virtual ~CaptureSource() = default;
+  // Starts delivery on the source's own thread; false when it cannot run.
+  virtual bool start(bool cursor, SourceSink* sink) = 0;
+  // Ends delivery. From another thread: returns true after the last callback
+  // has left, and the source may be deleted. From a callback: returns false;
+  // delivery ends when that callback returns, and stop() must be called again
+  // from another thread before deleting.
+  virtual bool stop() = 0;
+  // Re-creates the buffers for a new content size; called from a callback.
+  virtual void recreate(int32_t width, int32_t height) = 0;
+};
+
+class CaptureService {
+ public:
+  virtual ~CaptureService() = default;
+
+  virtual bool pointer_position(int32_t* x, int32_t* y) = 0;
+  // 0 when no monitor contains the point.
+  virtual MonitorId monitor_from_point(int32_t x, int32_t y) = 0;
+  virtual bool monitor_rect(MonitorId monitor, Rect* rect) = 0;
+  // Refresh rate as a fraction, for example 60000/1001.
+  virtual bool monitor_refresh_rate(MonitorId monitor, uint32_t* num, uint32_t* den) = 0;
+  // Monitor holding the largest part of a window, 0 when none.
+  virtual MonitorId monitor_from_window(WindowId window) = 0;
+
+  // The window the user works in; 0 when there is none.
+  virtual WindowId foreground_window() = 0;
+  // Owner of a top-level window or parent of a child window; 0 at the top.
+  virtual WindowId parent_window(WindowId window) = 0;
+  virtual bool is_tool_window(WindowId window) = 0;
+  // Visible frame bounds in screen coordinates and the screen position of
+  // the captured surface's origin. False when the window is not shown.
+  virtual bool frame_bounds(WindowId window, Rect* bounds, int32_t* surface_x, int32_t* surface_y) = 0;
+  // Client area in screen coordinates.
+  virtual bool client_rect(WindowId window, Rect* rect) = 0;
+  // Process that owns the window; 0 when unknown.
+  virtual uint32_t window_process_id(WindowId window) = 0;
+
+  // Open a target; the size is that of the frames the source will deliver.
+  virtual CaptureSource* open_window(WindowId window, int32_t* width, int32_t* height) = 0;
+  virtual CaptureSource* open_monitor(MonitorId monitor, int32_t* width, int32_t* height) = 0;
+};
+
+// The backend of this build; null when the service is not available (no display).
+CaptureService* capture_service_create();

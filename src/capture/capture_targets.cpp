@@ -1,0 +1,187 @@
+// Which window or monitor a capture request means, the refusals, opening a
+// target and the crop rectangle of each frame.
+#include <algorithm>
+
+#include "app/app_state.h"
+#include "app/ui_service.h"
+#include "capture/capture.h"
+#include "capture/capture_service.h"
+#include "capture/device.h"
+#include "recording/recording.h"
+#include "recording/trace.h"
+
+namespace {
+constexpr const char* kCannotStart = "Cannot Start Recording";
+constexpr const char* kError = "Error";
+
+void refuse(const char* text, const char* caption) { show_tray_notification(text, caption, NOTIFY_WARNING); }
+
+// Clears what an open stored, so a failed open leaves no target behind.
+void close_item(Capture& c) {
+  delete c.item;
+  c.item = nullptr;
+  c.device.reset();
+}
+}  // namespace
+
+bool capture_by_mode(CaptureMode mode) {
+  g_app.capture_request_active = 1;
+  bool started = false;
+  switch (mode) {
+    case CAPTURE_WINDOW: started = capture_foreground_window(); break;
+    case CAPTURE_MONITOR: started = capture_monitor_under_pointer(); break;
+    case CAPTURE_REGION: started = open_region_overlay(); break;
+    default: break;
+  }
+  g_app.capture_request_active = 0;
+  return started;
+}
+
+bool capture_monitor_under_pointer() {
+  CaptureService* svc = g_app.capture.service;
+  int32_t x = 0, y = 0;
+  MonitorId monitor = 0;
+  if (svc != nullptr && svc->pointer_position(&x, &y)) monitor = svc->monitor_from_point(x, y);
+  if (monitor == 0) {
+    refuse("Unknown monitor!", kCannotStart);
+    return false;
+  }
+  std::shared_ptr<CaptureDevice> device = create_capture_device();
+  if (!device) return false;
+  if (!open_monitor_target(device, monitor, nullptr)) {
+    show_tray_notification("Cannot record selected monitor!", kError, NOTIFY_WARNING);
+    return false;
+  }
+  recording_start(std::move(device), 0);
+  return true;
+}
+
+bool capture_foreground_window() {
+  CaptureService* svc = g_app.capture.service;
+  WindowId window = svc != nullptr ? svc->foreground_window() : 0;
+  if (window == 0) {
+    refuse("No window is selected!", kCannotStart);
+    return false;
+  }
+  // A focused dialog or child leads to its top-level owner. The bound keeps
+  // a cycle of owners (possible on X11) from hanging the request.
+  for (int depth = 0; depth < 64; ++depth) {
+    WindowId up = svc->parent_window(window);
+    if (up == 0 || up == window) break;
+    window = up;
+  }
+  // Display affinity does not exist here, so nothing is excluded from capture.
+  if (svc->is_tool_window(window)) {
+    refuse("Cannot capture toolbar window!", kCannotStart);
+    return false;
+  }
+  std::shared_ptr<CaptureDevice> device = create_capture_device();
+  if (!device) return false;
+  const Config& cfg = g_app.config;
+  if (!open_window_target(device, window, cfg.OnlyClientArea != 0, cfg.KeepRoundedWindowCorners == 0)) {
+    show_tray_notification("Cannot record selected window!", kError, NOTIFY_WARNING);
+    return false;
+  }
+  recording_start(std::move(device), window);
+  return true;
+}
+
+bool start_region_capture(MonitorId monitor, Rect selection) {
+  CaptureService* svc = g_app.capture.service;
+  Rect bounds;
+  if (svc == nullptr || !svc->monitor_rect(monitor, &bounds)) {
+    show_tray_notification("Cannot record monitor!", kError, NOTIFY_WARNING);
+    return false;
+  }
+  std::shared_ptr<CaptureDevice> device = create_capture_device();
+  if (!device) return false;
+  if (!open_monitor_target(device, monitor, &selection)) {
+    show_tray_notification("Cannot record monitor!", kError, NOTIFY_WARNING);
+    return false;
+  }
+  recording_start(std::move(device), 0);
+  return true;
+}
+
+bool open_window_target(std::shared_ptr<CaptureDevice> device, WindowId window, bool client_area, bool no_rounding) {
+  Capture& c = g_app.capture;
+  (void)no_rounding;  // X11 windows have no corner preference to change
+  if (c.service == nullptr) return false;
+  int32_t w = 0, h = 0;
+  CaptureSource* source = c.service->open_window(window, &w, &h);
+  if (source == nullptr) return false;
+  c.device = std::move(device);
+  c.item = source;
+  c.client_area_only = client_area ? 1 : 0;
+  c.window = window;
+  c.monitor = 0;
+  Rect rect = target_crop_rect(c, w, h);
+  if (rect.empty()) {
+    // Nothing of the window is visible: a recording of it would have no size.
+    close_item(c);
+    c.window = 0;
+    return false;
+  }
+  c.pool_width = rect.width();
+  c.pool_height = rect.height();
+  c.crop = rect;
+  c.restore_corners = 0;
+  return true;
+}
+
+bool open_monitor_target(std::shared_ptr<CaptureDevice> device, MonitorId monitor, const Rect* crop) {
+  Capture& c = g_app.capture;
+  if (c.service == nullptr) return false;
+  int32_t w = 0, h = 0;
+  CaptureSource* source = c.service->open_monitor(monitor, &w, &h);
+  if (source == nullptr) return false;
+  Rect rect = crop != nullptr ? *crop : Rect{0, 0, w, h};
+  // A crop outside the monitor would make every frame read beyond the picture.
+  rect.left = std::clamp(rect.left, 0, w);
+  rect.top = std::clamp(rect.top, 0, h);
+  rect.right = std::clamp(rect.right, 0, w);
+  rect.bottom = std::clamp(rect.bottom, 0, h);
+  if (rect.empty()) {
+    delete source;
+    return false;
+  }
+  c.device = std::move(device);
+  c.item = source;
+  c.pool_width = w;
+  c.pool_height = h;
+  c.window = 0;
+  c.monitor = monitor;
+  c.crop = rect;
+  c.restore_corners = 0;
+  return true;
+}
+
+Rect target_crop_rect(const Capture& c, int32_t w, int32_t h) {
+  if (c.window == 0) return c.crop;
+  Rect bounds;
+  int32_t sx = 0, sy = 0;
+  if (c.service == nullptr || !c.service->frame_bounds(c.window, &bounds, &sx, &sy)) return Rect{};
+  // The frame starts at the surface origin, normally the visible frame's own
+  // top-left corner; a decorated surface larger than the frame shifts it.
+  int32_t ox = bounds.left - sx, oy = bounds.top - sy;
+  if (c.client_area_only == 0) return Rect{ox, oy, ox + bounds.width(), oy + bounds.height()};
+  Rect client;
+  if (!c.service->client_rect(c.window, &client)) return Rect{};
+  int32_t left = std::max(0, client.left - sx);
+  int32_t top = std::max(0, client.top - sy);
+  int32_t room_w = std::max(0, w - left);
+  int32_t room_h = std::max(0, h - top);
+  return Rect{left, top, left + std::min(client.width(), room_w), top + std::min(client.height(), room_h)};
+}
+
+bool capture_display_rate(const Capture& c, uint32_t* num, uint32_t* den) {
+  if (c.service == nullptr) return false;
+  MonitorId monitor = c.window != 0 ? c.service->monitor_from_window(c.window) : c.monitor;
+  if (monitor == 0) return false;
+  return c.service->monitor_refresh_rate(monitor, num, den);
+}
+
+uint32_t capture_window_process_id(WindowId window) {
+  CaptureService* svc = g_app.capture.service;
+  return svc != nullptr && window != 0 ? svc->window_process_id(window) : 0;
+}

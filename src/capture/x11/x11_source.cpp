@@ -1,0 +1,467 @@
+// One open capture target on its own connection and thread. The picture is
+// read with MIT-SHM into a segment allocated at open (and again only when a
+// re-creation needs more room); XDamage says when it changed; windows are
+// read from their XComposite pixmap so covering windows do not matter.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+#include <xcb/composite.h>
+#include <xcb/damage.h>
+#include <xcb/randr.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "capture/x11/x11_capture.h"
+#include "capture/x11/x11_util.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+
+namespace {
+constexpr int kMaxMonitors = 16;
+
+class X11Source final : public CaptureSource {
+ public:
+  ~X11Source() override {
+    stop();
+    release_image();
+    if (c_ != nullptr) {
+      if (damage_ != XCB_NONE) xcb_damage_destroy(c_, damage_);
+      if (redirected_) xcb_composite_unredirect_window(c_, surface_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+      xcb_flush(c_);
+      xcb_disconnect(c_);
+    }
+    if (wake_fd_ >= 0) close(wake_fd_);
+  }
+
+  // Common set-up; the target-specific part follows in open_monitor/open_window.
+  bool connect() {
+    int screen_num = 0;
+    c_ = xcb_connect(nullptr, &screen_num);
+    if (c_ == nullptr || xcb_connection_has_error(c_)) return false;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_));
+    for (int i = 0; i < screen_num && it.rem; ++i) xcb_screen_next(&it);
+    if (!it.rem) return false;
+    root_ = it.data->root;
+    root_depth_ = it.data->root_depth;
+
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(c_, &xcb_shm_id);
+    const xcb_query_extension_reply_t* dmg = xcb_get_extension_data(c_, &xcb_damage_id);
+    const xcb_query_extension_reply_t* fix = xcb_get_extension_data(c_, &xcb_xfixes_id);
+    if (!shm || !shm->present || !dmg || !dmg->present || !fix || !fix->present) return false;
+    damage_event_ = dmg->first_event + XCB_DAMAGE_NOTIFY;
+    cursor_event_ = fix->first_event + XCB_XFIXES_CURSOR_NOTIFY;
+    // Both extensions refuse requests until the client has announced its version.
+    XcbReply<xcb_xfixes_query_version_reply_t> fv(
+        xcb_xfixes_query_version_reply(c_, xcb_xfixes_query_version(c_, 4, 0), nullptr));
+    XcbReply<xcb_damage_query_version_reply_t> dv(
+        xcb_damage_query_version_reply(c_, xcb_damage_query_version(c_, 1, 1), nullptr));
+    if (!fv || !dv) return false;
+    wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return wake_fd_ >= 0;
+  }
+
+  bool open_monitor(const X11Monitor& mon) {
+    monitor_ = mon;
+    drawable_ = root_;
+    if (x11_bits_per_pixel(c_, root_depth_) != 32) return false;
+    const xcb_query_extension_reply_t* rr = xcb_get_extension_data(c_, &xcb_randr_id);
+    if (rr && rr->present) {
+      randr_event_ = rr->first_event;
+      xcb_randr_select_input(c_, root_,
+                             XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                 XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    }
+    content_w_ = mon.rect.width();
+    content_h_ = mon.rect.height();
+    if (!make_image(content_w_, content_h_)) return false;
+    damage_ = xcb_generate_id(c_);
+    xcb_damage_create(c_, damage_, root_, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    return xcb_connection_has_error(c_) == 0;
+  }
+
+  bool open_window(xcb_window_t window, int32_t* width, int32_t* height) {
+    const xcb_query_extension_reply_t* comp = xcb_get_extension_data(c_, &xcb_composite_id);
+    if (!comp || !comp->present) return false;
+    XcbReply<xcb_composite_query_version_reply_t> cv(
+        xcb_composite_query_version_reply(c_, xcb_composite_query_version(c_, 0, 4), nullptr));
+    if (!cv || (cv->major_version == 0 && cv->minor_version < 2)) return false;
+    target_ = window;
+    surface_ = x11_toplevel(c_, root_, window);
+    if (surface_ == XCB_NONE) return false;
+    XcbReply<xcb_get_window_attributes_reply_t> attrs(
+        xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, surface_), nullptr));
+    XcbReply<xcb_get_geometry_reply_t> geom(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, surface_), nullptr));
+    if (!attrs || !geom || attrs->map_state != XCB_MAP_STATE_VIEWABLE) return false;
+    if (x11_bits_per_pixel(c_, geom->depth) != 32) return false;
+    viewable_ = true;
+
+    uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c_, surface_, XCB_CW_EVENT_MASK, &mask);
+    if (target_ != surface_) xcb_change_window_attributes(c_, target_, XCB_CW_EVENT_MASK, &mask);
+    xcb_void_cookie_t rc = xcb_composite_redirect_window_checked(c_, surface_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    XcbReply<xcb_generic_error_t> err(xcb_request_check(c_, rc));
+    if (err) return false;
+    redirected_ = true;
+
+    content_w_ = geom->width + 2 * geom->border_width;
+    content_h_ = geom->height + 2 * geom->border_width;
+    if (!make_image(content_w_, content_h_) || !name_pixmap()) return false;
+    damage_ = xcb_generate_id(c_);
+    xcb_damage_create(c_, damage_, surface_, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    *width = content_w_;
+    *height = content_h_;
+    return xcb_connection_has_error(c_) == 0;
+  }
+
+  bool start(bool cursor, SourceSink* sink) override {
+    if (thread_.joinable() || sink == nullptr) return false;
+    cursor_ = cursor;
+    sink_ = sink;
+    stopping_ = false;
+    if (cursor_) {
+      xcb_xfixes_select_cursor_input(c_, root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+      cursor_changed_ = true;
+    }
+    xcb_flush(c_);
+    thread_ = std::thread([this] { run(); });
+    return true;
+  }
+
+  bool stop() override {
+    stopping_ = true;
+    if (!thread_.joinable()) return true;
+    if (thread_.get_id() == std::this_thread::get_id()) return false;
+    uint64_t one = 1;
+    ssize_t n = write(wake_fd_, &one, sizeof one);
+    (void)n;
+    thread_.join();
+    return true;
+  }
+
+  void recreate(int32_t width, int32_t height) override {
+    if (width <= 0 || height <= 0) return;
+    if (!make_image(width, height)) return;
+    if (target_ != XCB_NONE) name_pixmap();
+    // The change that caused this was consumed by the frame just delivered
+    // at the old size; read the picture again at the new one.
+    dirty_ = true;
+  }
+
+ private:
+  // Sets the picture size, growing the segment when it is too small.
+  bool make_image(int32_t w, int32_t h) {
+    size_t need = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+    if (need > shm_size_) {
+      release_image();
+      int id = shmget(IPC_PRIVATE, need, IPC_CREAT | 0600);
+      if (id < 0) return false;
+      void* addr = shmat(id, nullptr, 0);
+      if (addr == reinterpret_cast<void*>(-1)) {
+        shmctl(id, IPC_RMID, nullptr);
+        return false;
+      }
+      seg_ = xcb_generate_id(c_);
+      XcbReply<xcb_generic_error_t> err(xcb_request_check(c_, xcb_shm_attach_checked(c_, seg_, id, 0)));
+      // Once the server holds it, the segment goes away with the last user.
+      shmctl(id, IPC_RMID, nullptr);
+      if (err) {
+        shmdt(addr);
+        seg_ = XCB_NONE;
+        return false;
+      }
+      shm_addr_ = static_cast<uint8_t*>(addr);
+      shm_size_ = need;
+    }
+    image_w_ = w;
+    image_h_ = h;
+    return true;
+  }
+
+  void release_image() {
+    if (c_ != nullptr && pixmap_ != XCB_NONE) xcb_free_pixmap(c_, pixmap_);
+    pixmap_ = XCB_NONE;
+    if (c_ != nullptr && seg_ != XCB_NONE) xcb_shm_detach(c_, seg_);
+    seg_ = XCB_NONE;
+    if (shm_addr_ != nullptr) shmdt(shm_addr_);
+    shm_addr_ = nullptr;
+    shm_size_ = 0;
+  }
+
+  // The window's off-screen storage changes at every resize and remap.
+  bool name_pixmap() {
+    if (pixmap_ != XCB_NONE) xcb_free_pixmap(c_, pixmap_);
+    pixmap_ = xcb_generate_id(c_);
+    XcbReply<xcb_generic_error_t> err(
+        xcb_request_check(c_, xcb_composite_name_window_pixmap_checked(c_, surface_, pixmap_)));
+    if (err) {
+      pixmap_ = XCB_NONE;
+      return false;
+    }
+    drawable_ = pixmap_;
+    return true;
+  }
+
+  void handle_event(xcb_generic_event_t* ev) {
+    uint8_t type = ev->response_type & 0x7f;
+    if (type == damage_event_) {
+      dirty_ = true;
+    } else if (type == cursor_event_) {
+      cursor_changed_ = true;
+    } else if (type == XCB_CONFIGURE_NOTIFY) {
+      auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(ev);
+      if (e->window == surface_) {
+        content_w_ = e->width + 2 * e->border_width;
+        content_h_ = e->height + 2 * e->border_width;
+      }
+    } else if (type == XCB_DESTROY_NOTIFY) {
+      auto* e = reinterpret_cast<xcb_destroy_notify_event_t*>(ev);
+      if (e->window == surface_ || e->window == target_) closed_ = true;
+    } else if (type == XCB_UNMAP_NOTIFY) {
+      auto* e = reinterpret_cast<xcb_unmap_notify_event_t*>(ev);
+      if (e->window == surface_) viewable_ = false;
+    } else if (type == XCB_MAP_NOTIFY) {
+      auto* e = reinterpret_cast<xcb_map_notify_event_t*>(ev);
+      if (e->window == surface_) {
+        viewable_ = true;
+        if (name_pixmap()) dirty_ = true;
+      }
+    } else if (randr_event_ != 0 &&
+               (type == randr_event_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randr_event_ + XCB_RANDR_NOTIFY)) {
+      monitor_changed_ = true;
+    }
+  }
+
+  void check_monitor() {
+    monitor_changed_ = false;
+    X11Monitor mons[kMaxMonitors];
+    int n = x11_monitors(c_, root_, mons, kMaxMonitors);
+    for (int i = 0; i < n; ++i) {
+      if (mons[i].id != monitor_.id) continue;
+      monitor_ = mons[i];
+      content_w_ = monitor_.rect.width();
+      content_h_ = monitor_.rect.height();
+      dirty_ = true;
+      return;
+    }
+    closed_ = true;
+  }
+
+  bool refresh_cursor() {
+    cursor_changed_ = false;
+    XcbReply<xcb_xfixes_get_cursor_image_reply_t> r(
+        xcb_xfixes_get_cursor_image_reply(c_, xcb_xfixes_get_cursor_image(c_), nullptr));
+    if (!r) return false;
+    size_t n = static_cast<size_t>(r->width) * r->height;
+    // Grows only when a larger cursor appears, never per frame.
+    if (cursor_pixels_.size() < n) cursor_pixels_.resize(n);
+    std::copy_n(xcb_xfixes_get_cursor_image_cursor_image(r.get()), n, cursor_pixels_.begin());
+    cursor_w_ = r->width;
+    cursor_h_ = r->height;
+    cursor_hot_x_ = r->xhot;
+    cursor_hot_y_ = r->yhot;
+    return true;
+  }
+
+  // Screen position of the picture's top-left pixel.
+  bool picture_origin(int32_t* x, int32_t* y) {
+    if (target_ == XCB_NONE) {
+      *x = monitor_.rect.left;
+      *y = monitor_.rect.top;
+      return true;
+    }
+    auto geom_c = xcb_get_geometry(c_, surface_);
+    auto pos_c = xcb_translate_coordinates(c_, surface_, root_, 0, 0);
+    XcbReply<xcb_get_geometry_reply_t> geom(xcb_get_geometry_reply(c_, geom_c, nullptr));
+    XcbReply<xcb_translate_coordinates_reply_t> pos(xcb_translate_coordinates_reply(c_, pos_c, nullptr));
+    if (!geom || !pos) return false;
+    *x = pos->dst_x - geom->border_width;
+    *y = pos->dst_y - geom->border_width;
+    return true;
+  }
+
+  bool pointer(int32_t* x, int32_t* y) {
+    XcbReply<xcb_query_pointer_reply_t> r(xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr));
+    if (!r || !r->same_screen) return false;
+    *x = r->root_x;
+    *y = r->root_y;
+    return true;
+  }
+
+  // Blends the cursor (premultiplied ARGB) into the picture at picture
+  // coordinates (x, y) of its top-left corner.
+  void blend_cursor(int32_t x, int32_t y) {
+    for (int32_t cy = 0; cy < cursor_h_; ++cy) {
+      int32_t py = y + cy;
+      if (py < 0 || py >= image_h_) continue;
+      uint8_t* row = shm_addr_ + static_cast<size_t>(py) * image_w_ * 4;
+      for (int32_t cx = 0; cx < cursor_w_; ++cx) {
+        int32_t px = x + cx;
+        if (px < 0 || px >= image_w_) continue;
+        uint32_t s = cursor_pixels_[static_cast<size_t>(cy) * cursor_w_ + cx];
+        uint32_t a = s >> 24;
+        if (a == 0) continue;
+        uint8_t* d = row + static_cast<size_t>(px) * 4;
+        uint32_t inv = 255 - a;
+        d[0] = static_cast<uint8_t>(std::min<uint32_t>(255, (s & 0xff) + (d[0] * inv + 127) / 255));
+        d[1] = static_cast<uint8_t>(std::min<uint32_t>(255, ((s >> 8) & 0xff) + (d[1] * inv + 127) / 255));
+        d[2] = static_cast<uint8_t>(std::min<uint32_t>(255, ((s >> 16) & 0xff) + (d[2] * inv + 127) / 255));
+      }
+    }
+  }
+
+  // Reads the picture into the segment; false when there is nothing to read.
+  bool grab() {
+    if (drawable_ == XCB_NONE || (target_ != XCB_NONE && !viewable_)) return false;
+    // Changes after this point raise the next notification.
+    xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
+    int16_t x = target_ == XCB_NONE ? static_cast<int16_t>(monitor_.rect.left) : 0;
+    int16_t y = target_ == XCB_NONE ? static_cast<int16_t>(monitor_.rect.top) : 0;
+    XcbReply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(
+        c_,
+        xcb_shm_get_image(c_, drawable_, x, y, static_cast<uint16_t>(image_w_), static_cast<uint16_t>(image_h_),
+                          ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, 0),
+        nullptr));
+    return r != nullptr;
+  }
+
+  void deliver(int64_t now) {
+    if (cursor_) {
+      if (cursor_changed_) refresh_cursor();
+      int32_t px, py, ox, oy;
+      if (cursor_w_ > 0 && pointer(&px, &py) && picture_origin(&ox, &oy)) {
+        blend_cursor(px - cursor_hot_x_ - ox, py - cursor_hot_y_ - oy);
+        last_pointer_x_ = px;
+        last_pointer_y_ = py;
+      }
+    }
+    SourceFrame f;
+    f.image = BgraImage{shm_addr_, image_w_, image_h_, image_w_ * 4};
+    f.time = now;
+    f.content_width = content_w_;
+    f.content_height = content_h_;
+    sink_->frame_arrived(f);
+  }
+
+  // A moved or changed pointer is a change of the picture when it is drawn in.
+  bool pointer_moved() {
+    if (cursor_changed_) return true;
+    int32_t x, y;
+    return pointer(&x, &y) && (x != last_pointer_x_ || y != last_pointer_y_);
+  }
+
+  void run() {
+    set_thread_name("fv-capture");
+    int64_t period = period_;
+    int64_t last = 0;
+    bool closed_reported = false;
+    const int xfd = xcb_get_file_descriptor(c_);
+    while (!stopping_) {
+      while (xcb_generic_event_t* ev = xcb_poll_for_event(c_)) {
+        handle_event(ev);
+        std::free(ev);
+      }
+      if (xcb_connection_has_error(c_)) closed_ = true;
+      if (monitor_changed_ && !closed_) check_monitor();
+      if (closed_) {
+        if (!closed_reported) {
+          closed_reported = true;
+          sink_->closed();
+        }
+      } else {
+        int64_t now = qpc_now();
+        if (!dirty_ && cursor_ && now - last >= period && pointer_moved()) dirty_ = true;
+        if (dirty_ && now - last >= period) {
+          dirty_ = false;
+          if (grab()) {
+            last = qpc_now();
+            deliver(last);
+          }
+        }
+      }
+      if (stopping_) break;
+      xcb_flush(c_);
+      int timeout = -1;
+      if (!closed_) {
+        int64_t now = qpc_now();
+        int64_t due = last + period - now;
+        if (dirty_ || cursor_) timeout = due <= 0 ? 0 : static_cast<int>((due + 9999) / 10000);
+        if (cursor_ && !dirty_ && timeout == 0) timeout = static_cast<int>((period + 9999) / 10000);
+      }
+      pollfd fds[2] = {{xfd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+      // Events read into xcb's queue by a reply wait are not on the socket any more.
+      if (xcb_generic_event_t* queued = xcb_poll_for_queued_event(c_)) {
+        handle_event(queued);
+        std::free(queued);
+        continue;
+      }
+      poll(fds, 2, timeout);
+    }
+  }
+
+ public:
+  int64_t period_ = kQpcFrequency / 60;  // at most one frame per refresh
+
+ private:
+  xcb_connection_t* c_ = nullptr;
+  xcb_window_t root_ = XCB_NONE;
+  uint8_t root_depth_ = 0;
+  int wake_fd_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  SourceSink* sink_ = nullptr;
+
+  X11Monitor monitor_;
+  xcb_window_t target_ = XCB_NONE;   // window targets: the window asked for
+  xcb_window_t surface_ = XCB_NONE;  // and its top-level, whose storage is read
+  bool redirected_ = false;
+  bool viewable_ = false;
+  xcb_pixmap_t pixmap_ = XCB_NONE;
+  xcb_drawable_t drawable_ = XCB_NONE;
+  xcb_damage_damage_t damage_ = XCB_NONE;
+  uint8_t damage_event_ = 0, cursor_event_ = 0, randr_event_ = 0;
+
+  xcb_shm_seg_t seg_ = XCB_NONE;
+  uint8_t* shm_addr_ = nullptr;
+  size_t shm_size_ = 0;
+  int32_t image_w_ = 0, image_h_ = 0;      // picture read per frame (the "pool" size)
+  int32_t content_w_ = 0, content_h_ = 0;  // the target's current size
+
+  bool dirty_ = true;  // the first frame comes without waiting for a change
+  bool closed_ = false;
+  bool monitor_changed_ = false;
+
+  bool cursor_ = false;
+  bool cursor_changed_ = false;
+  std::vector<uint32_t> cursor_pixels_;
+  int32_t cursor_w_ = 0, cursor_h_ = 0, cursor_hot_x_ = 0, cursor_hot_y_ = 0;
+  int32_t last_pointer_x_ = -1, last_pointer_y_ = -1;
+};
+}  // namespace
+
+CaptureSource* x11_open_monitor_source(const X11Monitor& monitor, uint32_t rate_num, uint32_t rate_den) {
+  auto* s = new X11Source();
+  if (!s->connect() || !s->open_monitor(monitor)) {
+    delete s;
+    return nullptr;
+  }
+  if (rate_num != 0 && rate_den != 0) s->period_ = static_cast<int64_t>(uint64_t{rate_den} * kQpcFrequency / rate_num);
+  return s;
+}
+
+CaptureSource* x11_open_window_source(xcb_window_t window, uint32_t rate_num, uint32_t rate_den, int32_t* width,
+                                      int32_t* height) {
+  auto* s = new X11Source();
+  if (!s->connect() || !s->open_window(window, width, height)) {
+    delete s;
+    return nullptr;
+  }
+  if (rate_num != 0 && rate_den != 0) s->period_ = static_cast<int64_t>(uint64_t{rate_den} * kQpcFrequency / rate_num);
+  return s;
+}
