@@ -1,0 +1,39 @@
+#pragma once
+// Stand-ins for what capture hands over to: device selection, recording
+// start, the region overlay, and the user-interface notifications.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ui_service.h"
+#include "capture/capture_state.h"
+
+struct CaptureDevice {};
+
+struct Notification {
+  std::string text, caption;
+  int kind;
+};
+
+struct CaptureHandOver {
+  int devices_created = 0;
+  bool device_fails = false;
+  int recording_starts = 0;
+  WindowId started_window = 0;
+  bool had_device = false;
+  uint32_t request_active_during_start = 0;
+  bool overlay_opens = true;
+  int overlays = 0;
+};
+
+extern CaptureHandOver g_handover;
+
+class RecordingUi : public UiService {
+ public:
+  std::vector<Notification> notes;
+  int message_box(const std::string&, const std::string&, uint32_t) override { return IDOK; }
+  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
+    notes.push_back({text, caption, kind});
+    return 1;
+  }
+};
