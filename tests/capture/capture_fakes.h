@@ -7,8 +7,7 @@
 
 #include "app/ui_service.h"
 #include "capture/capture_state.h"
-
-struct CaptureDevice {};
+#include "capture/device.h"
 
 struct Notification {
   std::string text, caption;
