@@ -194,17 +194,20 @@ TEST_F(PulseCaptureTest, SystemLoopbackKeepsPitchAndClock) {
   EXPECT_GT(tone_power(r.left, 440, 48000), 100 * tone_power(r.left, 1000, 48000));
   EXPECT_NEAR(measured_frequency(r.left, 48000), 440.0, 440.0 * 0.01);
 
-  // Every packet ends before it arrives, and not long before: its time is the
-  // capture time of its first frame.
-  int64_t worst_late = 0, worst_early = 0;
+  // Every packet ends before this loop reads it, and on average less than
+  // 20 ms before: its time is the capture time of its first frame. (A single
+  // packet may wait longer here, for the loop's own polling and scheduling.)
+  int64_t worst_late = 0, worst_early = 0, total = 0;
   for (const auto& p : r.packets) {
     int64_t end = static_cast<int64_t>(p.time + p.frames * kQpcFrequency / f.nSamplesPerSec);
     int64_t lag = static_cast<int64_t>(p.arrival) - end;
     worst_late = std::max(worst_late, lag);
     worst_early = std::min(worst_early, lag);
+    total += lag;
   }
   EXPECT_GE(worst_early, -20 * 10000) << "a packet is stamped in the future";
-  EXPECT_LE(worst_late, 20 * 10000 + 50 * 10000) << "packets lag the clock";
+  EXPECT_LE(total / static_cast<int64_t>(r.packets.size()), 20 * 10000) << "packets lag the clock";
+  EXPECT_LE(worst_late, 100 * 10000);
   // Back to back: consecutive packets follow on the clock within 20 ms.
   for (size_t i = 1; i < r.packets.size(); ++i) {
     const auto& a = r.packets[i - 1];
