@@ -17,9 +17,13 @@ namespace {
 constexpr uint32_t kTimelineFrames = 1u << 17;  // about 2.7 s at 48 kHz
 constexpr uint32_t kPacketFrames = 480;         // 10 ms at 48 kHz, a device period
 constexpr int64_t kTickUs = 10000;
-// Fragments reach the client a little after they were played; the timeline
-// is handed out this far behind the clock so that late fragments still land.
-constexpr int64_t kSettleTicks = 100 * 10000;
+// Fragments reach the client a little after they were played, later still
+// on a busy machine; the timeline is handed out this far behind the clock so
+// that late fragments still land.
+constexpr int64_t kSettleTicks = 200 * 10000;
+// A followed stream is continuous while its output plays, so a fragment that
+// seems early or late by less than this is arrival jitter, not a gap.
+constexpr int64_t kReplaceMs = 100;
 
 uint32_t parent_of(uint32_t pid) {
   char path[64];
@@ -271,9 +275,10 @@ void PulseProcessLoopback::take_fragment(Follower* f, const void* data, size_t b
   const int64_t measured = (captured - t0_) * int64_t{rate_} / 10'000'000;
   int64_t pos = f->next_pos;
   // Fragments follow each other without gaps; the clock only re-places a
-  // stream that drifted by more than 20 ms (or was never placed).
+  // stream that was never placed or that really jumped.
   const int64_t drift = measured - pos;
-  if (!f->placed || drift > int64_t{rate_} / 50 || drift < -int64_t{rate_} / 50) {
+  const int64_t limit = int64_t{rate_} * kReplaceMs / 1000;
+  if (!f->placed || drift > limit || drift < -limit) {
     pos = measured;
     f->placed = true;
   }
@@ -327,6 +332,18 @@ bool PulseProcessLoopback::start() {
 
 void PulseProcessLoopback::stop() {
   PulseLock lock(c_.get());
+  // Hand out what has arrived so far instead of keeping it back for late
+  // fragments: nothing more will come.
+  int64_t end = ready_;
+  for (auto& [idx, f] : followers_) {
+    if (f->placed && f->next_pos > end) end = f->next_pos;
+  }
+  if (end > emitted_ + kTimelineFrames / 2) end = emitted_ + kTimelineFrames / 2;
+  if (running_ && end > ready_) {
+    ready_ = end;
+    AutoResetEvent* ev = event_.load();
+    if (ev) ev->set();
+  }
   running_ = false;
 }
 
