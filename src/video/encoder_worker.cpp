@@ -74,7 +74,7 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
 
   MediaSample* s = e.video_samples[i];
   s->duration = mul_div(e.frame_rate_den, 10'000'000, e.frame_rate_num);
-  s->time = mul_div(time - e.first_video_time.load(), 10'000'000, static_cast<int64_t>(time_base));
+  s->time = mul_div(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
   s->discontinuity = e.discontinuity_pending.exchange(0) != 0 ? 1 : 0;
   pool_track(s, &e.video_return_callback);
 
@@ -110,7 +110,7 @@ void send_stream_ticks(Encoder& e, int64_t now, uint64_t time_base) {
     const int64_t t = static_cast<int64_t>(std::min(static_cast<uint64_t>(now), limit));
     if (diff(t, last) >= f) {
       writer_gate();
-      e.writer->send_stream_tick(e.video_stream, mul_div(t - first, 10'000'000, tb));
+      e.writer->send_stream_tick(e.video_stream, mul_div(diff(t, first), 10'000'000, tb));
       e.video_duplicate_frames.fetch_add(1);
       e.last_video_time.store(t);
     }
@@ -124,7 +124,7 @@ void send_stream_ticks(Encoder& e, int64_t now, uint64_t time_base) {
   const uint64_t step = std::min(static_cast<uint64_t>(g), static_cast<uint64_t>(4 * f));
   e.last_video_time.store(add(last, static_cast<int64_t>(step)));
   writer_gate();
-  e.writer->send_stream_tick(e.video_stream, mul_div(e.last_video_time.load() - first, 10'000'000, tb));
+  e.writer->send_stream_tick(e.video_stream, mul_div(diff(e.last_video_time.load(), first), 10'000'000, tb));
   e.video_stream_ticks.fetch_add(1);
   e.discontinuity_pending.exchange(1);
 }
@@ -143,6 +143,8 @@ void drain_resampler(Encoder& e, uint32_t wait_ms) {
     s->length = 0;
     const MediaResult r = e.resampler->process_output(s);
     if (r == MEDIA_E_TRANSFORM_NEED_MORE_INPUT) return;
+    // A transform that keeps failing would otherwise be asked again forever.
+    if (media_failed(r)) return;
     e.audio_free.fetch_and(~(1u << i));
     pool_track(s, &e.audio_return_callback);
     writer_gate();
@@ -177,7 +179,7 @@ void write_audio_chunk(Encoder& e, uint8_t* data, uint32_t frames, int64_t time,
   in.length = n;
   in.capacity = n;
   const int64_t duration = mul_div(frames, 10'000'000, e.audio_rate);
-  int64_t t = mul_div(time - e.first_video_time.load(), 10'000'000, static_cast<int64_t>(time_base));
+  int64_t t = mul_div(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
   if (t < e.audio_end_time.load()) t = e.audio_end_time.load();
   in.duration = duration;
   in.time = t;

@@ -29,8 +29,11 @@ AVColorTransferCharacteristic transfer_for(uint32_t primaries) {
   return primaries == PRIMARIES_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
 }
 
-const char* profile_name(VideoCodecKind codec, uint32_t profile) {
-  if (codec == VIDEO_H264) return profile == 66 ? "baseline" : profile == 77 ? "main" : "high";
+const char* profile_name(VideoCodecKind codec, uint32_t profile, bool hardware) {
+  // The hardware encoders know Baseline only in its constrained form, which
+  // is also what the software encoder writes for it.
+  if (codec == VIDEO_H264 && profile == 66) return hardware ? "constrained_baseline" : "baseline";
+  if (codec == VIDEO_H264) return profile == 77 ? "main" : "high";
   if (codec == VIDEO_HEVC) return profile == 2 ? "main10" : "main";
   return nullptr;
 }
@@ -241,7 +244,7 @@ class FfmpegWriter final : public MediaWriter {
 
     AVDictionary* options = nullptr;
     if (v.choice.preset) av_dict_set(&options, "preset", v.choice.preset, 0);
-    if (const char* p = profile_name(v.out.codec, v.out.profile)) av_dict_set(&options, "profile", p, 0);
+    if (const char* p = profile_name(v.out.codec, v.out.profile, v.choice.hardware)) av_dict_set(&options, "profile", p, 0);
     if (std::strcmp(v.choice.name, "libx265") == 0) av_dict_set(&options, "x265-params", "log-level=error", 0);
     if (v.choice.hardware) {
       AVBufferRef* device = nullptr;
