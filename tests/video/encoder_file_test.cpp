@@ -144,6 +144,7 @@ TEST_F(EncoderFileTest, EachSoftwareCodecRowWritesADecodableFile) {
     EXPECT_EQ(f.width, 640);
     EXPECT_EQ(f.height, 360);
     EXPECT_EQ(f.range, AVCOL_RANGE_MPEG);
+    EXPECT_EQ(f.chroma_location, AVCHROMA_LOC_LEFT);
     const bool hd = row.codec != VIDEO_CODEC_H264;
     EXPECT_EQ(f.primaries, hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M);
     EXPECT_EQ(f.matrix, hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M);
@@ -327,6 +328,23 @@ TEST_F(EncoderFileTest, StreamTicksMoveTheTimelineOfAStillScreen) {
   EXPECT_NEAR(f.frame_times_us[1] - first, 266'667, 20);
   EXPECT_NEAR(f.frame_times_us[2] - first, 333'333, 20);
   EXPECT_NEAR(f.frame_times_us[3] - first, 400'000, 20);
+}
+
+// Rate control and structure reach the encoder: a key frame every four
+// seconds (rounded up to whole frames) and B-frames between references.
+TEST_F(EncoderFileTest, KeyFramesEveryFourSecondsWithBFrames) {
+  g_app.config.VideoCodec = VIDEO_CODEC_H264;
+  g_app.config.VideoProfile = VIDEO_PROFILE_HIGH;
+  g_app.config.FragmentedOutput = 0;
+  const std::string path = dir.file("gop.tmp.mp4");
+  ASSERT_TRUE(encoder_setup(g_app.encoder, CaptureDevice{}, path, config(320, 240)));
+  ScreenPicture pic(320, 240);
+  submit_frames(pic, 150, 3 * kTick);
+  ASSERT_TRUE(stop());
+  const ProbedFile f = probe_file(path);
+  ASSERT_EQ(f.frame_times_us.size(), 150u);
+  EXPECT_EQ(f.key_frames, (std::vector<size_t>{0, 120}));
+  EXPECT_GT(f.b_frames, 0u);
 }
 
 }  // namespace

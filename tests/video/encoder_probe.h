@@ -26,6 +26,8 @@ struct ProbedFile {
   AVChromaLocation chroma_location = AVCHROMA_LOC_UNSPECIFIED;
   double avg_frame_rate = 0;
   std::vector<int64_t> frame_times_us;  // decoded frames, presentation order
+  std::vector<size_t> key_frames;       // indices into frame_times_us
+  size_t b_frames = 0;
   // Audio.
   AVCodecID audio_codec = AV_CODEC_ID_NONE;
   int sample_rate = 0;
@@ -79,6 +81,8 @@ inline ProbedFile probe_file(const std::string& path) {
     while (avcodec_receive_frame(dec[s], frame) >= 0) {
       const AVRational tb = fmt->streams[s]->time_base;
       if (s == video) {
+        if (frame->key_frame) out.key_frames.push_back(out.frame_times_us.size());
+        if (frame->pict_type == AV_PICTURE_TYPE_B) out.b_frames += 1;
         out.frame_times_us.push_back(av_rescale_q(frame->best_effort_timestamp, tb, AVRational{1, 1000000}));
       } else if (s == audio) {
         const double t = frame->best_effort_timestamp * av_q2d(tb);
