@@ -72,3 +72,8 @@ class CaptureService {
 
 // The backend of this build; null when the service is not available (no display).
 CaptureService* capture_service_create();
+
+// What the session does with each frame of a source: crop it for the target,
+// drop it when nothing is left, hand it to the frame handler, and re-create
+// the source's buffers when the content size changed.
+void capture_deliver_frame(Capture* capture, const SourceFrame& frame);

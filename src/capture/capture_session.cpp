@@ -7,41 +7,40 @@
 #include "capture/capture.h"
 #include "capture/capture_service.h"
 
+void capture_deliver_frame(Capture* c, const SourceFrame& f) {
+  if (c == nullptr || c->on_frame == nullptr) return;
+  int32_t w = std::min(f.content_width, f.image.width);
+  int32_t h = std::min(f.content_height, f.image.height);
+  Rect rect = target_crop_rect(*c, w, h);
+  // The frame bounds may already be those of a resized window while the
+  // picture still has the old size: record what fits.
+  rect.left = std::max(rect.left, 0);
+  rect.top = std::max(rect.top, 0);
+  rect.right = std::min(rect.right, w);
+  rect.bottom = std::min(rect.bottom, h);
+  if (rect.empty()) return;
+
+  CapturedFrame frame;
+  frame.texture = f.image;
+  frame.time = f.time;
+  frame.content_rect = rect;
+  frame.content_width = f.content_width;
+  frame.content_height = f.content_height;
+  bool keep = c->on_frame(c, &frame);
+
+  if (f.content_width != c->pool_width || f.content_height != c->pool_height) {
+    c->pool_width = f.content_width;
+    c->pool_height = f.content_height;
+    if (c->item != nullptr) c->item->recreate(f.content_width, f.content_height);
+  }
+  if (!keep) capture_stop(c);
+}
+
 namespace {
 class SessionSink final : public SourceSink {
  public:
   Capture* capture = nullptr;
-
-  void frame_arrived(const SourceFrame& f) override {
-    Capture* c = capture;
-    if (c == nullptr || c->on_frame == nullptr) return;
-    int32_t w = std::min(f.content_width, f.image.width);
-    int32_t h = std::min(f.content_height, f.image.height);
-    Rect rect = target_crop_rect(*c, w, h);
-    // The frame bounds may already be those of a resized window while the
-    // picture still has the old size: record what fits.
-    rect.left = std::max(rect.left, 0);
-    rect.top = std::max(rect.top, 0);
-    rect.right = std::min(rect.right, w);
-    rect.bottom = std::min(rect.bottom, h);
-    if (rect.empty()) return;
-
-    CapturedFrame frame;
-    frame.texture = f.image;
-    frame.time = f.time;
-    frame.content_rect = rect;
-    frame.content_width = f.content_width;
-    frame.content_height = f.content_height;
-    bool keep = c->on_frame(c, &frame);
-
-    if (f.content_width != c->pool_width || f.content_height != c->pool_height) {
-      c->pool_width = f.content_width;
-      c->pool_height = f.content_height;
-      if (c->item != nullptr) c->item->recreate(f.content_width, f.content_height);
-    }
-    if (!keep) capture_stop(c);
-  }
-
+  void frame_arrived(const SourceFrame& f) override { capture_deliver_frame(capture, f); }
   void closed() override {
     Capture* c = capture;
     if (c != nullptr && c->on_frame != nullptr) c->on_frame(c, nullptr);

@@ -2,6 +2,7 @@
 // X11 capture backend: xcb with MIT-SHM, XDamage, XComposite, XFixes and
 // XRandR. One connection for target queries; each open source has its own
 // connection and thread.
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <cstdint>
@@ -34,3 +35,8 @@ int x11_monitors(xcb_connection_t* c, xcb_window_t root, X11Monitor* out, int ca
 CaptureSource* x11_open_monitor_source(const X11Monitor& monitor, uint32_t rate_num, uint32_t rate_den);
 CaptureSource* x11_open_window_source(xcb_window_t window, uint32_t rate_num, uint32_t rate_den, int32_t* width,
                                       int32_t* height);
+
+// Reads one picture and hands it to `sink` on the calling thread, as the
+// source's own thread does after a change. For measurements; the source must
+// not have been started.
+bool x11_source_grab_once(CaptureSource* source, SourceSink* sink, bool cursor);

@@ -134,6 +134,16 @@ class X11Source final : public CaptureSource {
     return true;
   }
 
+  bool grab_once(SourceSink* sink, bool cursor) {
+    if (thread_.joinable() || sink == nullptr) return false;
+    sink_ = sink;
+    cursor_ = cursor;
+    if (cursor_ && cursor_w_ == 0) cursor_changed_ = true;
+    if (!grab()) return false;
+    deliver(qpc_now());
+    return true;
+  }
+
   bool stop() override {
     stopping_ = true;
     if (!thread_.joinable()) return true;
@@ -464,4 +474,9 @@ CaptureSource* x11_open_window_source(xcb_window_t window, uint32_t rate_num, ui
   }
   if (rate_num != 0 && rate_den != 0) s->period_ = static_cast<int64_t>(uint64_t{rate_den} * kQpcFrequency / rate_num);
   return s;
+}
+
+bool x11_source_grab_once(CaptureSource* source, SourceSink* sink, bool cursor) {
+  auto* s = dynamic_cast<X11Source*>(source);
+  return s != nullptr && s->grab_once(sink, cursor);
 }
