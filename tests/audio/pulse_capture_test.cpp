@@ -18,6 +18,7 @@
 #include "app/app_state.h"
 #include "audio/audio_capture.h"
 #include "audio/audio_endpoint.h"
+#include "audio/ring.h"
 #include "platform/clock.h"
 
 extern char** environ;
@@ -64,7 +65,7 @@ class Player {
 // A tone of `hz` played by `paplay`, a child of the returned player's shell.
 std::string tone_script(int hz, double seconds, double delay = 0.0) {
   char buf[256];
-  std::snprintf(buf, sizeof buf, "sleep %.2f; sox -q -n -t wav - synth %.2f sine %d vol 0.3 | paplay",
+  std::snprintf(buf, sizeof buf, "sleep %.2f; sox -V1 -q -n -t wav - synth %.2f sine %d vol 0.3 | paplay",
                 delay, seconds, hz);
   return buf;
 }
@@ -182,9 +183,20 @@ TEST_F(PulseCaptureTest, SystemLoopbackKeepsPitchAndClock) {
   EXPECT_EQ(f.nChannels, 2);
   EXPECT_EQ(f.is_float, 1);
 
+  // The recording's first video frame follows the opening at once: the
+  // first packet's counter time agrees with it, so counter times are used.
+  const uint64_t start = static_cast<uint64_t>(qpc_now());
+  ASSERT_NE(wait_first_packet(cap), 0u);
+  uint32_t frames;
+  uint64_t device, counter;
+  ring_get_header(cap.ring + (cap.read_pos.load() & (cap.ring_size - 1)), &frames, &device, &counter);
+  AudioPacket first;
+  ASSERT_TRUE(read_packet(&cap, start, &first));
+  EXPECT_EQ(cap.use_qpc_time, 1);
+  EXPECT_EQ(first.time, counter);
+  EXPECT_NEAR(double(first.time), double(start), 100 * 10000.0);
+
   // Nothing plays yet: the silent stream keeps packets coming.
-  const uint64_t start = wait_first_packet(cap);
-  ASSERT_NE(start, 0u);
   Received quiet = collect(cap, start, 300);
   EXPECT_GT(quiet.left.size(), 48000u * 15 / 100);
 

@@ -8,6 +8,8 @@
 #include "platform/event.h"
 
 namespace {
+constexpr uint32_t kFirstDataTimeoutMs = 3000;
+
 void signal_loop_cb(pa_stream*, void* loop) {
   pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
 }
@@ -106,13 +108,25 @@ PulseRecordClient::~PulseRecordClient() {
 }
 
 void PulseRecordClient::read_cb(pa_stream*, size_t, void* self) {
-  AutoResetEvent* e = static_cast<PulseRecordClient*>(self)->event_.load();
+  auto* me = static_cast<PulseRecordClient*>(self);
+  me->delivered_ = true;
+  AutoResetEvent* e = me->event_.load();
   if (e) e->set();
 }
 
 bool PulseRecordClient::start() {
   PulseLock lock(connection_.get());
-  return connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs);
+  delivered_ = false;
+  if (!connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs)) {
+    return false;
+  }
+  // Returns once data flows. A device that was idle may sleep through most
+  // of its long idle period first (a null output: up to two seconds); the
+  // stream's start time must not run ahead of its first packet, or the first
+  // packet would look untrustworthy and be placed at the start.
+  connection_->wait_until([&] { return delivered_ || pa_stream_get_state(stream_) != PA_STREAM_READY; },
+                          kFirstDataTimeoutMs);
+  return pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
 void PulseRecordClient::stop() {

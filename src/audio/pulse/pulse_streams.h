@@ -39,6 +39,7 @@ class PulseRecordClient final : public AudioClient {
   uint32_t block_align_ = 0;
   uint32_t rate_ = 0;
   uint64_t frames_read_ = 0;  // device position: running frame count
+  bool delivered_ = false;    // data arrived since start()
   bool peeked_ = false;
 };
 
