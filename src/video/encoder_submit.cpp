@@ -80,6 +80,13 @@ bool encoder_submit_video(const BgraImage& image, Rect content_rect, int64_t tim
     e.discontinuity_pending.exchange(1);
     return false;
   }
+  if (!e.resize.input_texture.data || !e.surfaces[i].data[0]) {
+    // The conversion objects could not be made (an impossible size): there
+    // is nothing to convert into.
+    pool_return(e.video_free, static_cast<uint32_t>(i));
+    e.discontinuity_pending.exchange(1);
+    return false;
+  }
   copy_content(e, image, content_rect);
   ComputeContext& context = compute_context();
   run_resize(e.resize, context);

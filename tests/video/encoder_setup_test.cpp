@@ -209,4 +209,14 @@ TEST_F(EncoderSetup, WithoutAWakeEventNoWorkerStartsAndTheFileGoes) {
   EXPECT_EQ(g_app.encoder.accepting.load(), 0u);
 }
 
+TEST_F(EncoderSetup, ASizeTheConversionRefusesDropsFramesInsteadOfCrashing) {
+  g_app.config.VideoMaxWidth = 0;
+  g_app.config.VideoMaxHeight = 0;
+  ASSERT_TRUE(setup(config(20000, 64)));
+  ScreenPicture pic(64, 64);
+  EXPECT_FALSE(encoder_submit_video(pic.image(), {0, 0, 64, 64}, kTick, kTick));
+  EXPECT_EQ(g_app.encoder.video_free.load(), 0xFFu);
+  EXPECT_EQ(fake.count("video"), 0u);
+}
+
 }  // namespace

@@ -312,7 +312,8 @@ class FfmpegWriter final : public MediaWriter {
 
   MediaResult write_picture(MediaSample* sample) {
     VideoTrack& v = *video_;
-    if (sample->width != v.out.width || sample->height != v.out.height || layout_of(v.sw_format) != sample->layout) {
+    if (!sample->data[0] || sample->width != v.out.width || sample->height != v.out.height ||
+        layout_of(v.sw_format) != sample->layout) {
       return AVERROR(EINVAL);
     }
     AvFramePtr frame(av_frame_alloc());
