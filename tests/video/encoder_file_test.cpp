@@ -281,6 +281,17 @@ TEST_F(EncoderFileTest, FullDiskSetsWriteFailed) {
   if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=2m") != 0) {
     GTEST_SKIP() << "cannot mount a small tmpfs here";
   }
+  struct Unmount {
+    std::string path;
+    ~Unmount() {
+      // The worker must be gone before the file system goes.
+      if (encoder_has_worker()) {
+        encoder_request_stop();
+        encoder_wait_worker(10000);
+      }
+      umount2(path.c_str(), MNT_DETACH);
+    }
+  } unmount{mount_point};
   g_app.config.VideoCodec = VIDEO_CODEC_H264;
   g_app.config.VideoBitrate = 60000;
   const std::string path = mount_point + "/full.tmp.mp4";
@@ -296,7 +307,6 @@ TEST_F(EncoderFileTest, FullDiskSetsWriteFailed) {
   EXPECT_EQ(g_app.encoder.write_failed.load(), 1u);
   EXPECT_FALSE(stop());  // finalize_ok is 0
   EXPECT_EQ(g_app.encoder.worker_done.load(), 1u);
-  umount(mount_point.c_str());
 }
 
 // A still screen: stream ticks repeat the last picture at the tick's time,
