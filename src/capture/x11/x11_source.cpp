@@ -25,6 +25,7 @@
 
 namespace {
 constexpr int kMaxMonitors = 16;
+constexpr int64_t kMonitorCheckInterval = kQpcFrequency / 2;
 
 class X11Source final : public CaptureSource {
  public:
@@ -254,13 +255,20 @@ class X11Source final : public CaptureSource {
     int n = x11_monitors(c_, root_, mons, kMaxMonitors);
     for (int i = 0; i < n; ++i) {
       if (mons[i].id != monitor_.id) continue;
+      const Rect& was = monitor_.rect;
+      const Rect& now = mons[i].rect;
+      if (now.left != was.left || now.top != was.top || now.right != was.right || now.bottom != was.bottom) {
+        dirty_ = true;  // moved or resized: the picture is a different one
+      }
       monitor_ = mons[i];
       content_w_ = monitor_.rect.width();
       content_h_ = monitor_.rect.height();
-      dirty_ = true;
+      monitor_missing_ = 0;
       return;
     }
-    closed_ = true;
+    // Missing twice in a row: a list caught in the middle of a
+    // reconfiguration must not end a recording.
+    if (++monitor_missing_ >= 2) closed_ = true;
   }
 
   bool refresh_cursor() {
@@ -370,6 +378,7 @@ class X11Source final : public CaptureSource {
     set_thread_name("fv-capture");
     int64_t period = period_;
     int64_t last = 0;
+    int64_t last_monitor_check = qpc_now();
     bool closed_reported = false;
     const int xfd = xcb_get_file_descriptor(c_);
     while (!stopping_) {
@@ -378,7 +387,14 @@ class X11Source final : public CaptureSource {
         std::free(ev);
       }
       if (xcb_connection_has_error(c_)) closed_ = true;
-      if (monitor_changed_ && !closed_) check_monitor();
+      // Not every server announces a monitor going away, so look now and then.
+      if (target_ == XCB_NONE && !closed_ && qpc_now() - last_monitor_check >= kMonitorCheckInterval) {
+        monitor_changed_ = true;
+      }
+      if (monitor_changed_ && !closed_) {
+        check_monitor();
+        last_monitor_check = qpc_now();
+      }
       if (closed_) {
         if (!closed_reported) {
           closed_reported = true;
@@ -403,6 +419,11 @@ class X11Source final : public CaptureSource {
         int64_t due = last + period - now;
         if (dirty_ || cursor_) timeout = due <= 0 ? 0 : static_cast<int>((due + 9999) / 10000);
         if (cursor_ && !dirty_ && timeout == 0) timeout = static_cast<int>((period + 9999) / 10000);
+        if (target_ == XCB_NONE) {
+          int64_t check_due = last_monitor_check + kMonitorCheckInterval - now;
+          int check_ms = check_due <= 0 ? 0 : static_cast<int>((check_due + 9999) / 10000);
+          if (timeout < 0 || check_ms < timeout) timeout = check_ms;
+        }
       }
       pollfd fds[2] = {{xfd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
       // Events read into xcb's queue by a reply wait are not on the socket any more.
@@ -446,6 +467,7 @@ class X11Source final : public CaptureSource {
   bool dirty_ = true;  // the first frame comes without waiting for a change
   bool closed_ = false;
   bool monitor_changed_ = false;
+  int monitor_missing_ = 0;
 
   bool cursor_ = false;
   bool cursor_changed_ = false;
