@@ -143,19 +143,29 @@ double tone_power(const std::vector<float>& x, double hz, double rate) {
   return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / (double(x.size()) * double(x.size()));
 }
 
-// Frequency from the rising zero crossings of the samples whose level is
-// above the noise.
+// Frequency from the median distance between rising zero crossings: a
+// dropout on a busy machine shortens the tone but does not change it.
 double measured_frequency(const std::vector<float>& x, double rate) {
-  size_t first = x.size(), last = 0, rising = 0;
+  std::vector<double> periods;
+  double last = -1.0;
   for (size_t i = 1; i < x.size(); ++i) {
-    if (x[i - 1] < 0.0f && x[i] >= 0.0f && std::fabs(x[i] - x[i - 1]) > 1e-3f) {
-      if (first == x.size()) first = i;
-      last = i;
-      ++rising;
+    if (x[i - 1] < 0.0f && x[i] >= 0.0f && x[i] - x[i - 1] > 1e-3f) {
+      // Crossing point between the two samples, for sub-sample precision.
+      double at = double(i - 1) + double(-x[i - 1]) / double(x[i] - x[i - 1]);
+      if (last >= 0.0) periods.push_back(at - last);
+      last = at;
     }
   }
-  if (rising < 2) return 0.0;
-  return double(rising - 1) * rate / double(last - first);
+  if (periods.size() < 10) return 0.0;
+  std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+  return rate / periods[periods.size() / 2];
+}
+
+// Share of the samples that are silent, to tell dropouts from a wrong tone.
+double silent_share(const std::vector<float>& x) {
+  size_t quiet = 0;
+  for (float v : x) quiet += std::fabs(v) < 1e-4f;
+  return x.empty() ? 1.0 : double(quiet) / double(x.size());
 }
 
 class PulseCaptureTest : public ::testing::Test {
@@ -321,7 +331,9 @@ TEST_F(PulseCaptureTest, ApplicationAudioTakesOnlyThatProcessTreeAndLeavesRoutin
   Received r = collect(cap, start, 1200);
   ASSERT_GT(r.left.size(), 48000u / 2);
   EXPECT_NEAR(measured_frequency(r.left, 48000), 440.0, 440.0 * 0.01);
-  EXPECT_GT(tone_power(r.left, 440, 48000), 1000 * tone_power(r.left, 1000, 48000));
+  EXPECT_LT(silent_share(r.left), 0.25);  // a brief dropout on a busy machine is no fault
+  // The other process plays as loud; leaked in, it would stand level with the wanted tone.
+  EXPECT_GT(tone_power(r.left, 440, 48000), 100 * tone_power(r.left, 1000, 48000));
   for (size_t i = 1; i < r.packets.size(); ++i) {  // back to back on the clock
     const auto& a = r.packets[i - 1];
     EXPECT_NEAR(double(r.packets[i].time), double(a.time + a.frames * kQpcFrequency / 48000), 1.0) << i;

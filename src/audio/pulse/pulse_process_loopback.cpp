@@ -308,6 +308,9 @@ void PulseProcessLoopback::timer_cb(pa_mainloop_api*, pa_time_event* e, const st
     if (op) pa_operation_unref(op);
   }
   if (me->running_) {
+    // Take in whatever already arrived before the timeline moves past it:
+    // after a stall the timer may run before the streams' own callbacks.
+    for (auto& [idx, f] : me->followers_) read_cb(f->stream, 0, f);
     int64_t target = (qpc_now() - kSettleTicks - me->t0_) * int64_t{me->rate_} / 10'000'000;
     if (target > me->emitted_ + kTimelineFrames / 2) target = me->emitted_ + kTimelineFrames / 2;
     if (target > me->ready_) {
