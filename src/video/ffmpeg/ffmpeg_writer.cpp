@@ -392,7 +392,11 @@ class FfmpegWriter final : public MediaWriter {
     const int64_t rate = a.out.samples_per_second;
     const int64_t at = av_rescale_q(sample->time, kHundredNs, AVRational{1, static_cast<int>(rate)});
     if (!a.started) {
-      a.next_pts = std::max<int64_t>(at, 0);
+      // The track starts with the file: sound that begins after the first
+      // picture is preceded by silence. A fragmented file has no edit list
+      // to carry a later start, and the player would pull the sound forward.
+      a.next_pts = 0;
+      a.pcm.assign(static_cast<size_t>(std::max<int64_t>(at, 0)) * channels, 0);
       a.started = true;
     } else {
       // Keep the track on the clock across a hole in the input: fill it with
