@@ -14,38 +14,17 @@ uint8_t srgb_encode_code_reference(float v) {
 
 namespace {
 
-constexpr int kBuckets = kSrgbBuckets;
-
 struct Tables {
   float plain[256];
   float srgb[256];
-  // thresholds[k]: the smallest float whose code is at least k (k = 1..255).
-  float thresholds[257];
-  int32_t bucket_code[kBuckets + 1];
+  float pow2[16];
 
   Tables() {
     for (int i = 0; i < 256; ++i) {
       plain[i] = unorm8_load(static_cast<uint8_t>(i));
       srgb[i] = srgb_decode(static_cast<float>(i) / 255.0f);
     }
-    // Codes grow with the value, so each threshold is found by bisection over
-    // the ordered bit patterns of the non-negative floats.
-    thresholds[0] = -INFINITY;
-    for (int k = 1; k <= 255; ++k) {
-      uint32_t lo = 0, hi = 0x3f800000u;  // code(0) = 0 < k <= code(1.0f) = 255
-      while (lo < hi) {
-        uint32_t mid = lo + (hi - lo) / 2;
-        float f;
-        std::memcpy(&f, &mid, 4);
-        if (srgb_encode_code_reference(f) >= k)
-          hi = mid;
-        else
-          lo = mid + 1;
-      }
-      std::memcpy(&thresholds[k], &lo, 4);
-    }
-    thresholds[256] = INFINITY;
-    for (int b = 0; b <= kBuckets; ++b) bucket_code[b] = srgb_encode_code_reference(static_cast<float>(b) / kBuckets);
+    for (int i = 0; i < 16; ++i) pow2[i] = i < 10 ? static_cast<float>(std::exp2((i - 9) * 5.0 / 12.0)) : 0.0f;
   }
 };
 
@@ -57,15 +36,26 @@ const Tables& tables() {
 }  // namespace
 
 const float* unorm8_table(bool srgb) { return srgb ? tables().srgb : tables().plain; }
+const float* srgb_pow2_table() { return tables().pow2; }
 
 uint8_t srgb_encode_code(float v) {
-  const Tables& t = tables();
-  if (!(v > 0.0f)) return 0;  // negatives and NaN
-  if (v >= 1.0f) return 255;
-  int code = t.bucket_code[static_cast<int>(v * kBuckets)];
-  code += v >= t.thresholds[code + 1];
-  return static_cast<uint8_t>(code);
+  v = v > 0.0f ? v : 0.0f;
+  v = v < 1.0f ? v : 1.0f;
+  // v^(1/2.4) = m^(5/12) * 2^(5k/12) for v = m * 2^k, m in [1, 2).
+  float w = v > 0.0031308f ? v : 0.0031308f;
+  uint32_t bits;
+  std::memcpy(&bits, &w, 4);
+  int32_t k = static_cast<int32_t>(bits >> 23) - 127;
+  uint32_t mbits = (bits & 0x007fffffu) | 0x3f800000u;
+  float m;
+  std::memcpy(&m, &mbits, 4);
+  float t = m - 1.5f;
+  const float* c = kSrgbPowCoef;
+  float p = c[7];
+  for (int i = 6; i >= 0; --i) p = p * t + c[i];
+  p = p * tables().pow2[k + 9];
+  float e = v < 0.0031308f ? 12.92f * v : 1.055f * p - 0.055f;
+  e = e > 0.0f ? e : 0.0f;
+  e = e < 1.0f ? e : 1.0f;
+  return static_cast<uint8_t>(e * 255.0f + 0.5f);
 }
-
-const int32_t* srgb_bucket_table() { return tables().bucket_code; }
-const float* srgb_threshold_table() { return tables().thresholds; }

@@ -12,19 +12,21 @@ float srgb_encode(float v);
 const float* unorm8_table(bool srgb);
 inline float unorm8_load(uint8_t c) { return static_cast<float>(c) * (1.0f / 255.0f); }
 
-// The 8-bit code an sRGB-encoding store of a linear value gives: encode,
-// clamp to 0..1 (NaN -> 0), then v * 255 + 0.5 truncated. Fast and exact
-// (equal to the direct formula for every float).
+// The 8-bit code an sRGB-encoding store of a linear value gives: clamp to
+// 0..1 (NaN -> 0), encode, then v * 255 + 0.5 truncated. The power is
+// evaluated as 2^(5k/12) from a table times a degree-7 polynomial of the
+// mantissa (relative error below 1e-7), in an order the vector kernels
+// repeat exactly, so every path gives the same code.
 uint8_t srgb_encode_code(float v);
-// The direct formula, for tests.
+// The same with the library's pow, for tests.
 uint8_t srgb_encode_code_reference(float v);
-// The tables behind srgb_encode_code: the code at the start of each of the
-// kSrgbBuckets + 1 buckets of 0..1, and thresholds[k], the smallest value
-// whose code is at least k (k = 1..255; [0] = -inf, [256] = +inf). No bucket
-// holds more than one threshold, so one comparison finishes the lookup.
-inline constexpr int kSrgbBuckets = 4096;
-const int32_t* srgb_bucket_table();
-const float* srgb_threshold_table();
+
+// The pieces of srgb_encode_code shared with the vector kernels.
+inline constexpr float kSrgbPowCoef[8] = {1.18405361f,    0.32890376f,    -0.0639566782f, 0.0225039502f,
+                                          -0.00962596732f, 0.00459364891f, -0.00274339716f, 0.00147123238f};
+// 2^(5k/12) for the binary exponents k = -9 .. 0 of the values the power
+// branch sees (0.0031308 .. 1), at index k + 9; zero padded to 16.
+const float* srgb_pow2_table();
 
 // A typed write of v to an 8- or 16-bit UNORM texel: clamp to 0..1 with NaN
 // giving 0, scale, round half up.

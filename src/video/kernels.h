@@ -37,9 +37,13 @@ struct VerticalJob {
   bool gamma;
 };
 
+// Output pixels per chunk of the vector horizontal kernel, which decodes
+// the input columns of a chunk for 8 rows at once (24 floats per column).
+inline constexpr int32_t kResizeChunk = 256;
+
 // Per-thread memory of the scaling kernels.
 struct ResizeScratch {
-  float* row;        // one decoded input row, (in_width + taps + 4) * 4 floats
+  float* row;        // decoded input: a row, or a chunk's columns of 8 rows
   float* ring;       // ring_rows decoded intermediate rows of 3 * plane_stride floats
   int32_t* ring_tag; // which intermediate row each ring slot holds (-1: none)
   int32_t ring_rows;

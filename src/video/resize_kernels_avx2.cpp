@@ -11,58 +11,165 @@
 
 namespace {
 
-inline float clamp01(float v) {
-  v = v > 0.0f ? v : 0.0f;
-  return v < 1.0f ? v : 1.0f;
-}
-inline uint8_t plain_code(float v) { return static_cast<uint8_t>(clamp01(v) * 255.0f + 0.5f); }
-
+// The sRGB store of srgb_encode_code, 8 lanes at a time, same operations.
 struct Srgb {
-  const int32_t* bucket = srgb_bucket_table();
-  const float* threshold = srgb_threshold_table();
-  const float* decode = unorm8_table(true);
+  __m256 pow2_lo, pow2_hi;
+  Srgb() {
+    const float* t = srgb_pow2_table();
+    pow2_lo = _mm256_loadu_ps(t);
+    pow2_hi = _mm256_loadu_ps(t + 8);
+  }
 };
+
+inline __m256 clamp01(__m256 v) {
+  v = _mm256_max_ps(v, _mm256_setzero_ps());  // NaN -> 0, like the scalar store
+  return _mm256_min_ps(v, _mm256_set1_ps(1.0f));
+}
+
+inline __m256 srgb_encode(__m256 v, const Srgb& t) {
+  const __m256 knee = _mm256_set1_ps(0.0031308f);
+  __m256 w = _mm256_max_ps(v, knee);
+  __m256i bits = _mm256_castps_si256(w);
+  __m256i k9 = _mm256_sub_epi32(_mm256_srli_epi32(bits, 23), _mm256_set1_epi32(127 - 9));
+  __m256 m = _mm256_castsi256_ps(
+      _mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi32(0x007fffff)), _mm256_set1_epi32(0x3f800000)));
+  __m256 x = _mm256_sub_ps(m, _mm256_set1_ps(1.5f));
+  __m256 p = _mm256_set1_ps(kSrgbPowCoef[7]);
+  for (int i = 6; i >= 0; --i) p = _mm256_add_ps(_mm256_mul_ps(p, x), _mm256_set1_ps(kSrgbPowCoef[i]));
+  __m256 lo = _mm256_permutevar8x32_ps(t.pow2_lo, k9), hi = _mm256_permutevar8x32_ps(t.pow2_hi, k9);
+  __m256 scale = _mm256_blendv_ps(lo, hi, _mm256_castsi256_ps(_mm256_cmpgt_epi32(k9, _mm256_set1_epi32(7))));
+  p = _mm256_mul_ps(p, scale);
+  __m256 e_pow = _mm256_sub_ps(_mm256_mul_ps(_mm256_set1_ps(1.055f), p), _mm256_set1_ps(0.055f));
+  __m256 e_lin = _mm256_mul_ps(_mm256_set1_ps(12.92f), v);
+  return _mm256_blendv_ps(e_pow, e_lin, _mm256_cmp_ps(v, knee, _CMP_LT_OQ));
+}
 
 // The 8 codes of 8 values, as 32-bit lanes.
 template <bool kGamma>
 inline __m256i codes(__m256 v, const Srgb& t) {
-  v = _mm256_max_ps(v, _mm256_setzero_ps());  // NaN -> 0, like the scalar store
-  v = _mm256_min_ps(v, _mm256_set1_ps(1.0f));
-  if constexpr (kGamma) {
-    __m256i idx = _mm256_cvttps_epi32(_mm256_mul_ps(v, _mm256_set1_ps(float(kSrgbBuckets))));
-    __m256i base = _mm256_i32gather_epi32(t.bucket, idx, 4);
-    __m256 thr = _mm256_i32gather_ps(t.threshold + 1, base, 4);
-    __m256i up = _mm256_castps_si256(_mm256_cmp_ps(v, thr, _CMP_GE_OQ));
-    return _mm256_sub_epi32(base, up);
-  } else {
-    return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
-  }
+  v = clamp01(v);
+  if constexpr (kGamma) v = clamp01(srgb_encode(v, t));
+  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
 }
 
 template <bool kGamma>
 inline uint8_t code1(float v) {
-  if constexpr (kGamma)
+  if constexpr (kGamma) {
     return srgb_encode_code(v);
-  else
-    return plain_code(v);
+  } else {
+    v = v > 0.0f ? v : 0.0f;
+    v = v < 1.0f ? v : 1.0f;
+    return static_cast<uint8_t>(v * 255.0f + 0.5f);
+  }
 }
 
-// 8 bytes -> 8 floats as the UNORM load (plain or through the sRGB view) gives them.
+// n bytes -> n floats as the UNORM load gives them (plain: code times 1/255,
+// as a vector; sRGB: from the table, one at a time, which beats a gather).
 template <bool kGamma>
-inline __m256 load8(const uint8_t* p, const Srgb& t) {
-  __m256i i = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-  if constexpr (kGamma)
-    return _mm256_i32gather_ps(t.decode, i, 4);
-  else
-    return _mm256_mul_ps(_mm256_cvtepi32_ps(i), _mm256_set1_ps(1.0f / 255.0f));
-}
-
-template <bool kGamma>
-void decode_row(const uint8_t* src, float* dst, int32_t n, const Srgb& t) {
+void decode(const uint8_t* src, float* dst, int32_t n) {
   const float* lut = unorm8_table(kGamma);
   int32_t i = 0;
-  for (; i + 8 <= n; i += 8) _mm256_storeu_ps(dst + i, load8<kGamma>(src + i, t));
+  if constexpr (!kGamma) {
+    for (; i + 8 <= n; i += 8) {
+      __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i)));
+      _mm256_storeu_ps(dst + i, _mm256_mul_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(1.0f / 255.0f)));
+    }
+  }
   for (; i < n; ++i) dst[i] = lut[src[i]];
+}
+
+// B, G and R of n pixels (alpha left as it is: its weight products are dropped).
+template <bool kGamma>
+void decode_pixels(const uint8_t* src, float* dst, int32_t n) {
+  if constexpr (!kGamma) {
+    decode<false>(src, dst, n * 4);
+  } else {
+    const float* lut = unorm8_table(true);
+    for (int32_t i = 0; i < n; ++i) {
+      dst[i * 4 + 0] = lut[src[i * 4 + 0]];
+      dst[i * 4 + 1] = lut[src[i * 4 + 1]];
+      dst[i * 4 + 2] = lut[src[i * 4 + 2]];
+    }
+  }
+}
+
+// 8 x 8 transpose of 32-bit elements: out[i] lane j = in[j] lane i.
+inline void transpose8(const __m256i in[8], __m256i out[8]) {
+  __m256i t[8], u[8];
+  for (int i = 0; i < 8; i += 2) {
+    t[i] = _mm256_unpacklo_epi32(in[i], in[i + 1]);
+    t[i + 1] = _mm256_unpackhi_epi32(in[i], in[i + 1]);
+  }
+  for (int i = 0; i < 8; i += 4) {
+    u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+    u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+    u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+    u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+  }
+  for (int i = 0; i < 4; ++i) {
+    out[i] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x20);
+    out[i + 4] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x31);
+  }
+}
+
+template <int kC>
+inline __m256i byte_lanes(__m256i px) {
+  constexpr char z = char(0x80);
+  return _mm256_shuffle_epi8(px, _mm256_setr_epi8(kC, z, z, z, 4 + kC, z, z, z, 8 + kC, z, z, z, 12 + kC, z, z, z, kC,
+                                                  z, z, z, 4 + kC, z, z, z, 8 + kC, z, z, z, 12 + kC, z, z, z));
+}
+
+// Eight rows are scaled together, one row per vector lane. Input columns are
+// decoded into `cols`: for column i, B, G and R of the 8 rows (24 floats).
+// Output pixels go in chunks whose decoded input stays in the L1 cache.
+constexpr int32_t kChunk = kResizeChunk;
+
+template <bool kGamma>
+void decode_columns(const uint8_t* const rows[8], int32_t i0, int32_t i1, float* cols) {
+  int32_t i = i0;
+  if constexpr (!kGamma) {
+    const __m256 scale = _mm256_set1_ps(1.0f / 255.0f);
+    for (; i + 8 <= i1; i += 8) {
+      __m256i in[8], out[8];
+      for (int r = 0; r < 8; ++r) in[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r] + size_t(i) * 4));
+      transpose8(in, out);
+      for (int j = 0; j < 8; ++j) {
+        float* d = cols + size_t(i - i0 + j) * 24;
+        _mm256_storeu_ps(d + 0, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<0>(out[j])), scale));
+        _mm256_storeu_ps(d + 8, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<1>(out[j])), scale));
+        _mm256_storeu_ps(d + 16, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<2>(out[j])), scale));
+      }
+    }
+  }
+  const float* lut = unorm8_table(kGamma);
+  for (; i < i1; ++i) {
+    float* d = cols + size_t(i - i0) * 24;
+    for (int r = 0; r < 8; ++r) {
+      const uint8_t* p = rows[r] + size_t(i) * 4;
+      d[r] = lut[p[0]];
+      d[8 + r] = lut[p[1]];
+      d[16 + r] = lut[p[2]];
+    }
+  }
+}
+
+// Codes of 8 output pixels (one vector per pixel, lanes = rows) to the 8
+// rows of one plane segment.
+inline void store_block(const __m256i px[8], uint8_t* const dst[8], int32_t rows, int32_t x, int32_t n) {
+  __m256i t[8];
+  transpose8(px, t);  // t[r]: row r, pixels x .. x + 7
+  for (int32_t r = 0; r < rows; ++r) {
+    __m256i w = _mm256_packus_epi32(t[r], t[r]);   // [p0-3 p0-3 | p4-7 p4-7]
+    w = _mm256_packus_epi16(w, w);                 // bytes, same shape
+    __m128i v = _mm_unpacklo_epi32(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
+    if (n == 8) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst[r] + x), v);
+    } else {
+      alignas(16) uint8_t tmp[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(tmp), v);
+      for (int32_t j = 0; j < n; ++j) dst[r][x + j] = tmp[j];
+    }
+  }
 }
 
 template <bool kGamma>
@@ -70,52 +177,44 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
   const Srgb t;
   const int32_t taps = job.taps;
   const int32_t ps = job.plane_stride;
-  float* row = s.row;
-  for (int32_t y = y0; y < y1; ++y) {
-    decode_row<kGamma>(job.src + size_t(y) * job.src_stride, row, job.in_width * 4, t);
-    uint8_t* dst = job.mid + size_t(y) * job.mid_stride;
-    int32_t x = 0;
-    // Eight output pixels at a time, two per vector (B, G, R, A each).
-    for (; x + 8 <= job.out_width; x += 8) {
-      __m256i c[4];
-      for (int q = 0; q < 4; ++q) {
-        const int32_t p = (x >> 1) + q;
-        const float* pa = row + size_t(job.first[2 * p]) * 4;
-        const float* pb = row + size_t(job.first[2 * p + 1]) * 4;
-        const float* w = job.pair_weights + size_t(p) * taps * 8;
-        __m256 acc = _mm256_setzero_ps();
-        for (int32_t k = 0; k < taps; ++k) {
-          __m256 v = _mm256_loadu2_m128(pb + k * 4, pa + k * 4);
-          acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_load_ps(w + k * 8), v));
-        }
-        c[q] = codes<kGamma>(acc, t);
-      }
-      // Lanes hold pixels (0,1), (2,3), (4,5), (6,7) as B G R A; make planes.
-      __m256i a = _mm256_packus_epi32(c[0], c[1]);  // 16-bit: [p0 p2 | p1 p3]
-      __m256i b = _mm256_packus_epi32(c[2], c[3]);  // [p4 p6 | p5 p7]
-      __m256i bytes = _mm256_packus_epi16(a, b);    // [p0 p2 p4 p6 | p1 p3 p5 p7]
-      const __m256i by_channel = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1,
-                                                  5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-      bytes = _mm256_shuffle_epi8(bytes, by_channel);  // [B0246 G0246 R0246 A | B1357 ...]
-      __m128i even = _mm256_castsi256_si128(bytes), odd = _mm256_extracti128_si256(bytes, 1);
-      __m128i bg = _mm_unpacklo_epi8(even, odd);  // B0..B7 G0..G7
-      __m128i ra = _mm_unpackhi_epi8(even, odd);  // R0..R7 A0..A7
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + x), bg);
-      _mm_storeh_pd(reinterpret_cast<double*>(dst + ps + x), _mm_castsi128_pd(bg));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 2 * ps + x), ra);
+  float* cols = s.row;
+  for (int32_t yb = y0; yb < y1; yb += 8) {
+    const int32_t rows = y1 - yb < 8 ? y1 - yb : 8;
+    const uint8_t* src[8];
+    uint8_t* dst[3][8];
+    for (int r = 0; r < 8; ++r) {
+      const int32_t y = yb + (r < rows ? r : rows - 1);  // spare lanes repeat the last row
+      src[r] = job.src + size_t(y) * job.src_stride;
+      for (int c = 0; c < 3; ++c) dst[c][r] = job.mid + size_t(y) * job.mid_stride + size_t(c) * ps;
     }
-    for (; x < job.out_width; ++x) {
-      const float* w = job.weights + size_t(x) * taps;
-      const float* p = row + size_t(job.first[x]) * 4;
-      float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f;
-      for (int32_t k = 0; k < taps; ++k) {
-        a0 += w[k] * p[k * 4 + 0];
-        a1 += w[k] * p[k * 4 + 1];
-        a2 += w[k] * p[k * 4 + 2];
+    for (int32_t x0 = 0; x0 < job.out_width; x0 += kChunk) {
+      const int32_t x1 = x0 + kChunk < job.out_width ? x0 + kChunk : job.out_width;
+      const int32_t i0 = job.first[x0];
+      int32_t i1 = job.first[x1 - 1] + taps;
+      if (i1 > job.in_width) i1 = job.in_width;
+      decode_columns<kGamma>(src, i0, i1, cols);
+      // Taps past the picture have weight 0 but must read finite values.
+      for (int32_t i = (i1 - i0) * 24; i < (i1 - i0 + taps) * 24; ++i) cols[i] = 0.0f;
+      for (int32_t x = x0; x < x1; x += 8) {
+        const int32_t n = x1 - x < 8 ? x1 - x : 8;
+        // One channel at a time keeps the 8 pixels' codes in registers.
+        for (int c = 0; c < 3; ++c) {
+          __m256i px[8];
+          for (int32_t j = 0; j < 8; ++j) {
+            if (j >= n) {
+              px[j] = _mm256_setzero_si256();
+              continue;
+            }
+            const float* w = job.weights + size_t(x + j) * taps;
+            const float* col = cols + size_t(job.first[x + j] - i0) * 24 + c * 8;
+            __m256 acc = _mm256_setzero_ps();
+            for (int32_t k = 0; k < taps; ++k)
+              acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(w + k), _mm256_loadu_ps(col + k * 24)));
+            px[j] = codes<kGamma>(acc, t);
+          }
+          store_block(px, dst[c], rows, x, n);
+        }
       }
-      dst[x] = code1<kGamma>(a0);
-      dst[ps + x] = code1<kGamma>(a1);
-      dst[2 * ps + x] = code1<kGamma>(a2);
     }
   }
 }
@@ -134,7 +233,7 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
       const int32_t slot = r % s.ring_rows;
       float* rowf = s.ring + size_t(slot) * n;
       if (s.ring_tag[slot] != r) {
-        decode_row<kGamma>(job.mid + size_t(r) * job.mid_stride, rowf, n, t);
+        decode<kGamma>(job.mid + size_t(r) * job.mid_stride, rowf, n);
         s.ring_tag[slot] = r;
       }
       if (k < 64) rows[k] = rowf;

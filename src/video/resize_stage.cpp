@@ -54,8 +54,8 @@ void compute_resize_taps(ResizeTaps& taps, uint32_t in_size, uint32_t out_size, 
 
 namespace {
 
-// Per thread: one decoded input row (padded with zero pixels for the
-// zero-weight taps past its end), a ring of decoded intermediate rows with
+// Per thread: decoded input (a row, or the columns of a chunk of 8 rows,
+// padded with zeros for the zero-weight taps past the picture's end), a ring of decoded intermediate rows with
 // their tags, and one row of accumulators.
 struct ScratchLayout {
   size_t row, ring, tags, acc, total;
@@ -66,7 +66,14 @@ ScratchLayout scratch_layout(const ResizeStage& st) {
   const size_t mid_floats = size_t(st.plane_stride) * 3;
   ScratchLayout l{};
   l.row = 0;
-  l.ring = l.row + round((size_t(st.in_width) + st.horizontal.max_taps + 4) * 4 * sizeof(float));
+  const int32_t taps = st.horizontal.max_taps;
+  size_t row_floats = (size_t(st.in_width) + taps + 4) * 4;
+  for (uint32_t x0 = 0; x0 < st.out_width; x0 += kResizeChunk) {
+    uint32_t x1 = std::min<uint32_t>(x0 + kResizeChunk, st.out_width);
+    int32_t i1 = std::min<int32_t>(st.horizontal.first[x1 - 1] + taps, int32_t(st.in_width));
+    row_floats = std::max(row_floats, size_t(i1 - st.horizontal.first[x0] + taps + 1) * 24);
+  }
+  l.ring = l.row + round(row_floats * sizeof(float));
   l.tags = l.ring + round(size_t(st.ring_rows) * mid_floats * sizeof(float));
   l.acc = l.tags + round(size_t(st.ring_rows) * sizeof(int32_t));
   l.total = l.acc + round(mid_floats * sizeof(float));
