@@ -94,7 +94,9 @@ TEST(CaptureDevice, AlwaysExistsAndCarriesNoNodeWithoutHardwareEncoding) {
   g_app.config.HardwareEncoder = 1;
   auto hw = create_capture_device();
   ASSERT_NE(hw, nullptr);  // with or without a GPU on this machine
-  if (!hw->render_node.empty()) EXPECT_EQ(hw->render_node.rfind("/dev/dri/renderD", 0), 0u);
+  if (!hw->render_node.empty()) {
+    EXPECT_EQ(hw->render_node.rfind("/dev/dri/renderD", 0), 0u);
+  }
   app_reset();
 }
 

@@ -80,14 +80,14 @@ TEST(Resize, FlatColoursSurviveScaling) {
         fill_texture(st.input_texture, c);
         run_resize(st, one_thread());
         const Texture2D& out = *st.output_texture;
+        size_t wrong = 0, first_wrong = 0;
         for (uint32_t y = 0; y < sz.oh; ++y)
           for (uint32_t x = 0; x < sz.ow; ++x) {
             const uint8_t* p = out.data + size_t(y) * out.stride + x * 4;
-            ASSERT_EQ(p[0], c.b);
-            ASSERT_EQ(p[1], c.g);
-            ASSERT_EQ(p[2], c.r);
-            ASSERT_EQ(p[3], 0);
+            bool ok = p[0] == c.b && p[1] == c.g && p[2] == c.r && p[3] == 0;
+            if (!ok && wrong++ == 0) first_wrong = size_t(y) * sz.ow + x;
           }
+        ASSERT_EQ(wrong, 0u) << "first at " << first_wrong % sz.ow << "," << first_wrong / sz.ow;
       }
     }
 }
