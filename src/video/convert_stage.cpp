@@ -33,7 +33,7 @@ bool create_convert_stage(ConvertStage& stage, const CaptureDevice&, Texture2D* 
   stage.source = nullptr;
   stage.out_width = stage.out_height = 0;
   stage.chroma_scratch.reset();
-  stage.scratch.reset();
+  for (AlignedBuffer& b : stage.band_rows) b.reset();
   if (!texture || out_width == 0 || out_height == 0 || out_width > kMaxDimension || out_height > kMaxDimension)
     return false;
   stage.matrix = hd_color ? kMatrixBt709 : kMatrixBt601;
@@ -44,9 +44,8 @@ bool create_convert_stage(ConvertStage& stage, const CaptureDevice&, Texture2D* 
     stage.chroma_scratch_stride = int32_t((cw * 2 + 31) & ~size_t(31));
     if (!stage.chroma_scratch.allocate(size_t(stage.chroma_scratch_stride) * ch * sizeof(uint16_t))) return false;
   }
-  size_t per = cv_floats(out_width) * sizeof(float);
-  stage.scratch_per_thread = (per + 63) & ~size_t(63);
-  if (!stage.scratch.allocate(stage.scratch_per_thread * kMaxComputeThreads)) return false;
+  for (AlignedBuffer& b : stage.band_rows)
+    if (!b.allocate(cv_floats(out_width) * sizeof(float))) return false;
   stage.source = texture;
   stage.out_width = out_width;
   stage.out_height = out_height;
@@ -101,7 +100,7 @@ void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set) 
   });
   if (!improved) return;
   context.for_bands(f.height, 16, [&](int band, int y0, int y1) {
-    float* cv = reinterpret_cast<float*>(stage.scratch.data() + stage.scratch_per_thread * size_t(band));
+    float* cv = reinterpret_cast<float*>(stage.band_rows[band].data());
     for (int32_t y = y0; y < y1; ++y) {
       if (avx2) {
         improved_luma_row_avx2(f, y, cv);

@@ -23,8 +23,7 @@ struct ConvertStage {
   bool hd_color = false;
   AlignedBuffer chroma_scratch;  // improved: the chroma plane as the luma pass reads it
   int32_t chroma_scratch_stride = 0;  // in 16-bit elements
-  AlignedBuffer scratch;              // per-thread rows for the kernels
-  size_t scratch_per_thread = 0;
+  AlignedBuffer band_rows[kMaxComputeThreads];  // per thread: one interpolated chroma row
   uint32_t out_width = 0, out_height = 0;
 };
 

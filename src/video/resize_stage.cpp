@@ -55,17 +55,10 @@ void compute_resize_taps(ResizeTaps& taps, uint32_t in_size, uint32_t out_size, 
 namespace {
 
 // Per thread: decoded input (a row, or the columns of a chunk of 8 rows,
-// padded with zeros for the zero-weight taps past the picture's end), a ring of decoded intermediate rows with
-// their tags, and one row of accumulators.
-struct ScratchLayout {
-  size_t row, ring, tags, acc, total;
-};
-
-ScratchLayout scratch_layout(const ResizeStage& st) {
-  auto round = [](size_t n) { return (n + 63) & ~size_t(63); };
+// padded with zeros for the zero-weight taps past the picture's end), a ring
+// of decoded intermediate rows with their tags, and one row of accumulators.
+bool allocate_scratch(ResizeStage& st) {
   const size_t mid_floats = size_t(st.plane_stride) * 3;
-  ScratchLayout l{};
-  l.row = 0;
   const int32_t taps = st.horizontal.max_taps;
   size_t row_floats = (size_t(st.in_width) + taps + 4) * 4;
   for (uint32_t x0 = 0; x0 < st.out_width; x0 += kResizeChunk) {
@@ -73,22 +66,23 @@ ScratchLayout scratch_layout(const ResizeStage& st) {
     int32_t i1 = std::min<int32_t>(st.horizontal.first[x1 - 1] + taps, int32_t(st.in_width));
     row_floats = std::max(row_floats, size_t(i1 - st.horizontal.first[x0] + taps + 1) * 24);
   }
-  l.ring = l.row + round(row_floats * sizeof(float));
-  l.tags = l.ring + round(size_t(st.ring_rows) * mid_floats * sizeof(float));
-  l.acc = l.tags + round(size_t(st.ring_rows) * sizeof(int32_t));
-  l.total = l.acc + round(mid_floats * sizeof(float));
-  return l;
+  for (ResizeStage::BandScratch& b : st.bands) {
+    if (!b.row.allocate(row_floats * sizeof(float)) ||
+        !b.ring.allocate(size_t(st.ring_rows) * mid_floats * sizeof(float)) ||
+        !b.tags.allocate(size_t(st.ring_rows) * sizeof(int32_t)) || !b.acc.allocate(mid_floats * sizeof(float)))
+      return false;
+  }
+  return true;
 }
 
 ResizeScratch band_scratch(ResizeStage& st, int band) {
-  ScratchLayout l = scratch_layout(st);
-  unsigned char* base = st.scratch.data() + st.scratch_per_thread * size_t(band);
+  ResizeStage::BandScratch& b = st.bands[band];
   ResizeScratch s;
-  s.row = reinterpret_cast<float*>(base + l.row);
-  s.ring = reinterpret_cast<float*>(base + l.ring);
-  s.ring_tag = reinterpret_cast<int32_t*>(base + l.tags);
+  s.row = reinterpret_cast<float*>(b.row.data());
+  s.ring = reinterpret_cast<float*>(b.ring.data());
+  s.ring_tag = reinterpret_cast<int32_t*>(b.tags.data());
   s.ring_rows = st.ring_rows;
-  s.acc = reinterpret_cast<float*>(base + l.acc);
+  s.acc = reinterpret_cast<float*>(b.acc.data());
   return s;
 }
 
@@ -100,7 +94,7 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
   stage.scaling = false;
   stage.mid.reset();
   stage.pair_weights.reset();
-  stage.scratch.reset();
+  for (ResizeStage::BandScratch& b : stage.bands) b = ResizeStage::BandScratch{};
   stage.scaled_texture.memory.reset();
   stage.scaled_texture.data = nullptr;
   stage.in_width = stage.in_height = stage.out_width = stage.out_height = 0;
@@ -126,10 +120,11 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
     stage.plane_stride = int32_t((size_t(out_width) + 31) & ~size_t(31));
     stage.mid_stride = stage.plane_stride * 3;
     if (!stage.mid.allocate(size_t(stage.mid_stride) * in_height + 64)) return false;
+    // The scratch layout depends on the sizes.
     stage.in_width = in_width;
+    stage.out_width = out_width;
     stage.ring_rows = stage.vertical.max_taps;
-    stage.scratch_per_thread = scratch_layout(stage).total;
-    if (!stage.scratch.allocate(stage.scratch_per_thread * kMaxComputeThreads)) return false;
+    if (!allocate_scratch(stage)) return false;
     stage.output_texture = &stage.scaled_texture;
     stage.scaling = true;
   }

@@ -30,8 +30,12 @@ struct ResizeStage {
   AlignedBuffer mid;
   int32_t mid_stride = 0;
   int32_t plane_stride = 0;
-  AlignedBuffer scratch;            // per-thread rows for the kernels
-  size_t scratch_per_thread = 0;
+  // Per-thread memory of the kernels, one block per band of rows (separate
+  // allocations, so an overrun cannot silently land in a neighbour's block).
+  struct BandScratch {
+    AlignedBuffer row, ring, tags, acc;
+  };
+  BandScratch bands[kMaxComputeThreads];
   int32_t ring_rows = 0;
   uint32_t in_width = 0, in_height = 0, out_width = 0, out_height = 0;
 };
