@@ -16,6 +16,8 @@
 #include "video/encoder_state.h"
 #include "video/intake_state.h"
 
+class MessageLoop;
+
 enum CaptureMode : uint32_t { CAPTURE_NONE = 0, CAPTURE_WINDOW = 1, CAPTURE_MONITOR = 2, CAPTURE_REGION = 3 };
 
 struct App {
@@ -23,6 +25,7 @@ struct App {
   int exit_code = 0;
   bool cli_mode = false;
   std::string ini_path;
+  std::atomic<MessageLoop*> main_window{nullptr};  // the main thread's loop; set once at start-up
 
   // Command-line values.
   CaptureMode cli_capture_mode = CAPTURE_NONE;

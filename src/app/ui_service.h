@@ -21,6 +21,10 @@ class UiService {
   virtual ~UiService() = default;
   virtual int message_box(const std::string& text, const std::string& caption, uint32_t type) = 0;
   virtual int tray_notification(const std::string& text, const std::string& caption, int kind) = 0;
+  // The tray icon of the interactive instance (added when the main window is
+  // created, removed when it is destroyed).
+  virtual void tray_add() {}
+  virtual void tray_delete() {}
 };
 
 inline UiService* g_ui_service = nullptr;

@@ -1,0 +1,62 @@
+#include "app/main_window.h"
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "app/ui_service.h"
+#include "recording/trace.h"
+
+namespace {
+bool g_destroyed = false;
+
+// WM_DESTROY: the application's shutdown, in this order.
+void on_destroy() {
+  // A countdown ends and an active recording stops here once those exist.
+  if (g_app.skip_worker_join.load() == 0) stop_worker_threads();
+  if (g_ui_service) g_ui_service->tray_delete();
+  if (MessageLoop* loop = g_app.main_window.load()) loop->quit();
+}
+}  // namespace
+
+void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  if (MessageLoop* loop = g_app.main_window) loop->post(msg, wparam, lparam);
+}
+
+void post_stop_request() { post_main_window_message(MSG_STOP_REQUEST, 0, 0); }
+
+void main_window_created() {
+  if (!g_app.cli_mode && g_ui_service) g_ui_service->tray_add();
+}
+
+void destroy_main_window() {
+  if (g_destroyed) return;
+  g_destroyed = true;
+  main_window_proc(WM_DESTROY, 0, 0);
+}
+
+bool region_selection_pending() { return false; }  // the region overlay answers here
+
+void main_window_reset() { g_destroyed = false; }
+
+intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  switch (msg) {
+    case WM_DESTROY:
+      on_destroy();
+      return 0;
+    case WM_CLOSE:
+      // An open region overlay is cancelled instead, once it exists.
+      destroy_main_window();
+      return 0;
+    case MSG_ALREADY_RUNNING:
+      show_tray_notification("Frelvanta is already running!", "", NOTIFY_INFO);
+      return 0;
+    case WM_TIMER:
+      // Timers 1 (audio tick), 2 (watchdog tick and length limit) and 3
+      // (countdown) are handled here by the recording and countdown code.
+      return 0;
+    case MSG_STOP_REQUEST:
+      // Recording stop runs here once recording exists.
+      return 0;
+    default:
+      return 0;
+  }
+}

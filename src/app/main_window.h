@@ -1,0 +1,21 @@
+#pragma once
+// The hidden main window: creation, posting to it from any thread, and its
+// destruction, which is the application's shutdown sequence.
+#include <cstdint>
+
+#include "app/message_loop.h"
+
+// Posts to the main window; dropped when it does not exist yet.
+void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam);
+// Posts the stop request (message 1026). Any thread.
+void post_stop_request();
+
+// WM_CREATE: the tray icon (interactive mode only).
+void main_window_created();
+// DestroyWindow: runs the shutdown sequence once.
+void destroy_main_window();
+// True while the region overlay waits for a selection.
+bool region_selection_pending();
+
+// For tests: forget that the window was destroyed.
+void main_window_reset();

@@ -1,0 +1,46 @@
+#pragma once
+// The main thread's message loop and the hidden main window it feeds. Every
+// user action and every request from another thread arrives as a message
+// (message, wparam, lparam) handed to main_window_proc on the main thread.
+#include <cstdint>
+#include <memory>
+
+// Message numbers as the classic window API defines them, so that the
+// dispatcher reads the same on every backend.
+#ifndef WM_CLOSE
+constexpr uint32_t WM_DESTROY = 0x0002;
+constexpr uint32_t WM_CLOSE = 0x0010;
+constexpr uint32_t WM_TIMER = 0x0113;
+constexpr uint32_t WM_HOTKEY = 0x0312;
+constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t WM_APP = 0x8000;
+#endif
+
+// Private messages of the main window.
+constexpr uint32_t MSG_ALREADY_RUNNING = WM_USER + 1;  // 1025, from a second interactive start
+constexpr uint32_t MSG_STOP_REQUEST = WM_USER + 2;     // 1026, end the current recording
+constexpr uint32_t MSG_TRAY_CALLBACK = WM_USER + 4;    // 1028
+
+// Timers of the main window.
+constexpr uintptr_t TIMER_AUDIO_TICK = 1;     // 50 ms while recording with audio
+constexpr uintptr_t TIMER_WATCHDOG_TICK = 2;  // 100 ms while recording
+constexpr uintptr_t TIMER_COUNTDOWN = 3;      // 1000 ms during a start countdown
+
+class MessageLoop {
+ public:
+  virtual ~MessageLoop() = default;
+  // Queues a message for main_window_proc. Any thread; messages from one
+  // thread arrive in the order they were posted.
+  virtual void post(uint32_t msg, uintptr_t wparam, intptr_t lparam) = 0;
+  // Starts or restarts timer `id`: WM_TIMER with wparam = id every `ms`.
+  // Main thread.
+  virtual void set_timer(uintptr_t id, uint32_t ms) = 0;
+  virtual void kill_timer(uintptr_t id) = 0;
+  // Ends run() once the messages already queued have been handled.
+  virtual void quit() = 0;
+  // Dispatches until quit(); main thread.
+  virtual void run() = 0;
+};
+
+// The window procedure: the dispatcher of the whole application.
+intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam);

@@ -1,0 +1,123 @@
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/qt/qt_message_loop.h"
+#include "app/toolkit.h"
+#include "app/ui_service.h"
+
+namespace {
+// Qt keeps references to these for the application's lifetime. Our own
+// arguments are never shown to Qt, so none of them is taken as a Qt option.
+int g_argc = 1;
+char g_arg0[] = "frelvanta";
+char* g_argv[] = {g_arg0, nullptr};
+bool g_has_display = false;
+
+// Whether QApplication can start without aborting. Platforms that need no
+// display server (offscreen, minimal, ...) are trusted as configured; the X11
+// platform is tried with a real connection first.
+bool display_usable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0) {
+    if (std::strncmp(platform, "wayland", 7) != 0) return true;
+    const char* wl = std::getenv("WAYLAND_DISPLAY");
+    return wl && *wl;
+  }
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) return false;
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  bool ok = c && xcb_connection_has_error(c) == 0;
+  if (c) xcb_disconnect(c);
+  // Capture is X11, so the windows (overlays, frame) must be X11 windows too.
+  if (ok && (!platform || !*platform)) setenv("QT_QPA_PLATFORM", "xcb", 1);
+  return ok;
+}
+
+QIcon idle_icon() {
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(QColor(0x30, 0x30, 0x30));
+  p.setPen(Qt::NoPen);
+  p.drawEllipse(2, 2, 28, 28);
+  p.setBrush(QColor(0xE0, 0x30, 0x30));
+  p.drawEllipse(10, 10, 12, 12);
+  return QIcon(pm);
+}
+
+class QtUiService final : public UiService {
+ public:
+  int message_box(const std::string& text, const std::string& caption, uint32_t type) override {
+    QMessageBox box;
+    box.setWindowTitle(QString::fromStdString(caption));
+    box.setText(QString::fromStdString(text));
+    uint32_t icon = type & 0xF0;
+    box.setIcon(icon == MB_ICONERROR         ? QMessageBox::Critical
+                : icon == MB_ICONWARNING     ? QMessageBox::Warning
+                : icon == MB_ICONINFORMATION ? QMessageBox::Information
+                                             : QMessageBox::NoIcon);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return IDOK;
+  }
+
+  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
+    if (!tray_) return 0;
+    QSystemTrayIcon::MessageIcon icon = kind == NOTIFY_ERROR     ? QSystemTrayIcon::Critical
+                                        : kind == NOTIFY_WARNING ? QSystemTrayIcon::Warning
+                                                                 : QSystemTrayIcon::Information;
+    tray_->showMessage(QString::fromStdString(caption), QString::fromStdString(text), icon, 10000);
+    return 1;
+  }
+
+  void tray_add() override {
+    if (!tray_) {
+      tray_ = new QSystemTrayIcon(idle_icon());
+      tray_->setToolTip(QStringLiteral("Frelvanta"));
+    }
+    tray_->show();
+  }
+
+  void tray_delete() override {
+    if (tray_) tray_->hide();
+  }
+
+ private:
+  QSystemTrayIcon* tray_ = nullptr;  // lives until the process ends
+};
+}  // namespace
+
+bool toolkit_init() {
+  if (QCoreApplication::instance()) return g_has_display;
+  g_has_display = display_usable();
+  if (g_has_display) {
+    new QApplication(g_argc, g_argv);
+    QApplication::setQuitOnLastWindowClosed(false);  // only the main window's destruction ends the loop
+  } else {
+    new QCoreApplication(g_argc, g_argv);
+  }
+  QCoreApplication::setApplicationName(QStringLiteral("Frelvanta"));
+  return g_has_display;
+}
+
+bool toolkit_has_display() { return g_has_display; }
+
+void toolkit_install_ui_service() {
+  if (!g_has_display || g_ui_service) return;
+  g_ui_service = new QtUiService;
+}
+
+std::unique_ptr<MessageLoop> toolkit_create_message_loop() {
+  if (!QCoreApplication::instance()) return nullptr;
+  return std::make_unique<QtMessageLoop>();
+}

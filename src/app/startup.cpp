@@ -1,0 +1,170 @@
+#include "app/startup.h"
+
+#include <new>
+
+#include "app/app_state.h"
+#include "app/command_line.h"
+#include "app/main_window.h"
+#include "app/pending_links.h"
+#include "app/single_instance.h"
+#include "app/toolkit.h"
+#include "app/ui_service.h"
+#include "audio/audio_worker.h"
+#include "capture/capture.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/system.h"
+#include "recording/recovery.h"
+#include "recording/trace.h"
+#include "settings/config_store.h"
+#include "video/encoder.h"
+
+namespace {
+std::atomic<bool> g_termination_requested{false};
+
+void on_termination_request() {
+  g_termination_requested = true;
+  post_main_window_message(WM_CLOSE, 0, 0);
+}
+
+// Releases, in this order, whichever of the worker handles exist.
+void release_worker_handles() {
+  if (g_app.audio_thread.joinable()) g_app.audio_thread.detach();
+  g_app.audio_wake_event.reset();
+  if (g_app.watchdog_thread.joinable()) g_app.watchdog_thread.detach();
+  g_app.watchdog_wake_event.reset();
+}
+
+bool start_thread(std::thread* thread, int (*proc)()) {
+  try {
+    *thread = std::thread([proc] { proc(); });
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+int watchdog_proc() { return static_cast<int>(watchdog_worker()); }
+}  // namespace
+
+void load_configuration() {
+  config_set_defaults(&g_app.config);
+  std::string legacy;
+  if (!file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy)) {
+    config_load(&g_app.config, legacy);
+    config_save(g_app.config);  // once; the older file stays as it is
+  } else {
+    config_load(&g_app.config, g_app.ini_path);
+  }
+}
+
+void apply_command_line_overrides() {
+  Config& c = g_app.config;
+  c.StartDelaySec = 0;
+  c.OpenFolder = 0;
+  if (g_app.cli_audio_given) c.CaptureAudio = g_app.cli_audio ? 1 : 0;
+  if (g_app.cli_mic_given) c.CaptureMicrophone = g_app.cli_mic ? 1 : 0;
+  if (g_app.cli_duration_sec > 0) {
+    c.EnableLimitLength = 1;
+    c.LimitLength = g_app.cli_duration_sec;
+  }
+}
+
+bool start_worker_threads() {
+  g_app.audio_quit = 0;
+  g_app.audio_tick_pending.exchange(0);
+  g_app.watchdog_quit = 0;
+  g_app.watchdog_tick_pending.exchange(0);
+
+  bool ok = true;
+  g_app.audio_wake_event.reset(new (std::nothrow) AutoResetEvent);
+  ok = g_app.audio_wake_event && start_thread(&g_app.audio_thread, audio_worker);
+  if (ok) {
+    g_app.watchdog_wake_event.reset(new (std::nothrow) AutoResetEvent);
+    ok = g_app.watchdog_wake_event && start_thread(&g_app.watchdog_thread, watchdog_proc);
+  }
+  if (!ok) {
+    // A thread that already runs is not stopped; the process exit ends it.
+    release_worker_handles();
+    return false;
+  }
+  return true;
+}
+
+void stop_worker_threads() {
+  g_app.audio_quit = 1;
+  g_app.watchdog_quit = 1;
+  if (g_app.audio_wake_event) g_app.audio_wake_event->set();
+  if (g_app.watchdog_wake_event) g_app.watchdog_wake_event->set();
+  if (g_app.audio_thread.joinable()) g_app.audio_thread.join();
+  if (g_app.watchdog_thread.joinable()) g_app.watchdog_thread.join();
+  g_app.audio_wake_event.reset();
+  g_app.watchdog_wake_event.reset();
+}
+
+int app_main(const std::vector<std::string>& args) {
+  g_app.exit_code = 0;
+  if (!parse_command_line(args)) return g_app.exit_code != 0 ? g_app.exit_code : 1;
+
+  // Every thread started from here on inherits the blocked termination
+  // signals; one watcher turns them into a normal shutdown.
+  block_termination_requests();
+  watch_termination_requests(on_termination_request);
+
+  // The single interactive instance. A command-line run never takes part,
+  // so it can run beside an interactive instance and other command-line runs.
+  if (!g_app.cli_mode && claim_single_instance(runtime_directory()) == InstanceClaim::HANDED_OVER) return 0;
+
+  bool display = toolkit_init();
+  if (display && !g_app.cli_mode) toolkit_install_ui_service();
+
+  if (!platform_supported()) {
+    show_message("Windows 10 Version 1903, May 2019 Update (19H1) or newer is required!", "Frelvanta",
+                 MB_ICONWARNING);
+    return g_app.cli_mode ? 1 : 0;
+  }
+
+  IniLocation where = locate_ini_for_process();
+  g_app.ini_path = where.ini_path;
+  set_run_trace_folder(where.trace_folder);
+  load_configuration();
+  if (g_app.cli_mode) apply_command_line_overrides();
+
+  recover_unfinished_recordings();
+  capture_runtime_init();
+  encoder_init_process();
+  // mic_capture and the other audio records start zeroed with App.
+  g_app.qpc_frequency = kQpcFrequency;
+
+  if (!start_worker_threads()) {
+    show_message("Cannot initialize background worker threads!", "Frelvanta", MB_ICONERROR);
+    return 1;
+  }
+
+  // The main window. Without a display the interactive instance has no
+  // window to create (a command-line run needs none to record).
+  std::unique_ptr<MessageLoop> loop;
+  if (display || g_app.cli_mode) loop = toolkit_create_message_loop();
+  if (!loop) return 0;
+  g_app.main_window = loop.get();
+  main_window_created();
+  if (g_termination_requested) post_main_window_message(WM_CLOSE, 0, 0);
+
+  if (!g_app.cli_mode) {
+    listen_for_other_instances();
+    // The global shortcuts are registered here once they exist.
+  } else {
+    // With --minimize the window shows minimized once it has a visible form.
+    capture_by_mode(g_app.cli_capture_mode);
+    if (g_app.recording.active.load() == 0 && !region_selection_pending()) {
+      g_app.exit_code = 2;
+      post_main_window_message(WM_CLOSE, 0, 0);
+    }
+  }
+
+  loop->run();
+  // The loop is kept: other threads may still post to it until the process ends.
+  loop.release();
+  return g_app.exit_code;
+}

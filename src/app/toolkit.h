@@ -1,0 +1,16 @@
+#pragma once
+// The UI toolkit behind the message loop, the message boxes and the tray.
+#include <memory>
+
+#include "app/message_loop.h"
+
+// Starts the toolkit once per process. With a display it brings up the full
+// widget set; without one (or with one that cannot be opened) only an event
+// loop, so that a headless run still goes through start-up and ends with its
+// exit code instead of aborting. Returns whether a display is available.
+bool toolkit_init();
+bool toolkit_has_display();
+// Installs the message-box and tray service (only with a display).
+void toolkit_install_ui_service();
+// The loop behind the main window; null when it cannot be created.
+std::unique_ptr<MessageLoop> toolkit_create_message_loop();

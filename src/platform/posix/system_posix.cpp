@@ -1,0 +1,41 @@
+#include "platform/system.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <thread>
+
+bool platform_supported() { return true; }
+
+namespace {
+sigset_t termination_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+}  // namespace
+
+void block_termination_requests() {
+  sigset_t set = termination_set();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void watch_termination_requests(void (*on_request)()) {
+  try {
+    std::thread([on_request] {
+      sigset_t set = termination_set();
+      int sig = 0;
+      bool first = true;
+      while (sigwait(&set, &sig) == 0) {
+        if (!first) std::_Exit(128 + sig);
+        first = false;
+        on_request();
+      }
+    }).detach();
+  } catch (...) {
+    // Without the watcher the requests stay blocked; the tray's Exit still works.
+  }
+}

@@ -1,0 +1,12 @@
+#pragma once
+// What the running system offers.
+
+// True when the system has what the recorder needs to run at all (the
+// version gate of the original platform). Every supported Linux passes.
+bool platform_supported();
+
+// Termination requests (SIGINT, SIGTERM): block them in every thread (call
+// before any thread starts), then let one thread wait for them. The first
+// request calls `on_request`; a second one ends the process at once.
+void block_termination_requests();
+void watch_termination_requests(void (*on_request)());
