@@ -107,9 +107,9 @@ size_t IniDocument::find_key(size_t header, size_t end, std::string_view key) co
 
 bool IniDocument::get(std::string_view section, std::string_view key, std::string* value) const {
   size_t header, end;
-  find_section(section, &header, &end);
+  find_section(trim(section), &header, &end);
   if (header == std::string_view::npos) return false;
-  size_t i = find_key(header, end, key);
+  size_t i = find_key(header, end, trim(key));
   if (i == std::string_view::npos) return false;
   std::string_view k, v;
   key_line(lines_[i], &k, &v);
