@@ -28,11 +28,19 @@ void on_termination_request() {
   post_main_window_message(WM_CLOSE, 0, 0);
 }
 
-// Releases, in this order, whichever of the worker handles exist.
+// Releases, in this order, whichever of the worker handles exist. A thread
+// that already runs is left to the process exit; the event it waits on must
+// outlive it, so that event is let go of rather than destroyed.
 void release_worker_handles() {
-  if (g_app.audio_thread.joinable()) g_app.audio_thread.detach();
+  if (g_app.audio_thread.joinable()) {
+    g_app.audio_thread.detach();
+    (void)g_app.audio_wake_event.release();
+  }
   g_app.audio_wake_event.reset();
-  if (g_app.watchdog_thread.joinable()) g_app.watchdog_thread.detach();
+  if (g_app.watchdog_thread.joinable()) {
+    g_app.watchdog_thread.detach();
+    (void)g_app.watchdog_wake_event.release();
+  }
   g_app.watchdog_wake_event.reset();
 }
 
@@ -85,7 +93,6 @@ bool start_worker_threads() {
     ok = g_app.watchdog_wake_event && start_thread(&g_app.watchdog_thread, watchdog_proc);
   }
   if (!ok) {
-    // A thread that already runs is not stopped; the process exit ends it.
     release_worker_handles();
     return false;
   }
