@@ -17,14 +17,18 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
+// One scratch file for the whole run, removed at exit.
+char g_scratch[] = "/tmp/fv-fuzz-ini-XXXXXX";
+
 std::string scratch_file() {
-  static std::string path = [] {
-    char templ[] = "/tmp/fv-fuzz-ini-XXXXXX";
-    int fd = mkstemp(templ);
-    if (fd >= 0) close(fd);
-    return std::string(templ);
+  static bool made = [] {
+    int fd = mkstemp(g_scratch);
+    if (fd < 0) return false;
+    close(fd);
+    std::atexit([] { unlink(g_scratch); });
+    return true;
   }();
-  return path;
+  return made ? std::string(g_scratch) : std::string();
 }
 }  // namespace
 
@@ -57,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string path = scratch_file();
   IniDocument file;
   file.parse(text);
-  if (file.save(path)) {
+  if (!path.empty() && file.save(path)) {
     Config c;
     config_load(&c, path);
     check(c.VideoMaxFramerate <= 240 && c.AudioChannels >= 1 && c.AudioChannels <= 2 && c.VideoCodec <= 2 &&
