@@ -103,24 +103,30 @@ BENCHMARK_CAPTURE(ours, pool_convert_1080_single, 1920, 1080, 1920, 1080, false,
 BENCHMARK_CAPTURE(ours, pool_convert_1080_improved, 1920, 1080, 1920, 1080, false, true, false, true);
 BENCHMARK_CAPTURE(ours, pool_scale_convert_1440_linear, 2560, 1440, 1920, 1080, true, true, false, true);
 
-// Keeps every result's time per iteration so the ratios can be printed.
+// Keeps every result's time per iteration so the ratios can be printed: wall
+// time, and CPU time of the measuring thread (steadier on a shared machine;
+// for the single-thread runs it is the whole cost).
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-        ms[r.benchmark_name()] = r.GetAdjustedRealTime() * 1e3 / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
+        double unit = benchmark::GetTimeUnitMultiplier(r.time_unit);
+        wall[r.benchmark_name()] = r.GetAdjustedRealTime() * 1e3 / unit;
+        cpu[r.benchmark_name()] = r.GetAdjustedCPUTime() * 1e3 / unit;
+      }
     ConsoleReporter::ReportRuns(runs);
   }
-  std::map<std::string, double> ms;
+  std::map<std::string, double> wall, cpu;
 };
 
 void ratio(const RatioReporter& rep, const char* what, const char* a, const char* b, double target) {
-  auto ia = rep.ms.find(a), ib = rep.ms.find(b);
-  if (ia == rep.ms.end() || ib == rep.ms.end()) return;
-  double r = ia->second / ib->second;
-  std::printf("%-44s %8.3f ms / %8.3f ms = %6.3f  (target <= %.2f: %s)\n", what, ia->second, ib->second, r, target,
-              r <= target ? "met" : "MISSED");
+  auto wa = rep.wall.find(a), wb = rep.wall.find(b);
+  if (wa == rep.wall.end() || wb == rep.wall.end()) return;
+  double ca = rep.cpu.at(a), cb = rep.cpu.at(b);
+  double rw = wa->second / wb->second, rc = ca / cb;
+  std::printf("%-44s wall %7.2f/%7.2f ms = %5.2f | cpu %7.2f/%7.2f ms = %5.2f  (target <= %.2f: %s)\n", what,
+              wa->second, wb->second, rw, ca, cb, rc, target, rc <= target ? "met" : "missed");
 }
 
 }  // namespace
@@ -141,10 +147,13 @@ int main(int argc, char** argv) {
   ratio(rep, "1440p->1080p resize plain / memcpy 1440p", "ours/resize_1440_plain", "copy_frame/memcpy_1440", 3.0);
   ratio(rep, "1440p->1080p resize linear / memcpy 1440p", "ours/resize_1440_linear", "copy_frame/memcpy_1440", 3.0);
   ratio(rep, "1080p BGRA->NV12 single / memcpy 1080p", "ours/convert_1080_single", "copy_frame/memcpy_1080", 3.0);
+  // With the pool the capture thread waits for the helpers, so wall time is
+  // what it spends per frame.
   for (const char* name : {"ours/pool_convert_1080_single", "ours/pool_convert_1080_improved"}) {
-    auto it = rep.ms.find(name);
-    if (it != rep.ms.end())
-      std::printf("%-44s %8.3f ms  (target <= 4 ms: %s)\n", name, it->second, it->second <= 4.0 ? "met" : "MISSED");
+    auto it = rep.wall.find(name);
+    if (it != rep.wall.end())
+      std::printf("%-44s wall %7.2f ms, capture thread cpu %7.2f ms  (target <= 4 ms wall: %s)\n", name, it->second,
+                  rep.cpu.at(name), it->second <= 4.0 ? "met" : "missed");
   }
   return 0;
 }

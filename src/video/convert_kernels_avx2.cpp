@@ -28,18 +28,8 @@ inline __m256i unorm(__m256 v) {
   return w;
 }
 
-template <ConvertOut kOut>
-inline __m256i view_unorm(__m256 v) {
-  v = clamp01(v);
-  const float scale = (kOut == ConvertOut::kNv12 || kOut == ConvertOut::kPlanar8) ? 255.0f : 65535.0f;
-  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(scale)), _mm256_set1_ps(0.5f)));
-}
-
 inline __m256 luma_code(__m256 y) {
   return _mm256_add_ps(_mm256_mul_ps(y, _mm256_set1_ps(219.0f / 255.0f)), _mm256_set1_ps(16.0f / 255.0f));
-}
-inline __m256 chroma_code(__m256 c) {
-  return _mm256_add_ps(_mm256_mul_ps(c, _mm256_set1_ps(224.0f / 255.0f)), _mm256_set1_ps(128.0f / 255.0f));
 }
 inline __m256 chroma_decode(__m256 c) {
   return _mm256_mul_ps(_mm256_sub_ps(c, _mm256_set1_ps(128.0f / 255.0f)), _mm256_set1_ps(255.0f / 224.0f));
@@ -51,25 +41,6 @@ inline __m256i pack16(__m256i a, __m256i b) { return _mm256_permute4x64_epi64(_m
 inline __m128i pack8(__m256i v16) {
   __m256i b = _mm256_packus_epi16(v16, _mm256_setzero_si256());
   return _mm256_castsi256_si128(_mm256_permute4x64_epi64(b, 0x08));
-}
-
-template <ConvertOut kOut>
-inline void store16(uint8_t* dst, __m256i a, __m256i b) {
-  __m256i v = pack16(a, b);
-  if constexpr (kOut == ConvertOut::kNv12 || kOut == ConvertOut::kPlanar8)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), pack8(v));
-  else
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), v);
-}
-
-// 8 values as 8 ordered samples.
-template <ConvertOut kOut>
-inline void store8(uint8_t* dst, __m256i a) {
-  __m256i v = pack16(a, _mm256_setzero_si256());
-  if constexpr (kOut == ConvertOut::kNv12 || kOut == ConvertOut::kPlanar8)
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), pack8(v));
-  else
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(v));
 }
 
 inline __m256i channel(__m256i px, int c) {

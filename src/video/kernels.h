@@ -17,7 +17,6 @@ struct HorizontalJob {
   const int32_t* first;
   int32_t taps;                  // weights per output pixel (zero padded)
   const float* weights;          // out_width * taps
-  const float* pair_weights;     // per output pair and tap: 4 x w(2p), 4 x w(2p + 1)
   bool gamma;
 };
 

@@ -78,21 +78,6 @@ void decode(const uint8_t* src, float* dst, int32_t n) {
   for (; i < n; ++i) dst[i] = lut[src[i]];
 }
 
-// B, G and R of n pixels (alpha left as it is: its weight products are dropped).
-template <bool kGamma>
-void decode_pixels(const uint8_t* src, float* dst, int32_t n) {
-  if constexpr (!kGamma) {
-    decode<false>(src, dst, n * 4);
-  } else {
-    const float* lut = unorm8_table(true);
-    for (int32_t i = 0; i < n; ++i) {
-      dst[i * 4 + 0] = lut[src[i * 4 + 0]];
-      dst[i * 4 + 1] = lut[src[i * 4 + 1]];
-      dst[i * 4 + 2] = lut[src[i * 4 + 2]];
-    }
-  }
-}
-
 // 8 x 8 transpose of 32-bit elements: out[i] lane j = in[j] lane i.
 inline void transpose8(const __m256i in[8], __m256i out[8]) {
   __m256i t[8], u[8];

@@ -93,7 +93,6 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
   stage.output_texture = nullptr;
   stage.scaling = false;
   stage.mid.reset();
-  stage.pair_weights.reset();
   for (ResizeStage::BandScratch& b : stage.bands) b = ResizeStage::BandScratch{};
   stage.scaled_texture.memory.reset();
   stage.scaled_texture.data = nullptr;
@@ -109,14 +108,6 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
     if (!create_texture(stage.scaled_texture, int32_t(out_width), int32_t(out_height))) return false;
     compute_resize_taps(stage.horizontal, in_width, out_width, true);
     compute_resize_taps(stage.vertical, in_height, out_height, true);
-    const int32_t taps = stage.horizontal.max_taps;
-    const size_t pairs = out_width / 2;
-    if (!stage.pair_weights.allocate(pairs * taps * 8 * sizeof(float))) return false;
-    float* pw = reinterpret_cast<float*>(stage.pair_weights.data());
-    for (size_t p = 0; p < pairs; ++p)
-      for (int32_t k = 0; k < taps; ++k)
-        for (int lane = 0; lane < 8; ++lane)
-          pw[(p * taps + k) * 8 + lane] = stage.horizontal.weights[(2 * p + lane / 4) * taps + k];
     stage.plane_stride = int32_t((size_t(out_width) + 31) & ~size_t(31));
     stage.mid_stride = stage.plane_stride * 3;
     if (!stage.mid.allocate(size_t(stage.mid_stride) * in_height + 64)) return false;
@@ -149,7 +140,6 @@ void run_resize(ResizeStage& stage, ComputeContext& context) {
   h.first = stage.horizontal.first.data();
   h.taps = stage.horizontal.max_taps;
   h.weights = stage.horizontal.weights.data();
-  h.pair_weights = reinterpret_cast<const float*>(stage.pair_weights.data());
   h.gamma = stage.gamma;
   VerticalJob v{};
   v.mid = stage.mid.data();

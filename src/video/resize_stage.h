@@ -24,7 +24,6 @@ struct ResizeStage {
   bool scaling = false;             // false: run_resize does nothing
   bool gamma = false;               // linear-light variants
   ResizeTaps horizontal, vertical;  // computed once at creation
-  AlignedBuffer pair_weights;       // horizontal weights laid out for two pixels per vector
   // The out_width x in_height intermediate, 8 bits per channel: each row holds
   // a B, a G and an R segment of plane_stride bytes.
   AlignedBuffer mid;
