@@ -15,6 +15,7 @@ struct HorizontalJob {
   int32_t mid_stride;
   int32_t plane_stride;
   const int32_t* first;
+  const int32_t* count;          // taps with a weight (the rest are zero padding)
   int32_t taps;                  // weights per output pixel (zero padded)
   const float* weights;          // out_width * taps
   bool gamma;

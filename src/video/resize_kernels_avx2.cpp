@@ -192,8 +192,10 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
             }
             const float* w = job.weights + size_t(x + j) * taps;
             const float* col = cols + size_t(job.first[x + j] - i0) * 24 + c * 8;
+            // The zero-weight padding adds exact zeros, so it can be skipped.
             __m256 acc = _mm256_setzero_ps();
-            for (int32_t k = 0; k < taps; ++k)
+            const int32_t count = job.count[x + j];
+            for (int32_t k = 0; k < count; ++k)
               acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(w + k), _mm256_loadu_ps(col + k * 24)));
             px[j] = codes<kGamma>(acc, t);
           }

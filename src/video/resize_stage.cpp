@@ -138,6 +138,7 @@ void run_resize(ResizeStage& stage, ComputeContext& context) {
   h.mid_stride = stage.mid_stride;
   h.plane_stride = stage.plane_stride;
   h.first = stage.horizontal.first.data();
+  h.count = stage.horizontal.count.data();
   h.taps = stage.horizontal.max_taps;
   h.weights = stage.horizontal.weights.data();
   h.gamma = stage.gamma;
