@@ -1,8 +1,11 @@
 #include "app/main_window.h"
 
 #include "app/app_state.h"
+#include "app/pending_links.h"
 #include "app/startup.h"
 #include "app/ui_service.h"
+#include "recording/recording.h"
+#include "recording/recording_control.h"
 #include "recording/trace.h"
 
 namespace {
@@ -10,7 +13,8 @@ bool g_destroyed = false;
 
 // WM_DESTROY: the application's shutdown, in this order.
 void on_destroy() {
-  // A countdown ends and an active recording stops here once those exist.
+  end_countdown();
+  if (g_app.recording.active.load()) recording_stop();
   if (g_app.skip_worker_join.load() == 0) stop_worker_threads();
   if (g_ui_service) g_ui_service->tray_delete();
   if (MessageLoop* loop = g_app.main_window.load()) loop->quit();
@@ -50,12 +54,28 @@ intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
       show_tray_notification("Frelvanta is already running!", "", NOTIFY_INFO);
       return 0;
     case WM_TIMER:
-      // Timers 1 (audio tick), 2 (watchdog tick and length limit) and 3
-      // (countdown) are handled here by the recording and countdown code.
+      // Timer 3 (countdown) is handled here by the countdown once it exists.
+      if (wparam == TIMER_AUDIO_TICK) on_audio_timer();
+      if (wparam == TIMER_WATCHDOG_TICK) on_watchdog_timer();
       return 0;
     case MSG_STOP_REQUEST:
-      // Recording stop runs here once recording exists.
+      on_stop_request();
       return 0;
+    case WM_HOTKEY:
+      // While recording: 4 pauses or resumes, any capture shortcut stops.
+      // Starting a capture by shortcut is the shortcut helper's part.
+      if (g_app.recording.active.load()) {
+        if (wparam == 4) {
+          toggle_pause();
+        } else {
+          trace_event("message.hotkey_stop");
+          post_stop_request();
+        }
+      }
+      return 0;
+    case MSG_FORCED_SLEEP:
+      on_forced_sleep();
+      return 1;
     default:
       return 0;
   }

@@ -20,6 +20,10 @@ constexpr uint32_t WM_APP = 0x8000;
 constexpr uint32_t MSG_ALREADY_RUNNING = WM_USER + 1;  // 1025, from a second interactive start
 constexpr uint32_t MSG_STOP_REQUEST = WM_USER + 2;     // 1026, end the current recording
 constexpr uint32_t MSG_TRAY_CALLBACK = WM_USER + 4;    // 1028
+// The system goes to sleep although sleep is blocked (an administrator's
+// override): the recording is stopped first. Stands for a power broadcast
+// of a suspend that may not ask the user.
+constexpr uint32_t MSG_FORCED_SLEEP = WM_USER + 0x40;
 
 // Timers of the main window.
 constexpr uintptr_t TIMER_AUDIO_TICK = 1;     // 50 ms while recording with audio

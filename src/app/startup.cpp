@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/pending_links.h"
+#include "recording/watchdog.h"
 #include "app/single_instance.h"
 #include "app/toolkit.h"
 #include "app/ui_service.h"
@@ -155,6 +156,7 @@ int app_main(const std::vector<std::string>& args) {
   if (display || g_app.cli_mode) loop = toolkit_create_message_loop();
   if (!loop) return 0;
   g_app.main_window = loop.get();
+  toolkit_install_desktop_session();
   main_window_created();
   if (g_termination_requested) post_main_window_message(WM_CLOSE, 0, 0);
 

@@ -14,3 +14,6 @@ bool toolkit_has_display();
 void toolkit_install_ui_service();
 // The loop behind the main window; null when it cannot be created.
 std::unique_ptr<MessageLoop> toolkit_create_message_loop();
+// Installs the desktop-session services (sleep inhibitor, file manager);
+// after the main window exists, since a forced sleep is posted to it.
+void toolkit_install_desktop_session();

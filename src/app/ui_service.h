@@ -16,6 +16,8 @@ constexpr int NOTIFY_INFO = 1;
 constexpr int NOTIFY_WARNING = 2;
 constexpr int NOTIFY_ERROR = 3;
 
+enum class TrayIconState { kIdle, kRecording, kPaused };
+
 class UiService {
  public:
   virtual ~UiService() = default;
@@ -25,6 +27,10 @@ class UiService {
   // created, removed when it is destroyed).
   virtual void tray_add() {}
   virtual void tray_delete() {}
+  // The icon for the recording state and the tooltip ("Recording",
+  // "Recording (PAUSED)" or "Frelvanta").
+  virtual void tray_set_icon(TrayIconState state) {}
+  virtual void tray_set_tip(const std::string& tip) {}
 };
 
 inline UiService* g_ui_service = nullptr;

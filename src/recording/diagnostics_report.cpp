@@ -58,11 +58,40 @@ std::string format_diag_report(const DiagValues& v) {
 
 DiagValues collect_diag_values() {
   const Config& c = g_app.config;
+  const Recording& rec = g_app.recording;
+  const Encoder& enc = g_app.encoder;
   DiagValues v;
   v.config_capture_audio = c.CaptureAudio != 0;
   v.config_capture_microphone = c.CaptureMicrophone != 0;
   v.config_application_local_audio = c.ApplicationLocalAudio != 0;
+  const AudioCapture& sys = g_app.system_capture;
+  const AudioCapture& mic = g_app.mic_capture;
+  v.active_system_audio = sys.audio_client != nullptr;
+  v.active_microphone = mic.audio_client != nullptr;
   v.qpc_frequency = static_cast<uint64_t>(g_app.qpc_frequency);
+  v.callback_count = rec.callback_count;
+  v.max_frame_gap = static_cast<uint64_t>(rec.max_frame_gap);
+  v.callback_work_count = rec.callback_work_count;
+  v.callback_work_total = static_cast<uint64_t>(rec.callback_work_total);
+  v.callback_interval_total = static_cast<uint64_t>(rec.callback_interval_total);
+  v.video_duplicate_frames = enc.video_duplicate_frames.load();
+  v.video_stream_ticks = enc.video_stream_ticks.load();
+  v.video_sample_wait_failures = enc.video_sample_wait_failures.load();
+  v.audio_backpressure_events = enc.audio_backpressure_events.load();
+  v.encoder_audio_dropped = enc.encoder_audio_dropped.load();
+  v.clock_jump_count = g_app.mixer.clock_jump_count;
+  v.clock_jump_total_ms = g_app.mixer.clock_jump_total_ms;
+  // Stream counters only for streams that are open.
+  if (v.active_system_audio) {
+    v.audio_overflow_count = sys.overflow_count.load();
+    v.audio_near_overflow_count = sys.near_overflow_count.load();
+    v.audio_max_buffered_bytes = sys.max_buffered_bytes.load();
+  }
+  if (v.active_microphone) {
+    v.mic_overflow_count = mic.overflow_count.load();
+    v.mic_near_overflow_count = mic.near_overflow_count.load();
+    v.mic_max_buffered_bytes = mic.max_buffered_bytes.load();
+  }
   return v;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Recording start and stop.
+// Recording start and stop, and the main-window services they use.
+#include <cstdint>
 #include <memory>
 
 #include "capture/capture_state.h"
@@ -7,4 +8,12 @@
 // Turns the prepared capture (a target open in g_app.capture) into a running
 // recording; takes over the device. Success shows as Recording.active = 1.
 // `window` is the captured top-level window, 0 for monitor and region.
+// Main thread.
 void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window);
+
+// Ends the running recording (Recording.active must be 1) and decides what
+// becomes of its file. Main thread.
+void recording_stop();
+
+// Asks the main window to stop the recording (message 1026). Any thread.
+void post_stop_request();

@@ -1,5 +1,8 @@
 #include "app/qt/desktop_session_qt.h"
 
+#include "app/main_window.h"
+#include "app/toolkit.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
@@ -60,4 +63,10 @@ void DesktopSessionQt::show_in_folder(const std::string& file_path) {
   }
   // No file manager service: open the folder itself (a desktop launcher, not a shell).
   QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+void toolkit_install_desktop_session() {
+  static DesktopSessionQt* session =
+      new DesktopSessionQt([] { post_main_window_message(MSG_FORCED_SLEEP, 0, 0); });
+  g_desktop_session = session;
 }

@@ -1,0 +1,70 @@
+// The main window's handling of the recording: the two recording timers, the
+// stop request, pause and resume, and power events.
+#include "recording/recording_control.h"
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/ui_service.h"
+#include "platform/clock.h"
+#include "recording/recording.h"
+#include "recording/trace.h"
+
+void on_audio_timer() {
+  if (!g_app.recording.active.load()) return;
+  g_app.audio_tick_pending.exchange(1);
+  if (g_app.audio_wake_event) g_app.audio_wake_event->set();
+}
+
+void on_watchdog_timer() {
+  Recording& rec = g_app.recording;
+  if (!rec.active.load() || rec.paused.load()) return;  // a paused recording is neither watched nor limited
+  const int64_t now = qpc_now();
+  const int64_t paused = rec.paused_total_qpc.load();
+  const uint64_t elapsed = now > paused ? static_cast<uint64_t>(now - paused) : 0;
+
+  g_app.watchdog_tick_pending.exchange(1);
+  if (g_app.watchdog_wake_event) g_app.watchdog_wake_event->set();
+
+  // The length counts from the first encoded frame and leaves out paused time.
+  const Config& cfg = g_app.config;
+  const int64_t first = rec.first_encoded_time.load();
+  const uint64_t ref = static_cast<uint64_t>(first != 0 ? first : rec.start_qpc.load());
+  if (cfg.EnableLimitLength != 0 && cfg.LimitLength != 0 && ref != 0 && elapsed >= ref &&
+      elapsed - ref >= static_cast<uint64_t>(cfg.LimitLength) * static_cast<uint64_t>(g_app.qpc_frequency)) {
+    trace_event("timer.limit_stop");
+    post_stop_request();
+  }
+}
+
+void on_stop_request() {
+  if (!g_app.recording.active.load()) return;  // several requests for one recording cause one stop
+  trace_event("message.stop_capture");
+  recording_stop();
+}
+
+void toggle_pause() {
+  Recording& rec = g_app.recording;
+  if (!rec.active.load()) return;
+  const int64_t now = qpc_now();
+  if (!rec.paused.load()) {
+    rec.pause_start_qpc.store(now);
+    rec.paused.store(1);
+  } else {
+    rec.paused_total_qpc.fetch_add(now - rec.pause_start_qpc.load());
+    rec.pause_start_qpc.store(0);
+    rec.paused.store(0);
+  }
+  tray_update_state();
+}
+
+void on_forced_sleep() {
+  if (g_app.recording.active.load()) recording_stop();
+}
+
+void tray_update_state() {
+  if (!g_ui_service) return;
+  const Recording& rec = g_app.recording;
+  const bool active = rec.active.load() != 0, paused = rec.paused.load() != 0;
+  g_ui_service->tray_set_icon(!active ? TrayIconState::kIdle : paused ? TrayIconState::kPaused : TrayIconState::kRecording);
+  g_ui_service->tray_set_tip(!active ? "Frelvanta" : paused ? "Recording (PAUSED)" : "Recording");
+}

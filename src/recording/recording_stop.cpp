@@ -1,0 +1,228 @@
+#include <string>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/pending_links.h"
+#include "recording/recording_control.h"
+#include "app/ui_service.h"
+#include "audio/audio_capture.h"
+#include "audio/mixer.h"
+#include "capture/capture.h"
+#include "platform/address_wait.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "recording/desktop_session.h"
+#include "recording/diagnostics_report.h"
+#include "recording/recording.h"
+#include "recording/stop_outcome.h"
+#include "recording/trace.h"
+#include "video/encoder.h"
+
+namespace {
+constexpr uint32_t kVideoSettleMs = 2000;
+constexpr uint32_t kVideoSettlePollMs = 50;
+constexpr uint32_t kAudioLockMs = 1000;
+constexpr uint32_t kWorkerWaitMs = 4000;
+
+bool stream_open(const AudioCapture& c) { return c.audio_client != nullptr; }
+
+void stop_clients(AudioCapture& c) {
+  if (!stream_open(c)) return;
+  if (c.render_client) c.render_client->stop();
+  c.audio_client->stop();
+}
+
+void show_outcome(const StopOutcome& o) {
+  switch (o.channel) {
+    case OutcomeChannel::kNone:
+      break;
+    case OutcomeChannel::kBoxInteractive:
+      if (!g_app.cli_mode && g_ui_service) g_ui_service->message_box(o.text, o.caption, o.icon);
+      break;
+    case OutcomeChannel::kBoxAlways:
+      // A command-line run without a desktop still gets the text, on the console.
+      if (g_ui_service) {
+        g_ui_service->message_box(o.text, o.caption, o.icon);
+      } else {
+        show_message(o.text, o.caption, o.icon);
+      }
+      break;
+    case OutcomeChannel::kMessage:
+      show_message(o.text, o.caption, o.icon);
+      break;
+  }
+}
+}  // namespace
+
+void recording_stop() {
+  Recording& rec = g_app.recording;
+  Encoder& enc = g_app.encoder;
+  const Config& cfg = g_app.config;
+
+  // 1-2.
+  trace_event("stop.begin");
+  const bool was_paused = rec.paused.load() != 0;
+  if (was_paused) {
+    rec.paused_total_qpc.fetch_add(qpc_now() - rec.pause_start_qpc.load());
+    rec.pause_start_qpc.store(0);
+    rec.paused.store(0);
+  }
+
+  // 3. From here on the workers no longer treat the recording as live.
+  rec.active.store(0);
+  rec.start_qpc.store(0);
+  if (g_desktop_session) g_desktop_session->keep_awake(false);
+
+  // 4-5. Timers first: no new audio or watchdog ticks.
+  const bool audio_open = stream_open(g_app.system_capture) || stream_open(g_app.mic_capture);
+  if (audio_open) {
+    if (MessageLoop* loop = g_app.main_window.load()) loop->kill_timer(TIMER_AUDIO_TICK);
+    g_app.audio_tick_pending.exchange(0);
+  }
+  if (MessageLoop* loop = g_app.main_window.load()) loop->kill_timer(TIMER_WATCHDOG_TICK);
+  g_app.watchdog_tick_pending.exchange(0);
+  trace_event("stop.video_timer_stopped");
+
+  // 6. Capture: no new frames.
+  capture_stop(&g_app.capture);
+  trace_event("stop.capture_stopped");
+
+  // 7. A frame being taken in finishes first.
+  trace_event("stop.video_state_wait_begin");
+  { std::lock_guard<std::mutex> pass(g_app.video_lock); }
+  trace_event("stop.video_state_wait_done");
+
+  // 8-9. Submissions in flight.
+  trace_event("stop.video_encoder_wait_begin");
+  trace_event(format_cut(128, "%s total=%ld frame=%ld update=%ld", "stop.video_encoder_wait_counts",
+                         static_cast<long>(rec.submits_in_flight.load()),
+                         static_cast<long>(rec.frames_in_flight.load()),
+                         static_cast<long>(rec.ticks_in_flight.load())));
+  bool video_settled = false;
+  const int64_t t0 = qpc_now();
+  for (;;) {
+    const uint32_t value = rec.submits_in_flight.load();
+    if (value == 0) {
+      video_settled = true;
+      break;
+    }
+    if (elapsed_ms(static_cast<uint64_t>(t0)) >= kVideoSettleMs) break;
+    address_wait(rec.submits_in_flight, value, kVideoSettlePollMs);
+  }
+  trace_event(video_settled ? "stop.video_encoder_wait_done" : "stop.video_encoder_wait_timeout");
+
+  // 10. Audio drain.
+  bool audio_drained = false;
+  if (audio_open) {
+    trace_event("stop.audio_drain_begin");
+    const int64_t t1 = qpc_now();
+    bool locked = false;
+    while (!(locked = g_app.audio_lock.try_lock())) {
+      if (elapsed_ms(static_cast<uint64_t>(t1)) >= kAudioLockMs) break;
+      sleep_ms(1);
+    }
+    if (!locked) {
+      trace_event("stop.audio_lock_timeout");  // the streams stay open under the stuck worker
+    } else {
+      trace_event("stop.audio_lock_acquired");
+      audio_drained = true;
+      stop_clients(g_app.system_capture);
+      stop_clients(g_app.mic_capture);
+      if (was_paused) {
+        discard_audio();
+      } else {
+        mix_audio(true, static_cast<uint64_t>(qpc_now() + 2 * g_app.qpc_frequency));
+      }
+      release_pending(&g_app.mixer.system_pending);
+      release_pending(&g_app.mixer.mic_pending);
+      g_app.audio_lock.unlock();
+      trace_event("stop.audio_drain_done");
+    }
+  }
+
+  // 11.
+  trace_event("stop.diag_begin");
+  write_diag_report();
+  trace_event("stop.diag_done");
+
+  // 12.
+  if (audio_drained) {
+    if (stream_open(g_app.mic_capture)) {
+      close_capture(&g_app.mic_capture);
+      audio_capture_zero(&g_app.mic_capture);
+    }
+    if (stream_open(g_app.system_capture)) {
+      close_capture(&g_app.system_capture);
+      audio_capture_zero(&g_app.system_capture);
+    }
+    trace_event("stop.audio_capture_stopped");
+  }
+
+  // 13. The encoder worker.
+  trace_event("stop.encoder_stop_begin");
+  bool finalized = false;
+  if (!video_settled || (audio_open && !audio_drained)) {
+    g_app.skip_worker_join.store(1);
+    enc.accepting.exchange(0);
+    enc.abandoned.store(1);
+    enc.stop_timed_out.store(1);
+  } else if (enc.abandoned.load() == 0 && encoder_has_worker()) {
+    encoder_request_stop();
+    if (encoder_wait_worker(kWorkerWaitMs)) {
+      finalized = enc.finalize_ok.load() != 0;
+    } else {
+      enc.stop_timed_out.store(1);
+      enc.abandoned.store(1);
+    }
+  }
+  const bool stop_timed_out = enc.stop_timed_out.load() != 0;
+  if (stop_timed_out) g_app.skip_worker_join.store(1);
+
+  // 14-15.
+  bool has_video = enc.has_video_sample.load() != 0;
+  if (stop_timed_out) {
+    has_video = false;
+    trace_event("stop.encoder_stop_timeout");
+  } else {
+    trace_event("stop.encoder_stop_done");
+  }
+  const bool write_failed = rec.write_failed_stop.load() != 0;
+
+  // 16-17. The file's name and the outcome.
+  if (!rec.temp_path.empty()) {
+    // An abandoned worker may still be writing; the lock stays with the file
+    // until the process ends so recovery never takes it for a dead one.
+    if (!stop_timed_out) rec.temp_lock.unlock();
+    StopResults r;
+    r.stop_timed_out = stop_timed_out;
+    r.finalized = finalized;
+    r.moved = finalized && move_file(rec.temp_path, rec.output_path, true);
+    r.has_video = has_video;
+    r.write_failed = write_failed;
+    r.stalled = rec.stall_stop.load() != 0;
+    r.crash_safe = cfg.FragmentedOutput != 0 && cfg.VideoCodec == VIDEO_CODEC_H264;
+    const StopOutcome o = decide_stop_outcome(r, rec.temp_path, rec.output_path);
+    if (o.file == OutcomeFile::kDeleted) {
+      delete_file(r.moved ? rec.output_path : rec.temp_path);
+      rec.output_path.clear();
+    } else if (o.file == OutcomeFile::kKept) {
+      rec.output_path = rec.temp_path;
+    }
+    show_outcome(o);
+    if (g_app.cli_mode && o.row != 6 && g_app.exit_code == 0) g_app.exit_code = 3;
+    rec.temp_path.clear();
+  }
+  trace_event("stop.rename_done");
+
+  // 19-21.
+  if (cfg.OpenFolder != 0 && !rec.output_path.empty() && g_desktop_session) {
+    g_desktop_session->show_in_folder(rec.output_path);
+  }
+  // The main window is only ever shown as an overlay, and none is open
+  // while recording on this platform; there is nothing to hide.
+  tray_update_state();
+
+  // 22. An abandoned worker cannot be reused: the application closes.
+  if (stop_timed_out || g_app.cli_mode) post_main_window_message(WM_CLOSE, 0, 0);
+}

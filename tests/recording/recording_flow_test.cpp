@@ -1,0 +1,175 @@
+// Recording start and stop in-process with the real encoder (software H.264)
+// and frame intake, fed by a scripted capture source, for the paths a real
+// screen cannot be made to take on demand: a stop before the first frame,
+// a stop while paused, a final name that cannot be taken.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "capture/capture.h"
+#include "capture/capture_service.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "recording/recording.h"
+#include "recording/recording_control.h"
+#include "temp_dir.h"
+#include "video/encoder.h"
+
+namespace {
+constexpr int32_t kWidth = 320, kHeight = 240;
+
+class ScriptedSource : public CaptureSource {
+ public:
+  bool start(bool, SourceSink* sink) override {
+    sink_ = sink;
+    return true;
+  }
+  bool stop() override {
+    sink_ = nullptr;
+    return true;
+  }
+  void recreate(int32_t, int32_t) override {}
+
+  // One picture with the given shade, stamped now.
+  void deliver(uint8_t shade) {
+    if (!sink_) return;
+    pixels_.assign(static_cast<size_t>(kWidth) * kHeight * 4, shade);
+    SourceFrame f;
+    f.image = BgraImage{pixels_.data(), kWidth, kHeight, kWidth * 4};
+    f.time = qpc_now();
+    f.content_width = kWidth;
+    f.content_height = kHeight;
+    sink_->frame_arrived(f);
+  }
+
+ private:
+  SourceSink* sink_ = nullptr;
+  std::vector<uint8_t> pixels_;
+};
+
+class ScriptedService : public CaptureService {
+ public:
+  ScriptedSource* source = nullptr;
+  bool pointer_position(int32_t* x, int32_t* y) override {
+    *x = *y = 10;
+    return true;
+  }
+  MonitorId monitor_from_point(int32_t, int32_t) override { return 1; }
+  bool monitor_rect(MonitorId, Rect* r) override {
+    *r = Rect{0, 0, kWidth, kHeight};
+    return true;
+  }
+  bool monitor_refresh_rate(MonitorId, uint32_t* num, uint32_t* den) override {
+    *num = 60;
+    *den = 1;
+    return true;
+  }
+  MonitorId monitor_from_window(WindowId) override { return 1; }
+  WindowId foreground_window() override { return 0; }
+  WindowId parent_window(WindowId) override { return 0; }
+  bool is_tool_window(WindowId) override { return false; }
+  bool frame_bounds(WindowId, Rect*, int32_t*, int32_t*) override { return false; }
+  bool client_rect(WindowId, Rect*) override { return false; }
+  uint32_t window_process_id(WindowId) override { return 0; }
+  CaptureSource* open_window(WindowId, int32_t*, int32_t*) override { return nullptr; }
+  CaptureSource* open_monitor(MonitorId, int32_t* w, int32_t* h) override {
+    *w = kWidth;
+    *h = kHeight;
+    source = new ScriptedSource;
+    return source;
+  }
+};
+
+class RecordingFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_reset();
+    g_app.cli_mode = true;
+    g_app.qpc_frequency = kQpcFrequency;
+    Config& c = g_app.config;
+    c.OutputFolder = dir_.path();
+    c.HardwareEncoder = 0;
+    c.CaptureAudio = 0;
+    c.CaptureMicrophone = 0;
+    c.WriteDiagnostics = 1;
+    c.MinFreeSpaceMB = 1;
+    c.OpenFolder = 0;
+    encoder_init_process();
+    g_app.capture.service = &service_;
+    capture_runtime_init();
+  }
+  void TearDown() override {
+    if (g_app.recording.active.load()) recording_stop();
+    g_app.capture.service = nullptr;
+  }
+
+  void start() {
+    g_app.cli_output_path = dir_ / "clip.mp4";
+    ASSERT_TRUE(capture_by_mode(CAPTURE_MONITOR));
+    ASSERT_EQ(g_app.recording.active.load(), 1u);
+    ASSERT_NE(service_.source, nullptr);
+  }
+  // Frames at about 60 per second for `ms` milliseconds.
+  void frames_for(int ms) {
+    for (int t = 0; t < ms; t += 16) {
+      service_.source->deliver(static_cast<uint8_t>(t));
+      std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+  }
+
+  ScriptedService service_;
+  TempDir dir_;
+};
+
+TEST_F(RecordingFlow, StopBeforeTheFirstFrameLeavesNoFile) {
+  start();
+  const std::string temp = g_app.recording.temp_path;
+  EXPECT_TRUE(exists(temp));
+  EXPECT_TRUE(file_is_locked(temp)) << "recovery in another process must leave a live recording alone";
+  recording_stop();
+  EXPECT_EQ(g_app.recording.active.load(), 0u);
+  EXPECT_FALSE(exists(dir_ / "clip.mp4"));
+  EXPECT_FALSE(exists(dir_ / "clip.tmp.mp4"));
+  EXPECT_TRUE(g_app.recording.output_path.empty());
+  EXPECT_TRUE(g_app.recording.temp_path.empty());
+  EXPECT_EQ(g_app.exit_code, 3);
+  // The report was written before the outcome was known, under the name the file would have had.
+  EXPECT_TRUE(exists(dir_ / "clip.mp4.diag.txt"));
+  const std::string trace = read_all(dir_ / "clip.mp4.stoptrace.txt");
+  EXPECT_NE(trace.find(" cli.message caption=Nothing Recorded\r\n"), std::string::npos) << trace;
+}
+
+TEST_F(RecordingFlow, StopWhilePausedFinalisesWhatWasRecorded) {
+  start();
+  frames_for(1000);
+  toggle_pause();
+  ASSERT_EQ(g_app.recording.paused.load(), 1u);
+  frames_for(500);  // ignored while paused
+  const int64_t before = g_app.recording.paused_total_qpc.load();
+  recording_stop();
+  EXPECT_EQ(g_app.recording.paused.load(), 0u);
+  EXPECT_GE(g_app.recording.paused_total_qpc.load() - before, kQpcFrequency * 4 / 10);
+  EXPECT_EQ(g_app.exit_code, 0);
+  EXPECT_TRUE(exists(dir_ / "clip.mp4"));
+  EXPECT_FALSE(exists(dir_ / "clip.tmp.mp4"));
+  struct stat st {};
+  ASSERT_EQ(stat((dir_ / "clip.mp4").c_str(), &st), 0);
+  EXPECT_GT(st.st_size, 1000);
+}
+
+TEST_F(RecordingFlow, FinalNameTakenKeepsTheTemporaryFile) {
+  start();
+  frames_for(300);
+  mkdir((dir_ / "clip.mp4").c_str(), 0755);
+  write_all(dir_ / "clip.mp4/inside", "x");
+  recording_stop();
+  EXPECT_EQ(g_app.exit_code, 3);
+  EXPECT_TRUE(exists(dir_ / "clip.tmp.mp4"));
+  EXPECT_EQ(g_app.recording.output_path, dir_ / "clip.tmp.mp4");  // the folder opened would show it
+  const std::string trace = read_all(dir_ / "clip.mp4.stoptrace.txt");
+  EXPECT_NE(trace.find(" cli.message caption=Recording Saved With a Temporary Name\r\n"), std::string::npos);
+}
+}  // namespace
