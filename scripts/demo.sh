@@ -56,8 +56,16 @@ echo "frelvanta exited with code $code"
 
 echo
 echo "What the file holds:"
-ffprobe -v error -show_entries format=duration,size:stream=codec_type,codec_name,profile,width,height,avg_frame_rate,sample_rate,channels,duration \
-  -of default=noprint_wrappers=1 "$out" | sed 's/^/  /'
+probe() { ffprobe -v error -select_streams "$1" -show_entries "$2" -of default=noprint_wrappers=1:nokey=1 "$out" | paste -sd'|'; }
+IFS='|' read -r vcodec vprofile vw vh vrate vdur <<<"$(probe v:0 stream=codec_name,profile,width,height,avg_frame_rate,duration)"
+echo "  video: $vcodec ($vprofile) ${vw}x${vh}, $(awk -v r="$vrate" 'BEGIN{split(r,a,"/"); printf "%.2f", (a[2]?a[1]/a[2]:0)}') frames per second on average, $vdur s"
+if [ -n "$(probe a:0 stream=codec_name)" ]; then
+  IFS='|' read -r acodec aprofile arate ach adur <<<"$(probe a:0 stream=codec_name,profile,sample_rate,channels,duration)"
+  echo "  audio: $acodec ($aprofile) $arate Hz, $ach channels, $adur s"
+else
+  echo "  audio: none"
+fi
+echo "  file:  $(stat -c %s "$out") bytes, $(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$out") s"
 echo
 echo "Files written:"
 ls -l "$work/videos" | sed 's/^/  /'
