@@ -81,33 +81,33 @@ bool PulseConnection::wait_operation(pa_operation* op, uint32_t timeout_ms) {
   return ok;
 }
 
-bool pulse_spec_from_format(const WaveFormat& f, pa_sample_spec* spec, pa_channel_map* map) {
+bool pulse_spec_from_format(const WaveFormat& f, pa_sample_spec* ss, pa_channel_map* map) {
   const bool is_float = f.is_float || f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
   if (is_float && f.wBitsPerSample == 32) {
-    spec->format = PA_SAMPLE_FLOAT32LE;
+    ss->format = PA_SAMPLE_FLOAT32LE;
   } else if (!is_float && f.wBitsPerSample == 16) {
-    spec->format = PA_SAMPLE_S16LE;
+    ss->format = PA_SAMPLE_S16LE;
   } else if (!is_float && f.wBitsPerSample == 32) {
-    spec->format = PA_SAMPLE_S32LE;
+    ss->format = PA_SAMPLE_S32LE;
   } else if (!is_float && f.wBitsPerSample == 24) {
-    spec->format = PA_SAMPLE_S24LE;
+    ss->format = PA_SAMPLE_S24LE;
   } else if (!is_float && f.wBitsPerSample == 8) {
-    spec->format = PA_SAMPLE_U8;
+    ss->format = PA_SAMPLE_U8;
   } else {
     return false;
   }
-  spec->rate = f.nSamplesPerSec;
-  spec->channels = static_cast<uint8_t>(f.nChannels);
-  if (!pa_sample_spec_valid(spec)) return false;
-  if (uint64_t{pa_frame_size(spec)} != f.nBlockAlign) return false;
-  return pa_channel_map_init_auto(map, spec->channels, PA_CHANNEL_MAP_WAVEEX) != nullptr;
+  ss->rate = f.nSamplesPerSec;
+  ss->channels = static_cast<uint8_t>(f.nChannels);
+  if (!pa_sample_spec_valid(ss)) return false;
+  if (uint64_t{pa_frame_size(ss)} != f.nBlockAlign) return false;
+  return pa_channel_map_init_auto(map, ss->channels, PA_CHANNEL_MAP_WAVEEX) != nullptr;
 }
 
-WaveFormat pulse_capture_format(const pa_sample_spec& spec, const pa_channel_map& map) {
+WaveFormat pulse_capture_format(const pa_sample_spec& ss, const pa_channel_map& map) {
   WaveFormat f;
-  const bool pcm16 = spec.format == PA_SAMPLE_S16LE || spec.format == PA_SAMPLE_S16BE;
-  f.nChannels = spec.channels;
-  f.nSamplesPerSec = spec.rate;
+  const bool pcm16 = ss.format == PA_SAMPLE_S16LE || ss.format == PA_SAMPLE_S16BE;
+  f.nChannels = ss.channels;
+  f.nSamplesPerSec = ss.rate;
   f.wBitsPerSample = pcm16 ? 16 : 32;
   f.wValidBitsPerSample = f.wBitsPerSample;
   f.nBlockAlign = static_cast<uint16_t>(f.nChannels * f.wBitsPerSample / 8);

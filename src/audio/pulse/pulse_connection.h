@@ -51,7 +51,7 @@ constexpr uint32_t kPulseRequestTimeoutMs = 5000;
 
 // The sample layout that carries `f` on the wire; false for layouts the
 // server cannot take.
-bool pulse_spec_from_format(const WaveFormat& f, pa_sample_spec* spec, pa_channel_map* map);
-// The format a capture of a device with `spec` delivers: its rate and
+bool pulse_spec_from_format(const WaveFormat& f, pa_sample_spec* ss, pa_channel_map* map);
+// The format a capture of a device with `ss` delivers: its rate and
 // channels, as 16-bit integers when the device uses them, else 32-bit float.
-WaveFormat pulse_capture_format(const pa_sample_spec& spec, const pa_channel_map& map);
+WaveFormat pulse_capture_format(const pa_sample_spec& ss, const pa_channel_map& map);

@@ -14,7 +14,7 @@ struct SinkFacts {
   bool found = false;
   std::string name;
   std::string monitor;
-  pa_sample_spec spec{};
+  pa_sample_spec ss{};
   pa_channel_map map{};
 };
 
@@ -28,7 +28,7 @@ void sink_info_cb(pa_context*, const pa_sink_info* info, int eol, void* out) {
   f->found = true;
   f->name = info->name ? info->name : "";
   f->monitor = info->monitor_source_name ? info->monitor_source_name : "";
-  f->spec = info->sample_spec;
+  f->ss = info->sample_spec;
   f->map = info->channel_map;
 }
 
@@ -75,9 +75,9 @@ class PulseEndpoints final : public AudioEndpoints {
     SinkFacts sink;
     if (!default_sink(c.get(), &sink)) return false;
     std::unique_ptr<PulseSilentPlayback> keeper =
-        PulseSilentPlayback::open(PulseConnection::open("Frelvanta", kConnectTimeoutMs), sink.name, sink.spec, sink.map);
+        PulseSilentPlayback::open(PulseConnection::open("Frelvanta", kConnectTimeoutMs), sink.name, sink.ss, sink.map);
     if (!keeper || !keeper->start()) return false;
-    WaveFormat f = pulse_capture_format(sink.spec, sink.map);
+    WaveFormat f = pulse_capture_format(sink.ss, sink.map);
     std::unique_ptr<PulseRecordClient> client = PulseRecordClient::open(std::move(c), sink.monitor, f);
     if (!client) {
       keeper->stop();

@@ -59,10 +59,10 @@ int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames,
   // monitor of an output it counts how far the output has rendered ahead,
   // which says nothing about when the client got the data.
   size_t unread = pa_stream_readable_size(stream);
-  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
+  const pa_sample_spec* ss = pa_stream_get_sample_spec(stream);
   int64_t back = 0;
-  if (unread != static_cast<size_t>(-1) && spec) {
-    back = static_cast<int64_t>(pa_bytes_to_usec(unread, spec)) * 10;
+  if (unread != static_cast<size_t>(-1) && ss) {
+    back = static_cast<int64_t>(pa_bytes_to_usec(unread, ss)) * 10;
   } else {
     back = static_cast<int64_t>(fragment_frames * 10'000'000 / (rate ? rate : 1));
   }
@@ -74,20 +74,20 @@ int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames,
 
 std::unique_ptr<PulseRecordClient> PulseRecordClient::open(std::unique_ptr<PulseConnection> connection,
                                                            const std::string& source, const WaveFormat& format) {
-  pa_sample_spec spec;
+  pa_sample_spec ss;
   pa_channel_map map;
-  if (!connection || !pulse_spec_from_format(format, &spec, &map)) return nullptr;
+  if (!connection || !pulse_spec_from_format(format, &ss, &map)) return nullptr;
   std::unique_ptr<PulseRecordClient> client(new PulseRecordClient());
   client->block_align_ = format.nBlockAlign;
   client->rate_ = format.nSamplesPerSec;
   PulseConnection* c = connection.get();
   client->connection_ = std::move(connection);
   PulseLock lock(c);
-  client->stream_ = pa_stream_new(c->context(), "Frelvanta capture", &spec, &map);
+  client->stream_ = pa_stream_new(c->context(), "Frelvanta capture", &ss, &map);
   if (!client->stream_) return nullptr;
   pa_stream_set_read_callback(client->stream_, read_cb, client.get());
   // A fragment of 10 ms, the usual period of a sound device.
-  uint32_t fragment = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
+  uint32_t fragment = static_cast<uint32_t>(pa_usec_to_bytes(10000, &ss));
   if (!pulse_connect_record(c, client->stream_, source.empty() ? nullptr : source.c_str(), fragment,
                             PA_STREAM_START_CORKED)) {
     drop_stream(client->stream_);
@@ -168,7 +168,7 @@ void PulseRecordClient::release_buffer(uint32_t frames) {
 
 std::unique_ptr<PulseSilentPlayback> PulseSilentPlayback::open(std::unique_ptr<PulseConnection> connection,
                                                                const std::string& sink,
-                                                               const pa_sample_spec& spec,
+                                                               const pa_sample_spec& ss,
                                                                const pa_channel_map& map) {
   if (!connection) return nullptr;
   std::unique_ptr<PulseSilentPlayback> p(new PulseSilentPlayback());
@@ -178,14 +178,14 @@ std::unique_ptr<PulseSilentPlayback> PulseSilentPlayback::open(std::unique_ptr<P
   pa_proplist* props = pa_proplist_new();
   // Tells policy modules not to cork or duck it: it is silent by design.
   pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
-  p->stream_ = pa_stream_new_with_proplist(c->context(), "Frelvanta keep-alive", &spec, &map, props);
+  p->stream_ = pa_stream_new_with_proplist(c->context(), "Frelvanta keep-alive", &ss, &map, props);
   pa_proplist_free(props);
   if (!p->stream_) return nullptr;
   pa_stream_set_state_callback(p->stream_, signal_loop_cb, c->loop());
   pa_stream_set_write_callback(p->stream_, write_cb, p.get());
   pa_buffer_attr attr;
   attr.maxlength = static_cast<uint32_t>(-1);
-  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(200000, &spec));
+  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(200000, &ss));
   attr.prebuf = 0;  // never wait for data: an underrun keeps the stream running
   attr.minreq = static_cast<uint32_t>(-1);
   attr.fragsize = static_cast<uint32_t>(-1);

@@ -48,7 +48,7 @@ class PulseSilentPlayback final : public AudioClient {
   // Plays silence on `sink` in its own format until stopped.
   static std::unique_ptr<PulseSilentPlayback> open(std::unique_ptr<PulseConnection> connection,
                                                    const std::string& sink,
-                                                   const pa_sample_spec& spec, const pa_channel_map& map);
+                                                   const pa_sample_spec& ss, const pa_channel_map& map);
   ~PulseSilentPlayback() override;
 
   void set_event_handle(AutoResetEvent*) override {}
