@@ -70,9 +70,19 @@ std::string state_home() { return xdg_or("XDG_STATE_HOME", ".local/state"); }
 std::string runtime_directory() {
   std::string v = env("XDG_RUNTIME_DIR");
   if (!v.empty() && v[0] == '/') return v;
+  // Without a session runtime folder, use a private one under /tmp, but
+  // only if it really is ours: another user could have made it first.
   std::string dir = "/tmp/frelvanta-" + std::to_string(getuid());
   mkdir(dir.c_str(), 0700);
-  return dir;
+  struct stat st{};
+  if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+      (st.st_mode & 0077) == 0) {
+    return dir;
+  }
+  std::string fallback = path_join(home_directory(), ".cache/frelvanta-run");
+  mkdir(path_join(home_directory(), ".cache").c_str(), 0700);
+  mkdir(fallback.c_str(), 0700);
+  return fallback;
 }
 
 bool directory_writable(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }
