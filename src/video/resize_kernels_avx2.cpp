@@ -112,21 +112,27 @@ constexpr int32_t kChunk = kResizeChunk;
 template <bool kGamma>
 void decode_columns(const uint8_t* const rows[8], int32_t i0, int32_t i1, float* cols) {
   int32_t i = i0;
-  if constexpr (!kGamma) {
-    const __m256 scale = _mm256_set1_ps(1.0f / 255.0f);
-    for (; i + 8 <= i1; i += 8) {
-      __m256i in[8], out[8];
-      for (int r = 0; r < 8; ++r) in[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r] + size_t(i) * 4));
-      transpose8(in, out);
-      for (int j = 0; j < 8; ++j) {
-        float* d = cols + size_t(i - i0 + j) * 24;
+  const float* lut = unorm8_table(kGamma);
+  const __m256 scale = _mm256_set1_ps(1.0f / 255.0f);
+  for (; i + 8 <= i1; i += 8) {
+    __m256i in[8], out[8];
+    for (int r = 0; r < 8; ++r) in[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r] + size_t(i) * 4));
+    transpose8(in, out);
+    for (int j = 0; j < 8; ++j) {
+      float* d = cols + size_t(i - i0 + j) * 24;
+      if constexpr (kGamma) {
+        // The codes of 8 rows are already side by side here, so the table
+        // lookups batch into gathers instead of 24 scalar loads.
+        _mm256_storeu_ps(d + 0, _mm256_i32gather_ps(lut, byte_lanes<0>(out[j]), 4));
+        _mm256_storeu_ps(d + 8, _mm256_i32gather_ps(lut, byte_lanes<1>(out[j]), 4));
+        _mm256_storeu_ps(d + 16, _mm256_i32gather_ps(lut, byte_lanes<2>(out[j]), 4));
+      } else {
         _mm256_storeu_ps(d + 0, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<0>(out[j])), scale));
         _mm256_storeu_ps(d + 8, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<1>(out[j])), scale));
         _mm256_storeu_ps(d + 16, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<2>(out[j])), scale));
       }
     }
   }
-  const float* lut = unorm8_table(kGamma);
   for (; i < i1; ++i) {
     float* d = cols + size_t(i - i0) * 24;
     for (int r = 0; r < 8; ++r) {
@@ -182,23 +188,29 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
       for (int32_t i = (i1 - i0) * 24; i < (i1 - i0 + taps) * 24; ++i) cols[i] = 0.0f;
       for (int32_t x = x0; x < x1; x += 8) {
         const int32_t n = x1 - x < 8 ? x1 - x : 8;
-        // One channel at a time keeps the 8 pixels' codes in registers.
+        // Spare pixels of a short block repeat the last one; they are not stored.
+        const float* w[8];
+        int32_t off[8];
+        for (int32_t j = 0; j < 8; ++j) {
+          const int32_t o = x + (j < n ? j : n - 1);
+          w[j] = job.weights + size_t(o) * taps;
+          off[j] = (job.first[o] - i0) * 24;
+        }
+        // One channel at a time keeps the 8 pixels' codes in registers. The 8
+        // sums advance together so their additions overlap instead of waiting
+        // on each other; each still adds its taps in order. Taps past `count`
+        // have weight 0 over finite (zeroed) columns, and a sum that starts at
+        // +0 never becomes -0, so adding them leaves every sum unchanged.
         for (int c = 0; c < 3; ++c) {
+          __m256 acc[8];
+          for (int32_t j = 0; j < 8; ++j) acc[j] = _mm256_setzero_ps();
+          const float* base = cols + c * 8;
+          for (int32_t k = 0; k < taps; ++k)
+            for (int32_t j = 0; j < 8; ++j)
+              acc[j] = _mm256_add_ps(
+                  acc[j], _mm256_mul_ps(_mm256_broadcast_ss(w[j] + k), _mm256_loadu_ps(base + off[j] + k * 24)));
           __m256i px[8];
-          for (int32_t j = 0; j < 8; ++j) {
-            if (j >= n) {
-              px[j] = _mm256_setzero_si256();
-              continue;
-            }
-            const float* w = job.weights + size_t(x + j) * taps;
-            const float* col = cols + size_t(job.first[x + j] - i0) * 24 + c * 8;
-            // The zero-weight padding adds exact zeros, so it can be skipped.
-            __m256 acc = _mm256_setzero_ps();
-            const int32_t count = job.count[x + j];
-            for (int32_t k = 0; k < count; ++k)
-              acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_broadcast_ss(w + k), _mm256_loadu_ps(col + k * 24)));
-            px[j] = codes<kGamma>(acc, t);
-          }
+          for (int32_t j = 0; j < 8; ++j) px[j] = codes<kGamma>(acc[j], t);
           store_block(px, dst[c], rows, x, n);
         }
       }
