@@ -63,17 +63,18 @@ inline uint8_t code1(float v) {
   }
 }
 
-// n bytes -> n floats as the UNORM load gives them (plain: code times 1/255,
-// as a vector; sRGB: from the table, one at a time, which beats a gather).
+// n bytes -> n floats as the UNORM load gives them (plain: code times 1/255;
+// sRGB: the table's entries, gathered 8 at a time).
 template <bool kGamma>
 void decode(const uint8_t* src, float* dst, int32_t n) {
   const float* lut = unorm8_table(kGamma);
   int32_t i = 0;
-  if constexpr (!kGamma) {
-    for (; i + 8 <= n; i += 8) {
-      __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i)));
+  for (; i + 8 <= n; i += 8) {
+    __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i)));
+    if constexpr (kGamma)
+      _mm256_storeu_ps(dst + i, _mm256_i32gather_ps(lut, v, 4));
+    else
       _mm256_storeu_ps(dst + i, _mm256_mul_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(1.0f / 255.0f)));
-    }
   }
   for (; i < n; ++i) dst[i] = lut[src[i]];
 }
@@ -163,10 +164,10 @@ inline void store_block(const __m256i px[8], uint8_t* const dst[8], int32_t rows
   }
 }
 
-template <bool kGamma>
+template <bool kGamma, int32_t kTaps>
 void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) {
   const Srgb t;
-  const int32_t taps = job.taps;
+  const int32_t taps = kTaps > 0 ? kTaps : job.taps;
   const int32_t ps = job.plane_stride;
   float* cols = s.row;
   for (int32_t yb = y0; yb < y1; yb += 8) {
@@ -203,12 +204,24 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
         // +0 never becomes -0, so adding them leaves every sum unchanged.
         for (int c = 0; c < 3; ++c) {
           __m256 acc[8];
-          for (int32_t j = 0; j < 8; ++j) acc[j] = _mm256_setzero_ps();
           const float* base = cols + c * 8;
-          for (int32_t k = 0; k < taps; ++k)
-            for (int32_t j = 0; j < 8; ++j)
-              acc[j] = _mm256_add_ps(
-                  acc[j], _mm256_mul_ps(_mm256_broadcast_ss(w[j] + k), _mm256_loadu_ps(base + off[j] + k * 24)));
+          if constexpr (kTaps > 0) {
+            // A fixed tap count unrolls into straight-line code: each pixel's
+            // chain is loaded through its own pointer once.
+            for (int32_t j = 0; j < 8; ++j) {
+              const float* col = base + off[j];
+              __m256 a = _mm256_setzero_ps();
+              for (int32_t k = 0; k < kTaps; ++k)
+                a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_broadcast_ss(w[j] + k), _mm256_loadu_ps(col + k * 24)));
+              acc[j] = a;
+            }
+          } else {
+            for (int32_t j = 0; j < 8; ++j) acc[j] = _mm256_setzero_ps();
+            for (int32_t k = 0; k < taps; ++k)
+              for (int32_t j = 0; j < 8; ++j)
+                acc[j] = _mm256_add_ps(
+                    acc[j], _mm256_mul_ps(_mm256_broadcast_ss(w[j] + k), _mm256_loadu_ps(base + off[j] + k * 24)));
+          }
           __m256i px[8];
           for (int32_t j = 0; j < 8; ++j) px[j] = codes<kGamma>(acc[j], t);
           store_block(px, dst[c], rows, x, n);
@@ -270,8 +283,24 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
 
 }  // namespace
 
+namespace {
+
+template <bool kGamma>
+void horizontal_taps(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) {
+  // The tap counts of common reductions (down to half size) get unrolled code.
+  switch (job.taps) {
+    case 5: return horizontal<kGamma, 5>(job, s, y0, y1);
+    case 6: return horizontal<kGamma, 6>(job, s, y0, y1);
+    case 7: return horizontal<kGamma, 7>(job, s, y0, y1);
+    case 8: return horizontal<kGamma, 8>(job, s, y0, y1);
+    default: return horizontal<kGamma, 0>(job, s, y0, y1);
+  }
+}
+
+}  // namespace
+
 void horizontal_rows_avx2(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) {
-  job.gamma ? horizontal<true>(job, s, y0, y1) : horizontal<false>(job, s, y0, y1);
+  job.gamma ? horizontal_taps<true>(job, s, y0, y1) : horizontal_taps<false>(job, s, y0, y1);
 }
 
 void vertical_rows_avx2(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) {
