@@ -190,6 +190,9 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
       for (int32_t x = x0; x < x1; x += 8) {
         const int32_t n = x1 - x < 8 ? x1 - x : 8;
         // Spare pixels of a short block repeat the last one; they are not stored.
+        // Each sum adds its taps in order. Taps past `count` have weight 0
+        // over finite (zeroed) columns, and a sum that starts at +0 never
+        // becomes -0, so adding them leaves every sum unchanged.
         const float* w[8];
         int32_t off[8];
         for (int32_t j = 0; j < 8; ++j) {
@@ -197,34 +200,39 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
           w[j] = job.weights + size_t(o) * taps;
           off[j] = (job.first[o] - i0) * 24;
         }
-        // One channel at a time keeps the 8 pixels' codes in registers. The 8
-        // sums advance together so their additions overlap instead of waiting
-        // on each other; each still adds its taps in order. Taps past `count`
-        // have weight 0 over finite (zeroed) columns, and a sum that starts at
-        // +0 never becomes -0, so adding them leaves every sum unchanged.
-        for (int c = 0; c < 3; ++c) {
-          __m256 acc[8];
-          const float* base = cols + c * 8;
-          if constexpr (kTaps > 0) {
-            // A fixed tap count unrolls into straight-line code: each pixel's
-            // chain is loaded through its own pointer once.
-            for (int32_t j = 0; j < 8; ++j) {
-              const float* col = base + off[j];
-              __m256 a = _mm256_setzero_ps();
-              for (int32_t k = 0; k < kTaps; ++k)
-                a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_broadcast_ss(w[j] + k), _mm256_loadu_ps(col + k * 24)));
-              acc[j] = a;
+        if constexpr (kTaps > 0) {
+          // A fixed tap count unrolls into straight-line code; the three
+          // channels of a pixel share each weight broadcast.
+          __m256i px[3][8];
+          for (int32_t j = 0; j < 8; ++j) {
+            const float* col = cols + off[j];
+            __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0;
+            for (int32_t k = 0; k < kTaps; ++k) {
+              const __m256 wk = _mm256_broadcast_ss(w[j] + k);
+              a0 = _mm256_add_ps(a0, _mm256_mul_ps(wk, _mm256_loadu_ps(col + k * 24)));
+              a1 = _mm256_add_ps(a1, _mm256_mul_ps(wk, _mm256_loadu_ps(col + k * 24 + 8)));
+              a2 = _mm256_add_ps(a2, _mm256_mul_ps(wk, _mm256_loadu_ps(col + k * 24 + 16)));
             }
-          } else {
+            px[0][j] = codes<kGamma>(a0, t);
+            px[1][j] = codes<kGamma>(a1, t);
+            px[2][j] = codes<kGamma>(a2, t);
+          }
+          for (int c = 0; c < 3; ++c) store_block(px[c], dst[c], rows, x, n);
+        } else {
+          // One channel at a time keeps the 8 pixels' codes in registers; the
+          // 8 sums advance together so their additions overlap.
+          for (int c = 0; c < 3; ++c) {
+            __m256 acc[8];
             for (int32_t j = 0; j < 8; ++j) acc[j] = _mm256_setzero_ps();
+            const float* base = cols + c * 8;
             for (int32_t k = 0; k < taps; ++k)
               for (int32_t j = 0; j < 8; ++j)
                 acc[j] = _mm256_add_ps(
                     acc[j], _mm256_mul_ps(_mm256_broadcast_ss(w[j] + k), _mm256_loadu_ps(base + off[j] + k * 24)));
+            __m256i px[8];
+            for (int32_t j = 0; j < 8; ++j) px[j] = codes<kGamma>(acc[j], t);
+            store_block(px, dst[c], rows, x, n);
           }
-          __m256i px[8];
-          for (int32_t j = 0; j < 8; ++j) px[j] = codes<kGamma>(acc[j], t);
-          store_block(px, dst[c], rows, x, n);
         }
       }
     }
@@ -253,6 +261,26 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
     uint8_t* dst = job.dst + size_t(y) * job.dst_stride;
     int32_t x = 0;
     if (count <= 64) {
+      // Two vectors per step: six independent sums hide the add latency.
+      for (; x + 16 <= job.out_width; x += 16) {
+        __m256 b = _mm256_setzero_ps(), g = b, r = b, b2 = b, g2 = b, r2 = b;
+        for (int32_t k = 0; k < count; ++k) {
+          const __m256 wk = _mm256_set1_ps(w[k]);
+          const float* row = rows[k] + x;
+          b = _mm256_add_ps(b, _mm256_mul_ps(wk, _mm256_loadu_ps(row)));
+          g = _mm256_add_ps(g, _mm256_mul_ps(wk, _mm256_loadu_ps(row + ps)));
+          r = _mm256_add_ps(r, _mm256_mul_ps(wk, _mm256_loadu_ps(row + 2 * ps)));
+          b2 = _mm256_add_ps(b2, _mm256_mul_ps(wk, _mm256_loadu_ps(row + 8)));
+          g2 = _mm256_add_ps(g2, _mm256_mul_ps(wk, _mm256_loadu_ps(row + ps + 8)));
+          r2 = _mm256_add_ps(r2, _mm256_mul_ps(wk, _mm256_loadu_ps(row + 2 * ps + 8)));
+        }
+        __m256i px = _mm256_or_si256(codes<kGamma>(b, t), _mm256_slli_epi32(codes<kGamma>(g, t), 8));
+        px = _mm256_or_si256(px, _mm256_slli_epi32(codes<kGamma>(r, t), 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + size_t(x) * 4), px);
+        __m256i px2 = _mm256_or_si256(codes<kGamma>(b2, t), _mm256_slli_epi32(codes<kGamma>(g2, t), 8));
+        px2 = _mm256_or_si256(px2, _mm256_slli_epi32(codes<kGamma>(r2, t), 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + size_t(x + 8) * 4), px2);
+      }
       for (; x + 8 <= job.out_width; x += 8) {
         __m256 b = _mm256_setzero_ps(), g = b, r = b;
         for (int32_t k = 0; k < count; ++k) {
