@@ -189,7 +189,9 @@ namespace {
 TEST(Resize, VectorAndPortableKernelsAgree) {
   const struct {
     uint32_t iw, ih, ow, oh;
-  } sizes[] = {{203, 61, 150, 40}, {64, 64, 17, 63}, {2560, 64, 1920, 48}};
+  } sizes[] = {{203, 61, 150, 40}, {64, 64, 17, 63}, {2560, 64, 1920, 48},
+               // 7, 8 and 5 horizontal taps: each count has its own vector code.
+               {100, 21, 60, 13}, {96, 30, 48, 15}, {90, 20, 81, 18}};
   CaptureDevice dev;
   for (bool gamma : {false, true})
     for (auto sz : sizes) {
