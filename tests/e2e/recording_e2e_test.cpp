@@ -162,12 +162,11 @@ TEST_F(RecordingE2E, MonitorWithToneHasFullLengthAndAlignedSound) {
   std::sort(offsets.begin(), offsets.end());
   const double median = offsets[offsets.size() / 2];
   std::printf("[ figures ] click - flash per flash, ms:%s; frame %.1f ms\n", each.c_str(), frame * 1000);
-  // The goal is one frame. On a loaded two-core machine pictures are grabbed
-  // 20 to 40 ms apart and the virtual sound device hands sound out ahead of
-  // its nominal play time, so the check here is a bound that still catches a
-  // sound track shifted against the picture (such as one timed from the
-  // stream start instead of its first data: over a second).
-  EXPECT_LE(std::fabs(median), 0.15) << "median click - flash: " << median * 1000 << " ms";
+  // Within one frame. The offsets of single flashes scatter (pictures are
+  // grabbed 20 to 40 ms apart on a loaded machine, and the first flash may
+  // fall before the sound starts), the median does not. A sound track pulled
+  // forward by the picture encoder's reorder delay was 25 to 35 ms early.
+  EXPECT_LE(std::fabs(median), frame) << "median click - flash: " << median * 1000 << " ms";
   const double worst = median;
   // Frames the content painted that the file does not have.
   int first = -1, last = -1, seen = 0;

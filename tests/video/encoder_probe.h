@@ -35,6 +35,9 @@ struct ProbedFile {
   int64_t audio_samples = 0;
   double audio_first_time = 0;  // seconds
   double sound_onset_time = -1;  // first sample louder than -26 dBFS, seconds
+  // The same onset as a player that lays the decoded sound end to end from
+  // the track's first timestamp places it.
+  double sound_onset_played = -1;
 };
 
 inline ProbedFile probe_file(const std::string& path) {
@@ -92,7 +95,11 @@ inline ProbedFile probe_file(const std::string& path) {
           double v = 0;
           if (frame->format == AV_SAMPLE_FMT_FLTP) v = reinterpret_cast<const float*>(frame->extended_data[0])[i];
           if (frame->format == AV_SAMPLE_FMT_S16) v = reinterpret_cast<const int16_t*>(frame->data[0])[i * frame->ch_layout.nb_channels] / 32768.0;
-          if (v > 0.05 || v < -0.05) out.sound_onset_time = t + static_cast<double>(i) / frame->sample_rate;
+          if (v > 0.05 || v < -0.05) {
+            out.sound_onset_time = t + static_cast<double>(i) / frame->sample_rate;
+            out.sound_onset_played =
+                out.audio_first_time + static_cast<double>(out.audio_samples + i) / frame->sample_rate;
+          }
         }
         out.audio_samples += frame->nb_samples;
       }

@@ -63,6 +63,7 @@ struct VideoTrack {
   AvBufferPtr hw_device, hw_frames;
   AvFramePtr last;  // the last picture, re-sent by stream ticks
   int64_t last_pts = INT64_MIN;
+  int64_t first_dts = AV_NOPTS_VALUE;  // of the first packet out of the encoder
   uint64_t bytes = 0;
 };
 
@@ -74,6 +75,8 @@ struct AudioTrack {
   std::vector<int16_t> pcm;  // interleaved, waiting for a whole encoder frame
   int64_t next_pts = 0;      // pts of pcm[0], in samples
   bool started = false;
+  bool aligned = false;  // the track's start is fixed; until then sound only gathers
+  int64_t lead = 0;      // samples of silence ahead of time zero
   uint64_t bytes = 0;
 };
 
@@ -183,7 +186,8 @@ class FfmpegWriter final : public MediaWriter {
     frame->pts = pts;
     frame->pict_type = AV_PICTURE_TYPE_NONE;
     video_->last_pts = pts;
-    return fail_if(encode(video_->ctx.get(), video_->stream, frame.get(), &video_->bytes));
+    MediaResult r = fail_if(encode(video_->ctx.get(), video_->stream, frame.get(), &video_->bytes));
+    return r < 0 ? r : start_audio_when_ready();
   }
 
   MediaResult get_statistics(int32_t index, uint64_t* bytes_processed) override {
@@ -196,11 +200,19 @@ class FfmpegWriter final : public MediaWriter {
     if (!began_ || finalized_) return AVERROR(EINVAL);
     finalized_ = true;
     MediaResult r = error_;
+    bool video_flushed = false;
+    if (r >= 0 && audio_ && !audio_->aligned) {
+      // The picture encoder has held back everything so far: its first
+      // packet, which fixes where the sound starts, comes with the flush.
+      r = encode(video_->ctx.get(), video_->stream, nullptr, &video_->bytes);
+      video_flushed = true;
+      if (r >= 0) align_audio();
+    }
     if (r >= 0 && audio_) {
       if (!audio_->pcm.empty()) r = encode_pcm(audio_->pcm.size() / audio_->out.num_channels);
       if (r >= 0) r = encode(audio_->ctx.get(), audio_->stream, nullptr, &audio_->bytes);
     }
-    if (r >= 0) r = encode(video_->ctx.get(), video_->stream, nullptr, &video_->bytes);
+    if (r >= 0 && !video_flushed) r = encode(video_->ctx.get(), video_->stream, nullptr, &video_->bytes);
     video_->last.reset();
     if (r >= 0) r = av_write_trailer(oc_.get());
     if (r >= 0 && oc_->pb && oc_->pb->error < 0) r = oc_->pb->error;
@@ -287,6 +299,7 @@ class FfmpegWriter final : public MediaWriter {
     int r = avcodec_open2(c, codec, nullptr);
     if (r < 0) return r;
     a.stream->time_base = c->time_base;
+    a.aligned = attrs_.container != CONTAINER_FMPEG4;
     return avcodec_parameters_from_context(a.stream->codecpar, c);
   }
 
@@ -301,6 +314,9 @@ class FfmpegWriter final : public MediaWriter {
       r = avcodec_receive_packet(ctx, packet.get());
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
       if (r < 0) return r;
+      if (video_ && stream == video_->stream && video_->first_dts == AV_NOPTS_VALUE) {
+        video_->first_dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+      }
       av_packet_rescale_ts(packet.get(), ctx->time_base, stream->time_base);
       packet->stream_index = stream->index;
       *bytes += static_cast<uint64_t>(packet->size);
@@ -352,10 +368,55 @@ class FfmpegWriter final : public MediaWriter {
       if (r < 0) return fail_if(r);
       // The surface copy is the picture kept for stream ticks.
       v.last = std::move(to_send);
-      return fail_if(encode(v.ctx.get(), v.stream, v.last.get(), &v.bytes));
+    } else {
+      v.last = std::move(frame);  // holds the pooled picture until the next one
     }
-    v.last = std::move(frame);  // holds the pooled picture until the next one
-    return fail_if(encode(v.ctx.get(), v.stream, v.last.get(), &v.bytes));
+    MediaResult r = fail_if(encode(v.ctx.get(), v.stream, v.last.get(), &v.bytes));
+    return r < 0 ? r : start_audio_when_ready();
+  }
+
+  // Where the sound track starts. The picture encoder reorders pictures: its
+  // first packet is decoded a few frame times before the first picture is
+  // shown, so the picture track starts that far before time zero. A
+  // fragmented file has no edit list; the muxer shifts every track by the
+  // same amount so that the earliest starts at zero, and moves the first
+  // sample of a track that starts later to zero as well, which for sound
+  // pulls the whole track forward (players lay decoded sound end to end).
+  // So the sound track is made to start no later than the picture track:
+  // silence in front, and the encoder's own priming counted in. A plain MP4
+  // carries each track's start in its edit list and needs none of this.
+  void align_audio() {
+    AudioTrack& a = *audio_;
+    if (a.aligned) return;
+    a.aligned = true;
+    if (attrs_.container != CONTAINER_FMPEG4 || video_->first_dts == AV_NOPTS_VALUE || video_->first_dts >= 0) return;
+    const int64_t rate = a.out.samples_per_second;
+    const int64_t lead = av_rescale_q_rnd(-video_->first_dts, video_->ctx->time_base,
+                                          AVRational{1, static_cast<int>(rate)}, AV_ROUND_UP);
+    const int64_t extra = lead - std::max(0, a.ctx->initial_padding);
+    if (extra <= 0 || extra > rate) return;  // more than a second is no reorder delay
+    a.lead = extra;
+    if (!a.started) return;  // the first sound takes it in
+    a.pcm.insert(a.pcm.begin(), static_cast<size_t>(extra) * a.out.num_channels, 0);
+    a.next_pts -= extra;
+  }
+
+  MediaResult start_audio_when_ready() {
+    if (!audio_ || audio_->aligned || video_->first_dts == AV_NOPTS_VALUE) return 0;
+    align_audio();
+    return encode_whole_audio_frames();
+  }
+
+  MediaResult encode_whole_audio_frames() {
+    AudioTrack& a = *audio_;
+    if (!a.aligned) return 0;
+    const size_t channels = a.out.num_channels;
+    const size_t frame_size = a.ctx->frame_size > 0 ? static_cast<size_t>(a.ctx->frame_size) : 1024;
+    while (a.pcm.size() / channels >= frame_size) {
+      MediaResult r = encode_pcm(frame_size);
+      if (r < 0) return fail_if(r);
+    }
+    return 0;
   }
 
   MediaResult encode_pcm(size_t frames) {
@@ -395,8 +456,8 @@ class FfmpegWriter final : public MediaWriter {
       // The track starts with the file: sound that begins after the first
       // picture is preceded by silence. A fragmented file has no edit list
       // to carry a later start, and the player would pull the sound forward.
-      a.next_pts = 0;
-      a.pcm.assign(static_cast<size_t>(std::max<int64_t>(at, 0)) * channels, 0);
+      a.next_pts = -a.lead;
+      a.pcm.assign(static_cast<size_t>(std::max<int64_t>(at, 0) + a.lead) * channels, 0);
       a.started = true;
     } else {
       // Keep the track on the clock across a hole in the input: fill it with
@@ -406,12 +467,7 @@ class FfmpegWriter final : public MediaWriter {
     }
     const int16_t* src = reinterpret_cast<const int16_t*>(sample->data[0]);
     a.pcm.insert(a.pcm.end(), src, src + frames * channels);
-    const size_t frame_size = a.ctx->frame_size > 0 ? static_cast<size_t>(a.ctx->frame_size) : 1024;
-    while (a.pcm.size() / channels >= frame_size) {
-      MediaResult r = encode_pcm(frame_size);
-      if (r < 0) return fail_if(r);
-    }
-    return 0;
+    return encode_whole_audio_frames();
   }
 
   AvOutputPtr oc_;
