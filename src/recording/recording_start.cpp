@@ -217,7 +217,9 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   audio_mixer_begin_recording();
 
   // 13. Frame delivery.
+  rec.starting.store(1);
   if (!capture_start(&g_app.capture, cfg.MouseCursor != 0, cfg.ShowRecordingBorder != 0)) {
+    rec.starting.store(0);
     abandon_setup();
     show_tray_notification(capture_failure_text(), "Error", NOTIFY_WARNING);
     common_exit();
@@ -233,6 +235,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
 
   // 15-16.
   rec.active.store(1);
+  rec.starting.store(0);
   tray_update_state();
 
   // 17. No sleep while recording (the display may still turn off).

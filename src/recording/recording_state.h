@@ -10,6 +10,9 @@
 
 struct Recording {
   std::atomic<uint32_t> active{0};
+  // Set by recording start while the capture runs but the recording is not
+  // active yet; a frame arriving then waits for the start to finish.
+  std::atomic<uint32_t> starting{0};
   std::atomic<uint32_t> paused{0};
   std::atomic<int64_t> pause_start_qpc{0};   // counter value when the current pause began
   std::atomic<int64_t> paused_total_qpc{0};  // paused time of this recording

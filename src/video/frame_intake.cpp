@@ -75,6 +75,15 @@ bool gate_pass(uint32_t rate, int64_t t) {
 }
 }  // namespace
 
+// The capture can hand over its first picture while recording start is
+// still between starting the capture and going active. On a still screen
+// that picture is the only one for a long time, so it must not be lost:
+// wait (bounded) for the start to finish.
+static bool wait_for_recording_start(const Recording& rec) {
+  for (int waited = 0; rec.starting.load() != 0 && rec.active.load() == 0 && waited < 1000; ++waited) sleep_ms(1);
+  return rec.active.load() != 0;
+}
+
 bool on_frame_arrived(Capture* capture, const CapturedFrame* frame) {
   (void)capture;
   Recording& rec = g_app.recording;
@@ -83,7 +92,7 @@ bool on_frame_arrived(Capture* capture, const CapturedFrame* frame) {
     post_stop_request();
     return true;
   }
-  if (rec.active.load() == 0) return true;
+  if (rec.active.load() == 0 && !wait_for_recording_start(rec)) return true;
   int64_t enter = qpc_now();
 
   const Config& cfg = g_app.config;

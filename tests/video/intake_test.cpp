@@ -186,6 +186,30 @@ TEST_F(FrameIntakeTest, InactiveOrPausedFramesAreIgnored) {
   EXPECT_EQ(g_app.recording.last_frame_time.load(), 0);
 }
 
+TEST_F(FrameIntakeTest, FirstFrameDuringRecordingStartWaitsInsteadOfBeingLost) {
+  Recording& rec = g_app.recording;
+  rec.active = 0;
+  rec.starting = 1;
+  std::thread start([&] {
+    sleep_ms(30);
+    rec.active = 1;
+    rec.starting = 0;
+  });
+  frame_at(kSecond);
+  start.join();
+  EXPECT_EQ(g_fakes.submitted.size(), 1u);
+  // A start that fails (capture did not come up) releases the waiting frame unsubmitted.
+  rec.active = 0;
+  rec.starting = 1;
+  std::thread failed([&] {
+    sleep_ms(10);
+    rec.starting = 0;
+  });
+  frame_at(2 * kSecond);
+  failed.join();
+  EXPECT_EQ(g_fakes.submitted.size(), 1u);
+}
+
 TEST_F(FrameIntakeTest, PauseIsTakenOutOfIntakeTimes) {
   Recording& rec = g_app.recording;
   frame_at(10 * kSecond);
