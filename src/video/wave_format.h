@@ -5,26 +5,24 @@
 
 #include "audio/audio_state.h"
 
-// Interleaved 32-bit float, the usual format of a desktop sound server.
-inline WaveFormat wave_format_float(uint32_t rate, uint16_t channels) {
+// Interleaved samples of one layout.
+inline WaveFormat wave_format_interleaved(uint16_t tag, uint32_t rate, uint16_t channels, uint16_t bits) {
   WaveFormat f;
-  f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+  f.wFormatTag = tag;
   f.nChannels = channels;
   f.nSamplesPerSec = rate;
-  f.wBitsPerSample = 32;
-  f.nBlockAlign = static_cast<uint16_t>(channels * 4);
+  f.wBitsPerSample = bits;
+  f.nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
   f.nAvgBytesPerSec = rate * f.nBlockAlign;
   return f;
 }
 
+// Interleaved 32-bit float, the usual format of a desktop sound server.
+inline WaveFormat wave_format_float(uint32_t rate, uint16_t channels) {
+  return wave_format_interleaved(WAVE_FORMAT_IEEE_FLOAT, rate, channels, 32);
+}
+
 // Interleaved 16-bit PCM, the encoder's track input.
 inline WaveFormat wave_format_pcm16(uint32_t rate, uint16_t channels) {
-  WaveFormat f;
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = 16;
-  f.nBlockAlign = static_cast<uint16_t>(channels * 2);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
+  return wave_format_interleaved(WAVE_FORMAT_PCM, rate, channels, 16);
 }
