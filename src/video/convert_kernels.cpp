@@ -8,9 +8,6 @@
 
 namespace {
 
-// Luminance weights of the improved luma solve, whatever the matrix.
-constexpr float kKr = 0.2126f, kKg = 0.7152f, kKb = 0.0722f;
-
 template <ConvertOut kOut>
 struct Writer {
   static constexpr bool kWide = kOut == ConvertOut::kP010 || kOut == ConvertOut::kPlanar10;
@@ -78,35 +75,30 @@ void pair(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from) {
 
 template <ConvertOut kOut>
 void improved_luma(const ConvertFrame& f, int32_t y, const float* cv, int32_t x_from) {
-  using W = Writer<kOut>;
+  using T = typename Writer<kOut>::T;
   const uint8_t* src = f.src + size_t(y) * f.src_stride;
-  auto* dst = reinterpret_cast<typename W::T*>(f.plane[0] + size_t(y) * f.linesize[0]);
+  T* dst = reinterpret_cast<T*>(f.plane[0] + size_t(y) * f.linesize[0]);
+  const float* cbv = cv;
+  const float* crv = cv + f.cv_plane;
   for (int32_t x = x_from; x < f.width; ++x) {
+    // Even pixels sit on a chroma column, odd ones halfway to the next.
     const int32_t h = x >> 1;
-    float ccb, ccr;
-    if ((x & 1) == 0) {
-      ccb = cv[2 * h];
-      ccr = cv[2 * h + 1];
-    } else {
-      ccb = 0.5f * cv[2 * h] + 0.5f * cv[2 * h + 2];
-      ccr = 0.5f * cv[2 * h + 1] + 0.5f * cv[2 * h + 3];
+    float cb = cbv[h], cr = crv[h];
+    if (x & 1) {
+      cb = 0.5f * cb + 0.5f * cbv[h + 1];
+      cr = 0.5f * cr + 0.5f * crv[h + 1];
     }
-    float cb = chroma_decode(ccb), cr = chroma_decode(ccr);
-    float dr = f.inv[0][0] * cb + f.inv[0][1] * cr;
-    float dg = f.inv[1][0] * cb + f.inv[1][1] * cr;
-    float db = f.inv[2][0] * cb + f.inv[2][1] * cr;
-    float b = unorm8_load(src[x * 4 + 0]), g = unorm8_load(src[x * 4 + 1]), r = unorm8_load(src[x * 4 + 2]);
-    float lum = kKr * (r * r) + kKg * (g * g) + kKb * (b * b);
-    float kd = kKr * dr + kKg * dg + kKb * db;
-    float kd2 = kKr * (dr * dr) + kKg * (dg * dg) + kKb * (db * db);
-    float arg = lum + kd * kd - kd2;
+    const float kd = f.kd_k[0] * cb + f.kd_k[1] * cr;
+    const float q = (f.q_k[0] * (cb * cb) + f.q_k[1] * (cb * cr)) + f.q_k[2] * (cr * cr);
+    const float b = src[x * 4 + 0], g = src[x * 4 + 1], r = src[x * 4 + 2];
+    const float lum = (f.lum_k[0] * (r * r) + f.lum_k[1] * (g * g)) + f.lum_k[2] * (b * b);
+    const float arg = lum + q;
     // The root of a negative value is NaN, which the UNORM write saturates
     // to 0: no luma can restore the luminance, and the pixel gets black's code.
-    float yv = std::sqrt(arg > 0.0f ? arg : 0.0f) - kd;
-    yv = arg >= 0.0f ? yv : 0.0f;
+    float yv = arg >= 0.0f ? std::sqrt(arg) - kd : 0.0f;
     yv = yv > 0.0f ? yv : 0.0f;
     yv = yv < 1.0f ? yv : 1.0f;
-    dst[x] = W::value(luma_code(yv));
+    dst[x] = static_cast<T>(static_cast<int32_t>(yv * f.iy_scale + f.iy_add) >> f.shift);
   }
 }
 
@@ -122,8 +114,8 @@ void convert_pair_portable(const ConvertFrame& f, int32_t cy, bool with_luma, in
 }
 
 // The chroma the decoder interpolates vertically at row y (MPEG-2 siting:
-// chroma row j sits between luma rows 2j and 2j + 1), with one clamped
-// column appended for the odd pixels at the right edge.
+// chroma row j sits between luma rows 2j and 2j + 1), decoded, with the last
+// column repeated for the odd pixel at the right edge.
 void improved_chroma_row_portable(const ConvertFrame& f, int32_t y, float* cv) {
   const int32_t j = y >> 1;
   int32_t ja, jb;
@@ -135,11 +127,13 @@ void improved_chroma_row_portable(const ConvertFrame& f, int32_t y, float* cv) {
   }
   const uint16_t* ra = f.scratch + size_t(ja) * f.scratch_stride;
   const uint16_t* rb = f.scratch + size_t(jb) * f.scratch_stride;
-  const int32_t n = f.chroma_w * 2;
   const float scale = f.scratch_scale;
-  for (int32_t i = 0; i < n; ++i) cv[i] = wa * (float(ra[i]) * scale) + wb * (float(rb[i]) * scale);
-  cv[n] = cv[n - 2];
-  cv[n + 1] = cv[n - 1];
+  for (int c = 0; c < 2; ++c) {
+    float* out = cv + c * f.cv_plane;
+    for (int32_t i = 0; i < f.chroma_w; ++i)
+      out[i] = chroma_decode(wa * (float(ra[2 * i + c]) * scale) + wb * (float(rb[2 * i + c]) * scale));
+    out[f.chroma_w] = out[f.chroma_w - 1];
+  }
 }
 
 void improved_luma_portable(const ConvertFrame& f, int32_t y, const float* cv, int32_t x_from) {

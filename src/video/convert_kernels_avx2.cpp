@@ -9,28 +9,6 @@
 
 namespace {
 
-constexpr float kKr = 0.2126f, kKg = 0.7152f, kKb = 0.0722f;
-
-inline __m256 clamp01(__m256 v) {
-  v = _mm256_max_ps(v, _mm256_setzero_ps());  // NaN -> 0, like the scalar write
-  return _mm256_min_ps(v, _mm256_set1_ps(1.0f));
-}
-
-// The typed write of 8 values: 8-bit or 16-bit UNORM (the planar 10-bit
-// layout keeps the top 10 bits of the 16-bit value in the low bits).
-template <ConvertOut kOut>
-inline __m256i unorm(__m256 v) {
-  v = clamp01(v);
-  if constexpr (kOut == ConvertOut::kNv12 || kOut == ConvertOut::kPlanar8)
-    return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
-  __m256i w = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(65535.0f)), _mm256_set1_ps(0.5f)));
-  if constexpr (kOut == ConvertOut::kPlanar10) w = _mm256_srli_epi32(w, 6);
-  return w;
-}
-
-inline __m256 luma_code(__m256 y) {
-  return _mm256_add_ps(_mm256_mul_ps(y, _mm256_set1_ps(219.0f / 255.0f)), _mm256_set1_ps(16.0f / 255.0f));
-}
 inline __m256 chroma_decode(__m256 c) {
   return _mm256_mul_ps(_mm256_sub_ps(c, _mm256_set1_ps(128.0f / 255.0f)), _mm256_set1_ps(255.0f / 224.0f));
 }
@@ -41,10 +19,6 @@ inline __m256i pack16(__m256i a, __m256i b) { return _mm256_permute4x64_epi64(_m
 inline __m128i pack8(__m256i v16) {
   __m256i b = _mm256_packus_epi16(v16, _mm256_setzero_si256());
   return _mm256_castsi256_si128(_mm256_permute4x64_epi64(b, 0x08));
-}
-
-inline __m256i channel(__m256i px, int c) {
-  return _mm256_and_si256(_mm256_srli_epi32(px, 8 * c), _mm256_set1_epi32(0xff));
 }
 
 // Byte c of each 32-bit pixel as a 32-bit lane.
@@ -170,7 +144,8 @@ void pair(const ConvertFrame& f, int32_t cy, bool with_luma) {
   if (with_luma || x < f.chroma_w) convert_pair_portable(f, cy, with_luma, x);
 }
 
-// The vertically interpolated chroma of row y (see the portable version).
+// The vertically interpolated, decoded chroma of row y (see the portable
+// version): 8 chroma columns per step.
 void chroma_row(const ConvertFrame& f, int32_t y, float* cv) {
   const int32_t j = y >> 1;
   int32_t ja, jb;
@@ -182,72 +157,95 @@ void chroma_row(const ConvertFrame& f, int32_t y, float* cv) {
   }
   const uint16_t* ra = f.scratch + size_t(ja) * f.scratch_stride;
   const uint16_t* rb = f.scratch + size_t(jb) * f.scratch_stride;
-  const int32_t n = f.chroma_w * 2;
+  float* cbv = cv;
+  float* crv = cv + f.cv_plane;
   const __m256 scale = _mm256_set1_ps(f.scratch_scale), vwa = _mm256_set1_ps(wa), vwb = _mm256_set1_ps(wb);
+  const __m256i low = _mm256_set1_epi32(0xffff);
+  auto mix = [&](__m256i a, __m256i b) {
+    __m256 va = _mm256_mul_ps(_mm256_cvtepi32_ps(a), scale), vb = _mm256_mul_ps(_mm256_cvtepi32_ps(b), scale);
+    return chroma_decode(_mm256_add_ps(_mm256_mul_ps(vwa, va), _mm256_mul_ps(vwb, vb)));
+  };
   int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    __m256 va = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ra + i))));
-    __m256 vb = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rb + i))));
-    _mm256_storeu_ps(cv + i, _mm256_add_ps(_mm256_mul_ps(vwa, _mm256_mul_ps(va, scale)),
-                                           _mm256_mul_ps(vwb, _mm256_mul_ps(vb, scale))));
+  for (; i + 8 <= f.chroma_w; i += 8) {
+    // Eight (Cb, Cr) pairs: Cb in the low, Cr in the high half of each lane.
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ra + 2 * i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rb + 2 * i));
+    _mm256_storeu_ps(cbv + i, mix(_mm256_and_si256(a, low), _mm256_and_si256(b, low)));
+    _mm256_storeu_ps(crv + i, mix(_mm256_srli_epi32(a, 16), _mm256_srli_epi32(b, 16)));
   }
   const float s = f.scratch_scale;
-  for (; i < n; ++i) cv[i] = wa * (float(ra[i]) * s) + wb * (float(rb[i]) * s);
-  cv[n] = cv[n - 2];
-  cv[n + 1] = cv[n - 1];
+  for (; i < f.chroma_w; ++i) {
+    cbv[i] = (wa * (float(ra[2 * i]) * s) + wb * (float(rb[2 * i]) * s) - 128.0f / 255.0f) * (255.0f / 224.0f);
+    crv[i] = (wa * (float(ra[2 * i + 1]) * s) + wb * (float(rb[2 * i + 1]) * s) - 128.0f / 255.0f) * (255.0f / 224.0f);
+  }
+  cbv[f.chroma_w] = cbv[f.chroma_w - 1];
+  crv[f.chroma_w] = crv[f.chroma_w - 1];
 }
 
-// Improved luma of 8 pixels per step.
+struct ImprovedConstants {
+  __m256 k0, k1, q0, q1, q2, lr, lg, lb, scale, add;
+  explicit ImprovedConstants(const ConvertFrame& f)
+      : k0(_mm256_set1_ps(f.kd_k[0])), k1(_mm256_set1_ps(f.kd_k[1])), q0(_mm256_set1_ps(f.q_k[0])),
+        q1(_mm256_set1_ps(f.q_k[1])), q2(_mm256_set1_ps(f.q_k[2])), lr(_mm256_set1_ps(f.lum_k[0])),
+        lg(_mm256_set1_ps(f.lum_k[1])), lb(_mm256_set1_ps(f.lum_k[2])), scale(_mm256_set1_ps(f.iy_scale)),
+        add(_mm256_set1_ps(f.iy_add)) {}
+};
+
+// Improved luma codes of 8 pixels (32-bit lanes) sharing the chroma (cb, cr)
+// lane by lane, in the portable code's order of operations.
+inline __m256i improved_codes(__m256i px, __m256 cb, __m256 cr, const ImprovedConstants& k) {
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 kd = _mm256_add_ps(_mm256_mul_ps(k.k0, cb), _mm256_mul_ps(k.k1, cr));
+  const __m256 q = _mm256_add_ps(
+      _mm256_add_ps(_mm256_mul_ps(k.q0, _mm256_mul_ps(cb, cb)), _mm256_mul_ps(k.q1, _mm256_mul_ps(cb, cr))),
+      _mm256_mul_ps(k.q2, _mm256_mul_ps(cr, cr)));
+  const __m256 b = _mm256_cvtepi32_ps(byte_lanes<0>(px));
+  const __m256 g = _mm256_cvtepi32_ps(byte_lanes<1>(px));
+  const __m256 r = _mm256_cvtepi32_ps(byte_lanes<2>(px));
+  const __m256 lum = _mm256_add_ps(
+      _mm256_add_ps(_mm256_mul_ps(k.lr, _mm256_mul_ps(r, r)), _mm256_mul_ps(k.lg, _mm256_mul_ps(g, g))),
+      _mm256_mul_ps(k.lb, _mm256_mul_ps(b, b)));
+  const __m256 arg = _mm256_add_ps(lum, q);
+  __m256 yv = _mm256_sub_ps(_mm256_sqrt_ps(_mm256_max_ps(arg, zero)), kd);
+  yv = _mm256_and_ps(_mm256_cmp_ps(arg, zero, _CMP_GE_OQ), yv);  // no root: black
+  yv = _mm256_min_ps(_mm256_max_ps(yv, zero), _mm256_set1_ps(1.0f));
+  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(yv, k.scale), k.add));
+}
+
+// Improved luma of row y, 16 pixels (8 chroma columns) per step: the even
+// pixels take the chroma columns as they are, the odd ones the midpoints.
 template <ConvertOut kOut>
 void improved(const ConvertFrame& f, int32_t y, float* cv) {
+  constexpr bool kWide = kOut == ConvertOut::kP010 || kOut == ConvertOut::kPlanar10;
   chroma_row(f, y, cv);
   const uint8_t* src = f.src + size_t(y) * f.src_stride;
   uint8_t* dst = f.plane[0] + size_t(y) * f.linesize[0];
-  constexpr int kBytes = (kOut == ConvertOut::kP010 || kOut == ConvertOut::kPlanar10) ? 2 : 1;
+  const float* cbv = cv;
+  const float* crv = cv + f.cv_plane;
+  const ImprovedConstants k(f);
   const __m256 half = _mm256_set1_ps(0.5f);
-  const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-  const __m256 i1r = _mm256_set1_ps(f.inv[0][0]), i2r = _mm256_set1_ps(f.inv[0][1]);
-  const __m256 i1g = _mm256_set1_ps(f.inv[1][0]), i2g = _mm256_set1_ps(f.inv[1][1]);
-  const __m256 i1b = _mm256_set1_ps(f.inv[2][0]), i2b = _mm256_set1_ps(f.inv[2][1]);
-  const __m256 kr = _mm256_set1_ps(kKr), kg = _mm256_set1_ps(kKg), kb = _mm256_set1_ps(kKb);
-  const __m256 zero = _mm256_setzero_ps();
   int32_t x = 0;
-  // cv holds chroma_w + 1 (Cb, Cr) pairs; the step reads pairs x/2 .. x/2 + 4.
-  for (; x + 8 <= f.width && (x >> 1) + 5 <= f.chroma_w + 1; x += 8) {
-    const float* c = cv + x;  // pair x/2 starts at float 2 * (x/2) = x
-    __m256 even = _mm256_loadu_ps(c);       // pairs h .. h+3
-    __m256 next = _mm256_loadu_ps(c + 2);   // pairs h+1 .. h+4
-    __m256 odd = _mm256_add_ps(_mm256_mul_ps(half, even), _mm256_mul_ps(half, next));
-    even = _mm256_permutevar8x32_ps(even, split);  // Cb h..h+3, Cr h..h+3
-    odd = _mm256_permutevar8x32_ps(odd, split);
-    __m128 ecb = _mm256_castps256_ps128(even), ecr = _mm256_extractf128_ps(even, 1);
-    __m128 ocb = _mm256_castps256_ps128(odd), ocr = _mm256_extractf128_ps(odd, 1);
-    __m256 ccb = _mm256_set_m128(_mm_unpackhi_ps(ecb, ocb), _mm_unpacklo_ps(ecb, ocb));
-    __m256 ccr = _mm256_set_m128(_mm_unpackhi_ps(ecr, ocr), _mm_unpacklo_ps(ecr, ocr));
-    __m256 cb = chroma_decode(ccb), cr = chroma_decode(ccr);
-    __m256 dr = _mm256_add_ps(_mm256_mul_ps(i1r, cb), _mm256_mul_ps(i2r, cr));
-    __m256 dg = _mm256_add_ps(_mm256_mul_ps(i1g, cb), _mm256_mul_ps(i2g, cr));
-    __m256 db = _mm256_add_ps(_mm256_mul_ps(i1b, cb), _mm256_mul_ps(i2b, cr));
-    __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x * 4));
-    const __m256 inv255 = _mm256_set1_ps(1.0f / 255.0f);
-    __m256 b = _mm256_mul_ps(_mm256_cvtepi32_ps(channel(px, 0)), inv255);
-    __m256 g = _mm256_mul_ps(_mm256_cvtepi32_ps(channel(px, 1)), inv255);
-    __m256 r = _mm256_mul_ps(_mm256_cvtepi32_ps(channel(px, 2)), inv255);
-    __m256 lum = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kr, _mm256_mul_ps(r, r)), _mm256_mul_ps(kg, _mm256_mul_ps(g, g))),
-                               _mm256_mul_ps(kb, _mm256_mul_ps(b, b)));
-    __m256 kd = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kr, dr), _mm256_mul_ps(kg, dg)), _mm256_mul_ps(kb, db));
-    __m256 kd2 =
-        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kr, _mm256_mul_ps(dr, dr)), _mm256_mul_ps(kg, _mm256_mul_ps(dg, dg))),
-                      _mm256_mul_ps(kb, _mm256_mul_ps(db, db)));
-    __m256 arg = _mm256_sub_ps(_mm256_add_ps(lum, _mm256_mul_ps(kd, kd)), kd2);
-    __m256 yv = _mm256_sub_ps(_mm256_sqrt_ps(_mm256_max_ps(arg, zero)), kd);
-    yv = _mm256_blendv_ps(zero, yv, _mm256_cmp_ps(arg, zero, _CMP_GE_OQ));
-    __m256i code = unorm<kOut>(luma_code(clamp01(yv)));
-    __m256i v16 = pack16(code, _mm256_setzero_si256());
-    if constexpr (kBytes == 1)
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + x), pack8(v16));
+  // The step reads chroma columns h .. h + 8; column chroma_w is the repeat.
+  for (; x + 16 <= f.width && (x >> 1) + 8 <= f.chroma_w; x += 16) {
+    const int32_t h = x >> 1;
+    const __m256 cbe = _mm256_loadu_ps(cbv + h), cre = _mm256_loadu_ps(crv + h);
+    const __m256 cbo = _mm256_add_ps(_mm256_mul_ps(half, cbe), _mm256_mul_ps(half, _mm256_loadu_ps(cbv + h + 1)));
+    const __m256 cro = _mm256_add_ps(_mm256_mul_ps(half, cre), _mm256_mul_ps(half, _mm256_loadu_ps(crv + h + 1)));
+    const __m256i p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + size_t(x) * 4));
+    const __m256i p1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + size_t(x) * 4 + 32));
+    __m256i ye = improved_codes(evens(p0, p1), cbe, cre, k);
+    __m256i yo = improved_codes(odds(p0, p1), cbo, cro, k);
+    if constexpr (kOut == ConvertOut::kPlanar10) {
+      ye = _mm256_srli_epi32(ye, 6);
+      yo = _mm256_srli_epi32(yo, 6);
+    }
+    // Lane k of ye is pixel 2k, of yo pixel 2k + 1: interleaving within the
+    // 128-bit halves and packing puts all 16 in order.
+    const __m256i v16 = _mm256_packus_epi32(_mm256_unpacklo_epi32(ye, yo), _mm256_unpackhi_epi32(ye, yo));
+    if constexpr (kWide)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + size_t(x) * 2), v16);
     else
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * x), _mm256_castsi256_si128(v16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), pack8(v16));
   }
   if (x < f.width) improved_luma_portable(f, y, cv, x);
 }

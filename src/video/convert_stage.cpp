@@ -24,7 +24,13 @@ namespace {
 
 constexpr uint32_t kMaxDimension = 16384;
 
-size_t cv_floats(uint32_t width) { return (size_t(width + 1) / 2 + 2) * 2 + 8; }
+// One interpolated chroma row: a Cb and a Cr half of chroma_w + 1 floats,
+// padded so the vector kernel's last loads stay inside.
+int32_t cv_plane(uint32_t width) { return int32_t(((width + 1) / 2 + 1 + 15) & ~15u); }
+size_t cv_floats(uint32_t width) { return size_t(cv_plane(width)) * 2; }
+
+// Luminance weights of the improved luma solve, whatever the matrix.
+constexpr double kLuminance[3] = {0.2126, 0.7152, 0.0722};
 
 }  // namespace
 
@@ -84,9 +90,29 @@ void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set) 
     f.y_k[c] = m[0][c] * 219.0f / 255.0f * unit;
     f.cb_k[c] = m[1][c] * 224.0f / (8.0f * 255.0f) * unit;
     f.cr_k[c] = m[2][c] * 224.0f / (8.0f * 255.0f) * unit;
-    f.inv[c][0] = m[3 + c][1];
-    f.inv[c][1] = m[3 + c][2];
   }
+  // Improved luma: with d = rows 3-5 times (0, Cb, Cr), the solve needs K.d
+  // and (K.d)^2 - K.d^2, a linear and a quadratic form in Cb and Cr whose
+  // coefficients are worked out here once (in double precision).
+  double ka = 0, kc = 0, saa = 0, sac = 0, scc = 0;
+  for (int c = 0; c < 3; ++c) {
+    const double a = m[3 + c][1], b = m[3 + c][2];
+    ka += kLuminance[c] * a;
+    kc += kLuminance[c] * b;
+    saa += kLuminance[c] * a * a;
+    sac += kLuminance[c] * a * b;
+    scc += kLuminance[c] * b * b;
+  }
+  f.kd_k[0] = float(ka);
+  f.kd_k[1] = float(kc);
+  f.q_k[0] = float(ka * ka - saa);
+  f.q_k[1] = float(2.0 * (ka * kc - sac));
+  f.q_k[2] = float(kc * kc - scc);
+  // Source bytes squared: L = K . (code / 255)^2; channel order R, G, B.
+  for (int c = 0; c < 3; ++c) f.lum_k[c] = float(kLuminance[c] / (255.0 * 255.0));
+  f.iy_scale = 219.0f * unit;
+  f.iy_add = 16.0f * unit + 0.5f;
+  f.cv_plane = cv_plane(f.width);
   f.y_add = 16.0f * unit + 0.5f;
   f.c_add = 128.0f * unit + 0.5f;
   f.shift = f.out == ConvertOut::kPlanar10 ? 6 : 0;

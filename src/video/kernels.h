@@ -85,14 +85,24 @@ struct ConvertFrame {
   float y_k[3], y_add;
   float cb_k[3], cr_k[3], c_add;
   int32_t shift;
-  float inv[3][2];               // rows 3-5, Cb and Cr columns
+  // The improved luma, folded from rows 3-5 and the luminance weights K:
+  // K.d = kd_k . (Cb, Cr); (K.d)^2 - K.d^2 = q_k . (Cb^2, Cb Cr, Cr^2);
+  // L = lum_k . (R^2, G^2, B^2) of the source bytes (K / 255^2); the code is
+  // Y' * iy_scale + iy_add, truncated, shifted right by `shift`.
+  float kd_k[2];
+  float q_k[3];
+  float lum_k[3];
+  float iy_scale, iy_add;
+  int32_t cv_plane;              // floats from the Cb to the Cr half of a chroma row
 };
 
 // Chroma row cy (and, unless improved, the luma of its two rows), from chroma
 // column x_from (luma column 2 * x_from) to the end.
 void convert_pair_portable(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from);
-// Improved luma of row y from column x_from; `cv` holds the chroma of the row
-// interpolated vertically (filled by improved_chroma_row_portable).
+// Improved luma of row y from column x_from. `cv` holds the chroma of the row,
+// interpolated vertically and decoded to -0.5..0.5: Cb of chroma columns
+// 0 .. chroma_w at cv, Cr at cv + cv_plane, the last column repeated once
+// (filled by improved_chroma_row_portable).
 void improved_chroma_row_portable(const ConvertFrame& f, int32_t y, float* cv);
 void improved_luma_portable(const ConvertFrame& f, int32_t y, const float* cv, int32_t x_from);
 

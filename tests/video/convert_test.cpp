@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "video/color_math.h"
@@ -98,6 +99,57 @@ TEST(Convert, SingleRedPixelOnBlackBt709) {
     EXPECT_EQ(chroma_at(conv.set, 0, 0, 0), 118u);
     EXPECT_EQ(chroma_at(conv.set, 0, 0, 1), 170u);
     EXPECT_EQ(chroma_at(conv.set, 1, 0, 0), 128u);
+  }
+}
+
+// The improved luma on a noisy picture against the solve done in double
+// precision from the chroma plane as written: each pixel samples the plane at
+// its own position (even columns on a chroma column, odd ones halfway; rows a
+// quarter and three quarters between chroma rows), and the luma must give the
+// pixel's luminance back under the square law. Only values within a hair of a
+// rounding boundary may come out one code apart.
+TEST(Convert, ImprovedLumaSolvesTheSquareLaw) {
+  const double kK[3] = {0.2126, 0.7152, 0.0722};  // R, G, B
+  for (bool hd : {true, false}) {
+    SCOPED_TRACE(hd ? "BT.709" : "BT.601");
+    const uint32_t w = 53, h = 31, cw = (w + 1) / 2, ch = (h + 1) / 2;
+    Converter conv(w, h, hd, true);
+    fill_random(conv.picture(), 19);
+    conv.run(one_thread());
+    const ColorMatrix& m = hd ? kMatrixBt709 : kMatrixBt601;
+    auto chroma = [&](int x, int y, int c) {
+      x = std::clamp(x, 0, int(cw) - 1);
+      y = std::clamp(y, 0, int(ch) - 1);
+      return (chroma_at(conv.set, x, y, c) / 255.0 - 128.0 / 255.0) * 255.0 / 224.0;
+    };
+    int off_by_one = 0;
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        const int hx = int(x) >> 1, jy = int(y) >> 1;
+        const int ja = (y & 1) ? jy : jy - 1, jb = ja + 1;
+        const double wa = (y & 1) ? 0.75 : 0.25;
+        double c[2];
+        for (int k = 0; k < 2; ++k) {
+          auto col = [&](int cx) { return wa * chroma(cx, ja, k) + (1 - wa) * chroma(cx, jb, k); };
+          c[k] = (x & 1) ? 0.5 * col(hx) + 0.5 * col(hx + 1) : col(hx);
+        }
+        const uint8_t* px = conv.picture().data + size_t(y) * conv.picture().stride + size_t(x) * 4;
+        const double rgb[3] = {px[2] / 255.0, px[1] / 255.0, px[0] / 255.0};
+        double lum = 0, kd = 0, kd2 = 0;
+        for (int i = 0; i < 3; ++i) {
+          const double d = m.m[3 + i][1] * c[0] + m.m[3 + i][2] * c[1];
+          lum += kK[i] * rgb[i] * rgb[i];
+          kd += kK[i] * d;
+          kd2 += kK[i] * d * d;
+        }
+        const double arg = lum + kd * kd - kd2;
+        const double yv = arg < 0 ? 0.0 : std::clamp(std::sqrt(arg) - kd, 0.0, 1.0);
+        const int want = int(std::floor(yv * 219.0 + 16.0 + 0.5));
+        const int got = int(luma_at(conv.set, x, y));
+        ASSERT_LE(std::abs(got - want), 1) << x << "," << y;
+        off_by_one += got != want;
+      }
+    EXPECT_LE(off_by_one, int(w * h) / 100) << "codes one apart";
   }
 }
 
