@@ -1,7 +1,11 @@
 #pragma once
 // Row kernels of the scaling and conversion passes. Each has a portable
-// version and, on x86-64, an AVX2 version picked at run time; both compute
-// the same operations in the same order and give identical values.
+// version and, on x86-64, an AVX2 version picked at run time. The conversion
+// kernels compute the same operations in the same order on both paths and
+// give identical values. The vector scaling kernels round each multiply-add
+// once (fused); the portable ones do the same when told to (tests compare the
+// two bit for bit that way) and otherwise round twice, which can move a value
+// that lies within a hair of a rounding boundary by one code.
 #include <cstdint>
 
 // Horizontal scaling of input rows into the 8-bit planar intermediate
@@ -18,7 +22,7 @@ struct HorizontalJob {
   const int32_t* count;          // taps with a weight (the rest are zero padding)
   int32_t taps;                  // weights per output pixel (zero padded)
   const float* weights;          // out_width * taps
-  bool gamma;
+  bool gamma;                    // linear-light values; else the codes as they are (0..255)
 };
 
 // Vertical scaling of the intermediate into B8G8R8A8 output rows.
@@ -60,6 +64,7 @@ void vertical_rows_avx2(const VerticalJob& job, ResizeScratch& s, int32_t y0, in
 bool kernels_use_avx2();
 // Tests switch paths to compare them.
 void kernels_force_portable(bool portable);
+void kernels_fuse_portable(bool fused);
 
 // One conversion run: the source picture, the planes and the coefficients.
 enum class ConvertOut { kNv12, kP010, kPlanar8, kPlanar10 };

@@ -4,7 +4,7 @@
 #include "video/kernels.h"
 
 #if defined(__x86_64__)
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 #include <immintrin.h>
 
 #include "video/color_math.h"
@@ -52,31 +52,41 @@ inline __m256i codes(__m256 v, const Srgb& t) {
   return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
 }
 
+// The code of each lane, as 32-bit lanes. Plain sums are codes already
+// (0..255 scale): + 0.5, truncated; values outside the range are left for
+// the saturating packs, which give the clamped code. sRGB sums are encoded.
+template <bool kGamma>
+inline __m256i lane_codes(__m256 v, const Srgb& t) {
+  if constexpr (kGamma)
+    return codes<true>(v, t);
+  else
+    return _mm256_cvttps_epi32(_mm256_add_ps(v, _mm256_set1_ps(0.5f)));
+}
+
 template <bool kGamma>
 inline uint8_t code1(float v) {
   if constexpr (kGamma) {
     return srgb_encode_code(v);
   } else {
-    v = v > 0.0f ? v : 0.0f;
-    v = v < 1.0f ? v : 1.0f;
-    return static_cast<uint8_t>(v * 255.0f + 0.5f);
+    const int32_t c = static_cast<int32_t>(v + 0.5f);
+    return static_cast<uint8_t>(c < 0 ? 0 : c > 255 ? 255 : c);
   }
 }
 
-// n bytes -> n floats as the UNORM load gives them (plain: code times 1/255;
-// sRGB: the table's entries, gathered 8 at a time).
+// n bytes -> n values (plain: the codes; sRGB: linear light from the table,
+// gathered 8 at a time).
 template <bool kGamma>
 void decode(const uint8_t* src, float* dst, int32_t n) {
-  const float* lut = unorm8_table(kGamma);
+  const float* lut = unorm8_table(true);
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i)));
     if constexpr (kGamma)
       _mm256_storeu_ps(dst + i, _mm256_i32gather_ps(lut, v, 4));
     else
-      _mm256_storeu_ps(dst + i, _mm256_mul_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(1.0f / 255.0f)));
+      _mm256_storeu_ps(dst + i, _mm256_cvtepi32_ps(v));
   }
-  for (; i < n; ++i) dst[i] = lut[src[i]];
+  for (; i < n; ++i) dst[i] = kGamma ? lut[src[i]] : float(src[i]);
 }
 
 // 8 x 8 transpose of 32-bit elements: out[i] lane j = in[j] lane i.
@@ -113,8 +123,7 @@ constexpr int32_t kChunk = kResizeChunk;
 template <bool kGamma>
 void decode_columns(const uint8_t* const rows[8], int32_t i0, int32_t i1, float* cols) {
   int32_t i = i0;
-  const float* lut = unorm8_table(kGamma);
-  const __m256 scale = _mm256_set1_ps(1.0f / 255.0f);
+  const float* lut = unorm8_table(true);
   for (; i + 8 <= i1; i += 8) {
     __m256i in[8], out[8];
     for (int r = 0; r < 8; ++r) in[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r] + size_t(i) * 4));
@@ -128,9 +137,9 @@ void decode_columns(const uint8_t* const rows[8], int32_t i0, int32_t i1, float*
         _mm256_storeu_ps(d + 8, _mm256_i32gather_ps(lut, byte_lanes<1>(out[j]), 4));
         _mm256_storeu_ps(d + 16, _mm256_i32gather_ps(lut, byte_lanes<2>(out[j]), 4));
       } else {
-        _mm256_storeu_ps(d + 0, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<0>(out[j])), scale));
-        _mm256_storeu_ps(d + 8, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<1>(out[j])), scale));
-        _mm256_storeu_ps(d + 16, _mm256_mul_ps(_mm256_cvtepi32_ps(byte_lanes<2>(out[j])), scale));
+        _mm256_storeu_ps(d + 0, _mm256_cvtepi32_ps(byte_lanes<0>(out[j])));
+        _mm256_storeu_ps(d + 8, _mm256_cvtepi32_ps(byte_lanes<1>(out[j])));
+        _mm256_storeu_ps(d + 16, _mm256_cvtepi32_ps(byte_lanes<2>(out[j])));
       }
     }
   }
@@ -138,30 +147,42 @@ void decode_columns(const uint8_t* const rows[8], int32_t i0, int32_t i1, float*
     float* d = cols + size_t(i - i0) * 24;
     for (int r = 0; r < 8; ++r) {
       const uint8_t* p = rows[r] + size_t(i) * 4;
-      d[r] = lut[p[0]];
-      d[8 + r] = lut[p[1]];
-      d[16 + r] = lut[p[2]];
+      for (int c = 0; c < 3; ++c) d[8 * c + r] = kGamma ? lut[p[c]] : float(p[c]);
     }
   }
 }
 
-// Codes of 8 output pixels (one vector per pixel, lanes = rows) to the 8
-// rows of one plane segment.
-inline void store_block(const __m256i px[8], uint8_t* const dst[8], int32_t rows, int32_t x, int32_t n) {
-  __m256i t[8];
-  transpose8(px, t);  // t[r]: row r, pixels x .. x + 7
-  for (int32_t r = 0; r < rows; ++r) {
-    __m256i w = _mm256_packus_epi32(t[r], t[r]);   // [p0-3 p0-3 | p4-7 p4-7]
-    w = _mm256_packus_epi16(w, w);                 // bytes, same shape
-    __m128i v = _mm_unpacklo_epi32(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
-    if (n == 8) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst[r] + x), v);
-    } else {
-      alignas(16) uint8_t tmp[16];
-      _mm_store_si128(reinterpret_cast<__m128i*>(tmp), v);
-      for (int32_t j = 0; j < n; ++j) dst[r][x + j] = tmp[j];
-    }
+// 8 output pixels of one channel to the 8 rows of its plane segment. v[i]
+// holds the codes of pixels 2i and 2i + 1 as 16-bit values, rows 0-3 of each
+// in the low half, 4-7 in the high half (packus of the two pixels' lanes).
+inline void store_block(const __m256i v[4], uint8_t* const dst[8], int32_t rows, int32_t x, int32_t n) {
+  // Bytes in pixel-major order per 128-bit half: pixel p, row r at 4p + r.
+  const __m256i b0 = _mm256_packus_epi16(v[0], v[1]);  // pixels 0-3
+  const __m256i b1 = _mm256_packus_epi16(v[2], v[3]);  // pixels 4-7
+  const __m256i to_rows = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
+                                           13, 2, 6, 10, 14, 3, 7, 11, 15);
+  const __m256i t0 = _mm256_shuffle_epi8(b0, to_rows), t1 = _mm256_shuffle_epi8(b1, to_rows);
+  // lo: rows 0, 1 | 4, 5; hi: rows 2, 3 | 6, 7; 8 bytes per row.
+  const __m256i lo = _mm256_unpacklo_epi32(t0, t1), hi = _mm256_unpackhi_epi32(t0, t1);
+  if (rows == 8 && n == 8) {
+    const __m128i l0 = _mm256_castsi256_si128(lo), l1 = _mm256_extracti128_si256(lo, 1);
+    const __m128i h0 = _mm256_castsi256_si128(hi), h1 = _mm256_extracti128_si256(hi, 1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst[0] + x), l0);
+    _mm_storeh_pd(reinterpret_cast<double*>(dst[1] + x), _mm_castsi128_pd(l0));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst[2] + x), h0);
+    _mm_storeh_pd(reinterpret_cast<double*>(dst[3] + x), _mm_castsi128_pd(h0));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst[4] + x), l1);
+    _mm_storeh_pd(reinterpret_cast<double*>(dst[5] + x), _mm_castsi128_pd(l1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst[6] + x), h1);
+    _mm_storeh_pd(reinterpret_cast<double*>(dst[7] + x), _mm_castsi128_pd(h1));
+    return;
   }
+  alignas(32) uint8_t tmp[64];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(tmp), lo);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(tmp + 32), hi);
+  static constexpr int kRowAt[8] = {0, 8, 32, 40, 16, 24, 48, 56};
+  for (int32_t r = 0; r < rows; ++r)
+    for (int32_t j = 0; j < n; ++j) dst[r][x + j] = tmp[kRowAt[r] + j];
 }
 
 template <bool kGamma, int32_t kTaps>
@@ -189,54 +210,45 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
       for (int32_t i = (i1 - i0) * 24; i < (i1 - i0 + taps) * 24; ++i) cols[i] = 0.0f;
       for (int32_t x = x0; x < x1; x += 8) {
         const int32_t n = x1 - x < 8 ? x1 - x : 8;
-        // Spare pixels of a short block repeat the last one; they are not stored.
-        // Each sum adds its taps in order. Taps past `count` have weight 0
-        // over finite (zeroed) columns, and a sum that starts at +0 never
-        // becomes -0, so adding them leaves every sum unchanged.
-        const float* w[8];
-        int32_t off[8];
-        for (int32_t j = 0; j < 8; ++j) {
-          const int32_t o = x + (j < n ? j : n - 1);
-          w[j] = job.weights + size_t(o) * taps;
-          off[j] = (job.first[o] - i0) * 24;
-        }
-        if constexpr (kTaps > 0) {
-          // A fixed tap count unrolls into straight-line code; the three
-          // channels of a pixel share each weight broadcast.
-          __m256i px[3][8];
-          for (int32_t j = 0; j < 8; ++j) {
-            const float* col = cols + off[j];
-            __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0;
-            for (int32_t k = 0; k < kTaps; ++k) {
-              const __m256 wk = _mm256_broadcast_ss(w[j] + k);
-              a0 = _mm256_add_ps(a0, _mm256_mul_ps(wk, _mm256_loadu_ps(col + k * 24)));
-              a1 = _mm256_add_ps(a1, _mm256_mul_ps(wk, _mm256_loadu_ps(col + k * 24 + 8)));
-              a2 = _mm256_add_ps(a2, _mm256_mul_ps(wk, _mm256_loadu_ps(col + k * 24 + 16)));
-            }
-            px[0][j] = codes<kGamma>(a0, t);
-            px[1][j] = codes<kGamma>(a1, t);
-            px[2][j] = codes<kGamma>(a2, t);
+        // Spare pixels of a short block repeat the last one; they are not
+        // stored. Each sum adds its taps in order; taps past `count` have
+        // weight 0 over finite (zeroed) columns and leave the sum as it is.
+        __m256i v16[3][4];
+        for (int32_t jp = 0; jp < 4; ++jp) {
+          const int32_t oa = x + (2 * jp < n ? 2 * jp : n - 1);
+          const int32_t ob = x + (2 * jp + 1 < n ? 2 * jp + 1 : n - 1);
+          const float* wa = job.weights + size_t(oa) * taps;
+          const float* wb = job.weights + size_t(ob) * taps;
+          const float* ca = cols + size_t(job.first[oa] - i0) * 24;
+          const float* cb = cols + size_t(job.first[ob] - i0) * 24;
+          __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, b0 = a0, b1 = a0, b2 = a0;
+          for (int32_t k = 0; k < taps; ++k) {
+            const __m256 ka = _mm256_broadcast_ss(wa + k), kb = _mm256_broadcast_ss(wb + k);
+            a0 = _mm256_fmadd_ps(ka, _mm256_loadu_ps(ca + k * 24), a0);
+            a1 = _mm256_fmadd_ps(ka, _mm256_loadu_ps(ca + k * 24 + 8), a1);
+            a2 = _mm256_fmadd_ps(ka, _mm256_loadu_ps(ca + k * 24 + 16), a2);
+            b0 = _mm256_fmadd_ps(kb, _mm256_loadu_ps(cb + k * 24), b0);
+            b1 = _mm256_fmadd_ps(kb, _mm256_loadu_ps(cb + k * 24 + 8), b1);
+            b2 = _mm256_fmadd_ps(kb, _mm256_loadu_ps(cb + k * 24 + 16), b2);
           }
-          for (int c = 0; c < 3; ++c) store_block(px[c], dst[c], rows, x, n);
-        } else {
-          // One channel at a time keeps the 8 pixels' codes in registers; the
-          // 8 sums advance together so their additions overlap.
-          for (int c = 0; c < 3; ++c) {
-            __m256 acc[8];
-            for (int32_t j = 0; j < 8; ++j) acc[j] = _mm256_setzero_ps();
-            const float* base = cols + c * 8;
-            for (int32_t k = 0; k < taps; ++k)
-              for (int32_t j = 0; j < 8; ++j)
-                acc[j] = _mm256_add_ps(
-                    acc[j], _mm256_mul_ps(_mm256_broadcast_ss(w[j] + k), _mm256_loadu_ps(base + off[j] + k * 24)));
-            __m256i px[8];
-            for (int32_t j = 0; j < 8; ++j) px[j] = codes<kGamma>(acc[j], t);
-            store_block(px, dst[c], rows, x, n);
-          }
+          v16[0][jp] = _mm256_packus_epi32(lane_codes<kGamma>(a0, t), lane_codes<kGamma>(b0, t));
+          v16[1][jp] = _mm256_packus_epi32(lane_codes<kGamma>(a1, t), lane_codes<kGamma>(b1, t));
+          v16[2][jp] = _mm256_packus_epi32(lane_codes<kGamma>(a2, t), lane_codes<kGamma>(b2, t));
         }
+        for (int c = 0; c < 3; ++c) store_block(v16[c], dst[c], rows, x, n);
       }
     }
   }
+}
+
+// Codes of 8 pixels' three channels as 8 B8G8R8A8 words, alpha 0; the
+// saturating packs clamp plain codes.
+inline __m256i bgra_words(__m256i b, __m256i g, __m256i r) {
+  const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(b, g), _mm256_packus_epi32(r, r));
+  constexpr char z = char(0x80);
+  // Per half: B of pixels 0-3, G 0-3, R 0-3, R 0-3 again.
+  return _mm256_shuffle_epi8(bytes, _mm256_setr_epi8(0, 4, 8, z, 1, 5, 9, z, 2, 6, 10, z, 3, 7, 11, z, 0, 4, 8, z, 1, 5,
+                                                     9, z, 2, 6, 10, z, 3, 7, 11, z));
 }
 
 template <bool kGamma>
@@ -261,37 +273,24 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
     uint8_t* dst = job.dst + size_t(y) * job.dst_stride;
     int32_t x = 0;
     if (count <= 64) {
-      // Two vectors per step: six independent sums hide the add latency.
+      // Two vectors per step: six independent sums hide the latency.
       for (; x + 16 <= job.out_width; x += 16) {
         __m256 b = _mm256_setzero_ps(), g = b, r = b, b2 = b, g2 = b, r2 = b;
         for (int32_t k = 0; k < count; ++k) {
-          const __m256 wk = _mm256_set1_ps(w[k]);
+          const __m256 wk = _mm256_broadcast_ss(w + k);
           const float* row = rows[k] + x;
-          b = _mm256_add_ps(b, _mm256_mul_ps(wk, _mm256_loadu_ps(row)));
-          g = _mm256_add_ps(g, _mm256_mul_ps(wk, _mm256_loadu_ps(row + ps)));
-          r = _mm256_add_ps(r, _mm256_mul_ps(wk, _mm256_loadu_ps(row + 2 * ps)));
-          b2 = _mm256_add_ps(b2, _mm256_mul_ps(wk, _mm256_loadu_ps(row + 8)));
-          g2 = _mm256_add_ps(g2, _mm256_mul_ps(wk, _mm256_loadu_ps(row + ps + 8)));
-          r2 = _mm256_add_ps(r2, _mm256_mul_ps(wk, _mm256_loadu_ps(row + 2 * ps + 8)));
+          b = _mm256_fmadd_ps(wk, _mm256_loadu_ps(row), b);
+          g = _mm256_fmadd_ps(wk, _mm256_loadu_ps(row + ps), g);
+          r = _mm256_fmadd_ps(wk, _mm256_loadu_ps(row + 2 * ps), r);
+          b2 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(row + 8), b2);
+          g2 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(row + ps + 8), g2);
+          r2 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(row + 2 * ps + 8), r2);
         }
-        __m256i px = _mm256_or_si256(codes<kGamma>(b, t), _mm256_slli_epi32(codes<kGamma>(g, t), 8));
-        px = _mm256_or_si256(px, _mm256_slli_epi32(codes<kGamma>(r, t), 16));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + size_t(x) * 4), px);
-        __m256i px2 = _mm256_or_si256(codes<kGamma>(b2, t), _mm256_slli_epi32(codes<kGamma>(g2, t), 8));
-        px2 = _mm256_or_si256(px2, _mm256_slli_epi32(codes<kGamma>(r2, t), 16));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + size_t(x + 8) * 4), px2);
-      }
-      for (; x + 8 <= job.out_width; x += 8) {
-        __m256 b = _mm256_setzero_ps(), g = b, r = b;
-        for (int32_t k = 0; k < count; ++k) {
-          const __m256 wk = _mm256_set1_ps(w[k]);
-          b = _mm256_add_ps(b, _mm256_mul_ps(wk, _mm256_loadu_ps(rows[k] + x)));
-          g = _mm256_add_ps(g, _mm256_mul_ps(wk, _mm256_loadu_ps(rows[k] + ps + x)));
-          r = _mm256_add_ps(r, _mm256_mul_ps(wk, _mm256_loadu_ps(rows[k] + 2 * ps + x)));
-        }
-        __m256i px = _mm256_or_si256(codes<kGamma>(b, t), _mm256_slli_epi32(codes<kGamma>(g, t), 8));
-        px = _mm256_or_si256(px, _mm256_slli_epi32(codes<kGamma>(r, t), 16));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + size_t(x) * 4), px);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + size_t(x) * 4),
+                            bgra_words(lane_codes<kGamma>(b, t), lane_codes<kGamma>(g, t), lane_codes<kGamma>(r, t)));
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(dst + size_t(x + 8) * 4),
+            bgra_words(lane_codes<kGamma>(b2, t), lane_codes<kGamma>(g2, t), lane_codes<kGamma>(r2, t)));
       }
     }
     for (; x < job.out_width; ++x) {
@@ -299,7 +298,7 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
       for (int32_t k = 0; k < count; ++k) {
         const int32_t r = job.first[y] + k;
         const float* rowf = s.ring + size_t(r % s.ring_rows) * n;
-        for (int c = 0; c < 3; ++c) a[c] += w[k] * rowf[c * ps + x];
+        for (int c = 0; c < 3; ++c) a[c] = __builtin_fmaf(w[k], rowf[c * ps + x], a[c]);
       }
       dst[x * 4 + 0] = code1<kGamma>(a[0]);
       dst[x * 4 + 1] = code1<kGamma>(a[1]);

@@ -184,8 +184,10 @@ TEST(Resize, SrgbStoreMatchesThePowerCurve) {
 
 namespace {
 
-// The vector kernels and the portable ones give the same bytes (on a CPU
-// without AVX2 both runs take the portable path and the test is trivial).
+// The vector kernels give the same bytes as the portable ones rounding each
+// multiply-add once, and the portable ones rounding twice differ from them by
+// at most one code, rarely (on a CPU without AVX2 all runs take the portable
+// path and the test is trivial).
 TEST(Resize, VectorAndPortableKernelsAgree) {
   const struct {
     uint32_t iw, ih, ow, oh;
@@ -196,19 +198,30 @@ TEST(Resize, VectorAndPortableKernelsAgree) {
   for (bool gamma : {false, true})
     for (auto sz : sizes) {
       SCOPED_TRACE(testing::Message() << sz.iw << "x" << sz.ih << "->" << sz.ow << "x" << sz.oh << " gamma " << gamma);
-      ResizeStage a, b;
-      ASSERT_TRUE(create_resize_stage(a, dev, sz.iw, sz.ih, sz.ow, sz.oh, gamma));
-      ASSERT_TRUE(create_resize_stage(b, dev, sz.iw, sz.ih, sz.ow, sz.oh, gamma));
-      fill_random(a.input_texture, 9);
-      fill_random(b.input_texture, 9);
+      ResizeStage fused, twice, vec;
+      for (ResizeStage* st : {&fused, &twice, &vec}) {
+        ASSERT_TRUE(create_resize_stage(*st, dev, sz.iw, sz.ih, sz.ow, sz.oh, gamma));
+        fill_random(st->input_texture, 9);
+      }
       kernels_force_portable(true);
-      run_resize(a, one_thread());
+      kernels_fuse_portable(true);
+      run_resize(fused, one_thread());
+      kernels_fuse_portable(false);
+      run_resize(twice, one_thread());
       kernels_force_portable(false);
-      run_resize(b, one_thread());
-      for (uint32_t y = 0; y < sz.oh; ++y)
-        ASSERT_EQ(0, memcmp(a.output_texture->data + size_t(y) * a.output_texture->stride,
-                            b.output_texture->data + size_t(y) * b.output_texture->stride, sz.ow * 4))
-            << "row " << y;
+      run_resize(vec, one_thread());
+      size_t apart = 0;
+      for (uint32_t y = 0; y < sz.oh; ++y) {
+        const uint8_t* v = vec.output_texture->data + size_t(y) * vec.output_texture->stride;
+        const uint8_t* f = fused.output_texture->data + size_t(y) * fused.output_texture->stride;
+        const uint8_t* t = twice.output_texture->data + size_t(y) * twice.output_texture->stride;
+        ASSERT_EQ(0, memcmp(f, v, sz.ow * 4)) << "row " << y;
+        for (uint32_t i = 0; i < sz.ow * 4; ++i) {
+          ASSERT_LE(std::abs(int(t[i]) - int(v[i])), 1) << "row " << y << " byte " << i;
+          apart += t[i] != v[i];
+        }
+      }
+      EXPECT_LE(apart, size_t(sz.ow) * sz.oh * 3 / 100) << "values one code apart";
     }
 }
 
