@@ -13,20 +13,33 @@ const float* unorm8_table(bool srgb);
 inline float unorm8_load(uint8_t c) { return static_cast<float>(c) * (1.0f / 255.0f); }
 
 // The 8-bit code an sRGB-encoding store of a linear value gives: clamp to
-// 0..1 (NaN -> 0), encode, then v * 255 + 0.5 truncated. The power is
-// evaluated as 2^(5k/12) from a table times a degree-7 polynomial of the
-// mantissa (relative error below 1e-7), in an order the vector kernels
-// repeat exactly, so every path gives the same code.
+// 0..1 (NaN -> 0), encode with the sRGB curve, clamp, then e * 255 + 0.5
+// truncated. The curve is evaluated in double precision, which gives the
+// exact code for every float; srgb_code_table() holds the result so the
+// store is two table reads, and every kernel reads the same table.
 uint8_t srgb_encode_code(float v);
-// The same with the library's pow, for tests.
+// The same with the library's single-precision pow, for tests.
 uint8_t srgb_encode_code_reference(float v);
 
-// The pieces of srgb_encode_code shared with the vector kernels.
-inline constexpr float kSrgbPowCoef[8] = {1.18405361f,    0.32890376f,    -0.0639566782f, 0.0225039502f,
-                                          -0.00962596732f, 0.00459364891f, -0.00274339716f, 0.00147123238f};
-// 2^(5k/12) for the binary exponents k = -9 .. 0 of the values the power
-// branch sees (0.0031308 .. 1), at index k + 9; zero padded to 16.
-const float* srgb_pow2_table();
+// The code of v in 0..1 as a function of its float bits: it rises by one at
+// each threshold, and never twice within one bucket of 2^16 consecutive
+// float bit patterns (the curve's slope is below one code per bucket), so a
+// bucket needs its starting code and the position of at most one step.
+// Bucket 0 also takes every value below 2^-13 (all code 0) and the last
+// bucket is 1.0 alone.
+inline constexpr int32_t kSrgbBucketShift = 16;
+inline constexpr int32_t kSrgbBucketOrigin = 0x39000000 >> kSrgbBucketShift;  // bits of 2^-13
+inline constexpr int32_t kSrgbBuckets = (0x3f800000 >> kSrgbBucketShift) - kSrgbBucketOrigin + 1;
+struct SrgbCodeTable {
+  // Per bucket: starting code << 17 | low 16 bits of the first float bit
+  // pattern with the next code, or 1 << 16 when the bucket has no step.
+  int32_t entry[kSrgbBuckets];
+  // threshold[c]: the smallest float whose code is at least c (c = 1..255).
+  float threshold[256];
+  // Construction found at most one step per bucket and none in bucket 0.
+  bool exact;
+};
+const SrgbCodeTable& srgb_code_table();
 
 // A typed write of v to an 8- or 16-bit UNORM texel: clamp to 0..1 with NaN
 // giving 0, scale, round half up.

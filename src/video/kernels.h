@@ -6,6 +6,7 @@
 // once (fused); the portable ones do the same when told to (tests compare the
 // two bit for bit that way) and otherwise round twice, which can move a value
 // that lies within a hair of a rounding boundary by one code.
+#include <cstddef>
 #include <cstdint>
 
 // Horizontal scaling of input rows into the 8-bit planar intermediate
@@ -58,6 +59,9 @@ void horizontal_rows_portable(const HorizontalJob& job, ResizeScratch& s, int32_
 void vertical_rows_portable(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
 void horizontal_rows_avx2(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
 void vertical_rows_avx2(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
+// The vector kernels' sRGB store on its own, over n values (for tests: it
+// must give srgb_encode_code's codes). Only after the CPU check.
+void srgb_encode_codes_avx2(const float* v, uint8_t* codes, size_t n);
 
 // Chosen once per process: AVX2 when the CPU has it (and FRELVANTA_NO_AVX2 is
 // not set in the environment), else the portable kernels.

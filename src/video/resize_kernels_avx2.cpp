@@ -11,14 +11,9 @@
 
 namespace {
 
-// The sRGB store of srgb_encode_code, 8 lanes at a time, same operations.
+// The sRGB store of srgb_encode_code, 8 lanes at a time, from the same table.
 struct Srgb {
-  __m256 pow2_lo, pow2_hi;
-  Srgb() {
-    const float* t = srgb_pow2_table();
-    pow2_lo = _mm256_loadu_ps(t);
-    pow2_hi = _mm256_loadu_ps(t + 8);
-  }
+  const int32_t* entry = srgb_code_table().entry;
 };
 
 inline __m256 clamp01(__m256 v) {
@@ -26,30 +21,25 @@ inline __m256 clamp01(__m256 v) {
   return _mm256_min_ps(v, _mm256_set1_ps(1.0f));
 }
 
-inline __m256 srgb_encode(__m256 v, const Srgb& t) {
-  const __m256 knee = _mm256_set1_ps(0.0031308f);
-  __m256 w = _mm256_max_ps(v, knee);
-  __m256i bits = _mm256_castps_si256(w);
-  __m256i k9 = _mm256_sub_epi32(_mm256_srli_epi32(bits, 23), _mm256_set1_epi32(127 - 9));
-  __m256 m = _mm256_castsi256_ps(
-      _mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi32(0x007fffff)), _mm256_set1_epi32(0x3f800000)));
-  __m256 x = _mm256_sub_ps(m, _mm256_set1_ps(1.5f));
-  __m256 p = _mm256_set1_ps(kSrgbPowCoef[7]);
-  for (int i = 6; i >= 0; --i) p = _mm256_add_ps(_mm256_mul_ps(p, x), _mm256_set1_ps(kSrgbPowCoef[i]));
-  __m256 lo = _mm256_permutevar8x32_ps(t.pow2_lo, k9), hi = _mm256_permutevar8x32_ps(t.pow2_hi, k9);
-  __m256 scale = _mm256_blendv_ps(lo, hi, _mm256_castsi256_ps(_mm256_cmpgt_epi32(k9, _mm256_set1_epi32(7))));
-  p = _mm256_mul_ps(p, scale);
-  __m256 e_pow = _mm256_sub_ps(_mm256_mul_ps(_mm256_set1_ps(1.055f), p), _mm256_set1_ps(0.055f));
-  __m256 e_lin = _mm256_mul_ps(_mm256_set1_ps(12.92f), v);
-  return _mm256_blendv_ps(e_pow, e_lin, _mm256_cmp_ps(v, knee, _CMP_LT_OQ));
+// Codes of values already clamped to 0..1: the bucket's starting code, plus
+// one when the value's low bits reach the bucket's step (one gather).
+inline __m256i srgb_encode(__m256 v, const Srgb& t) {
+  __m256i bits = _mm256_castps_si256(v);
+  __m256i b = _mm256_sub_epi32(_mm256_srli_epi32(bits, kSrgbBucketShift), _mm256_set1_epi32(kSrgbBucketOrigin));
+  __m256i e = _mm256_i32gather_epi32(t.entry, _mm256_max_epi32(b, _mm256_setzero_si256()), 4);
+  __m256i low = _mm256_and_si256(bits, _mm256_set1_epi32(0xffff));
+  __m256i below = _mm256_cmpgt_epi32(_mm256_and_si256(e, _mm256_set1_epi32(0x1ffff)), low);  // -1 or 0
+  return _mm256_add_epi32(_mm256_srli_epi32(e, 17), _mm256_add_epi32(below, _mm256_set1_epi32(1)));
 }
 
 // The 8 codes of 8 values, as 32-bit lanes.
 template <bool kGamma>
 inline __m256i codes(__m256 v, const Srgb& t) {
   v = clamp01(v);
-  if constexpr (kGamma) v = clamp01(srgb_encode(v, t));
-  return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
+  if constexpr (kGamma)
+    return srgb_encode(v, t);
+  else
+    return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
 }
 
 // The code of each lane, as 32-bit lanes. Plain sums are codes already
@@ -326,6 +316,17 @@ void horizontal_taps(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int
 
 }  // namespace
 
+void srgb_encode_codes_avx2(const float* v, uint8_t* out, size_t n) {
+  const Srgb t;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256i c = codes<true>(_mm256_loadu_ps(v + i), t);
+    __m128i c16 = _mm_packus_epi32(_mm256_castsi256_si128(c), _mm256_extracti128_si256(c, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(c16, c16));
+  }
+  for (; i < n; ++i) out[i] = code1<true>(v[i]);
+}
+
 void horizontal_rows_avx2(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) {
   job.gamma ? horizontal_taps<true>(job, s, y0, y1) : horizontal_taps<false>(job, s, y0, y1);
 }
@@ -335,6 +336,12 @@ void vertical_rows_avx2(const VerticalJob& job, ResizeScratch& s, int32_t y0, in
 }
 
 #else
+
+#include "video/color_math.h"
+
+void srgb_encode_codes_avx2(const float* v, uint8_t* out, size_t n) {
+  for (size_t i = 0; i < n; ++i) out[i] = srgb_encode_code(v[i]);
+}
 
 void horizontal_rows_avx2(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) {
   horizontal_rows_portable(job, s, y0, y1);
