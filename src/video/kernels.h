@@ -18,6 +18,7 @@ struct HorizontalJob {
   int32_t out_width;
   uint8_t* mid;
   int32_t mid_stride;
+  int32_t mid_rows;              // rows the intermediate holds: row y is at y % mid_rows
   int32_t plane_stride;
   const int32_t* first;
   const int32_t* count;          // taps with a weight (the rest are zero padding)
@@ -30,6 +31,7 @@ struct HorizontalJob {
 struct VerticalJob {
   const uint8_t* mid;
   int32_t mid_stride;
+  int32_t mid_rows;
   int32_t plane_stride;
   int32_t in_height;
   int32_t out_width;

@@ -48,7 +48,7 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
   for (int32_t y = y0; y < y1; ++y) {
     const uint8_t* src = job.src + size_t(y) * job.src_stride;
     for (int32_t i = 0; i < n_in; ++i) row[i] = load_value<kGamma>(src[i]);
-    uint8_t* dst = job.mid + size_t(y) * job.mid_stride;
+    uint8_t* dst = job.mid + size_t(y % job.mid_rows) * job.mid_stride;
     for (int32_t x = 0; x < job.out_width; ++x) {
       const float* w = job.weights + size_t(x) * job.taps;
       const float* p = row + size_t(job.first[x]) * 4;
@@ -77,7 +77,7 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
       const int32_t slot = r % s.ring_rows;
       float* rowf = s.ring + size_t(slot) * n;
       if (s.ring_tag[slot] != r) {
-        const uint8_t* m = job.mid + size_t(r) * job.mid_stride;
+        const uint8_t* m = job.mid + size_t(r % job.mid_rows) * job.mid_stride;
         for (int32_t i = 0; i < n; ++i) rowf[i] = load_value<kGamma>(m[i]);
         s.ring_tag[slot] = r;
       }

@@ -188,7 +188,7 @@ void horizontal(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t 
     for (int r = 0; r < 8; ++r) {
       const int32_t y = yb + (r < rows ? r : rows - 1);  // spare lanes repeat the last row
       src[r] = job.src + size_t(y) * job.src_stride;
-      for (int c = 0; c < 3; ++c) dst[c][r] = job.mid + size_t(y) * job.mid_stride + size_t(c) * ps;
+      for (int c = 0; c < 3; ++c) dst[c][r] = job.mid + size_t(y % job.mid_rows) * job.mid_stride + size_t(c) * ps;
     }
     for (int32_t x0 = 0; x0 < job.out_width; x0 += kChunk) {
       const int32_t x1 = x0 + kChunk < job.out_width ? x0 + kChunk : job.out_width;
@@ -255,7 +255,7 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
       const int32_t slot = r % s.ring_rows;
       float* rowf = s.ring + size_t(slot) * n;
       if (s.ring_tag[slot] != r) {
-        decode<kGamma>(job.mid + size_t(r) * job.mid_stride, rowf, n);
+        decode<kGamma>(job.mid + size_t(r % job.mid_rows) * job.mid_stride, rowf, n);
         s.ring_tag[slot] = r;
       }
       if (k < 64) rows[k] = rowf;

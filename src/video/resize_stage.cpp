@@ -67,7 +67,7 @@ bool allocate_scratch(ResizeStage& st) {
     row_floats = std::max(row_floats, size_t(i1 - st.horizontal.first[x0] + taps + 1) * 24);
   }
   for (ResizeStage::BandScratch& b : st.bands) {
-    if (!b.row.allocate(row_floats * sizeof(float)) ||
+    if (!b.mid.allocate(size_t(st.mid_stride) * st.mid_rows + 64) || !b.row.allocate(row_floats * sizeof(float)) ||
         !b.ring.allocate(size_t(st.ring_rows) * mid_floats * sizeof(float)) ||
         !b.tags.allocate(size_t(st.ring_rows) * sizeof(int32_t)) || !b.acc.allocate(mid_floats * sizeof(float)))
       return false;
@@ -92,7 +92,6 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
                          uint32_t out_width, uint32_t out_height, bool gamma) {
   stage.output_texture = nullptr;
   stage.scaling = false;
-  stage.mid.reset();
   for (ResizeStage::BandScratch& b : stage.bands) b = ResizeStage::BandScratch{};
   stage.scaled_texture.memory.reset();
   stage.scaled_texture.data = nullptr;
@@ -110,7 +109,8 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
     compute_resize_taps(stage.vertical, in_height, out_height, true);
     stage.plane_stride = int32_t((size_t(out_width) + 31) & ~size_t(31));
     stage.mid_stride = stage.plane_stride * 3;
-    if (!stage.mid.allocate(size_t(stage.mid_stride) * in_height + 64)) return false;
+    // A vertical window plus one block of 8 rows made ahead of it.
+    stage.mid_rows = stage.vertical.max_taps + 8;
     // The scratch layout depends on the sizes.
     stage.in_width = in_width;
     stage.out_width = out_width;
@@ -134,8 +134,8 @@ void run_resize(ResizeStage& stage, ComputeContext& context) {
   h.src_stride = stage.input_texture.stride;
   h.in_width = int32_t(stage.in_width);
   h.out_width = int32_t(stage.out_width);
-  h.mid = stage.mid.data();
   h.mid_stride = stage.mid_stride;
+  h.mid_rows = stage.mid_rows;
   h.plane_stride = stage.plane_stride;
   h.first = stage.horizontal.first.data();
   h.count = stage.horizontal.count.data();
@@ -143,8 +143,8 @@ void run_resize(ResizeStage& stage, ComputeContext& context) {
   h.weights = stage.horizontal.weights.data();
   h.gamma = stage.gamma;
   VerticalJob v{};
-  v.mid = stage.mid.data();
   v.mid_stride = stage.mid_stride;
+  v.mid_rows = stage.mid_rows;
   v.plane_stride = stage.plane_stride;
   v.in_height = int32_t(stage.in_height);
   v.out_width = int32_t(stage.out_width);
@@ -155,15 +155,27 @@ void run_resize(ResizeStage& stage, ComputeContext& context) {
   v.taps = stage.vertical.max_taps;
   v.weights = stage.vertical.weights.data();
   v.gamma = stage.gamma;
-  // Rows are independent within each pass; the second pass needs all of the
-  // first, so the two run one after the other.
-  context.for_bands(int(stage.in_height), 16, [&](int band, int y0, int y1) {
-    ResizeScratch s = band_scratch(stage, band);
-    avx2 ? horizontal_rows_avx2(h, s, y0, y1) : horizontal_rows_portable(h, s, y0, y1);
-  });
+  const int32_t in_height = int32_t(stage.in_height);
+  // Each band of output rows runs both passes: the first pass makes
+  // intermediate rows in blocks of 8 as the second reaches them. The windows
+  // only move down, so a row once made stays until the window has passed it.
+  // Neighbouring bands both make the few rows their windows share.
   context.for_bands(int(stage.out_height), 16, [&](int band, int y0, int y1) {
     ResizeScratch s = band_scratch(stage, band);
+    HorizontalJob hb = h;
+    VerticalJob vb = v;
+    hb.mid = stage.bands[band].mid.data();
+    vb.mid = hb.mid;
     for (int32_t i = 0; i < s.ring_rows; ++i) s.ring_tag[i] = -1;  // the intermediate is new
-    avx2 ? vertical_rows_avx2(v, s, y0, y1) : vertical_rows_portable(v, s, y0, y1);
+    int32_t made = v.first[y0];
+    for (int32_t y = y0; y < y1; ++y) {
+      const int32_t need = v.first[y] + v.count[y];
+      if (made < need) {
+        const int32_t end = std::min(made + (need - made + 7) / 8 * 8, in_height);
+        avx2 ? horizontal_rows_avx2(hb, s, made, end) : horizontal_rows_portable(hb, s, made, end);
+        made = end;
+      }
+      avx2 ? vertical_rows_avx2(vb, s, y, y + 1) : vertical_rows_portable(vb, s, y, y + 1);
+    }
   });
 }

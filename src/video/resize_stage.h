@@ -24,15 +24,18 @@ struct ResizeStage {
   bool scaling = false;             // false: run_resize does nothing
   bool gamma = false;               // linear-light variants
   ResizeTaps horizontal, vertical;  // computed once at creation
-  // The out_width x in_height intermediate, 8 bits per channel: each row holds
-  // a B, a G and an R segment of plane_stride bytes.
-  AlignedBuffer mid;
+  // The out_width-wide intermediate, 8 bits per channel: each row holds a B,
+  // a G and an R segment of plane_stride bytes. Each band of output rows makes
+  // the intermediate rows it needs just before it needs them, into a ring of
+  // mid_rows rows of its own, so they are still in the cache when the second
+  // pass reads them.
   int32_t mid_stride = 0;
+  int32_t mid_rows = 0;
   int32_t plane_stride = 0;
   // Per-thread memory of the kernels, one block per band of rows (separate
   // allocations, so an overrun cannot silently land in a neighbour's block).
   struct BandScratch {
-    AlignedBuffer row, ring, tags, acc;
+    AlignedBuffer mid, row, ring, tags, acc;
   };
   BandScratch bands[kMaxComputeThreads];
   int32_t ring_rows = 0;

@@ -57,7 +57,7 @@ TEST(Resize, EqualSizesNeedNoScaling) {
   ASSERT_TRUE(create_resize_stage(st, dev, 64, 48, 64, 48, true));
   EXPECT_FALSE(st.scaling);
   EXPECT_EQ(st.output_texture, &st.input_texture);
-  EXPECT_EQ(st.mid.data(), nullptr);
+  for (const ResizeStage::BandScratch& b : st.bands) EXPECT_EQ(b.mid.data(), nullptr);
   fill_random(st.input_texture, 1);
   std::vector<uint8_t> before(st.input_texture.data, st.input_texture.data + st.input_texture.stride * 48);
   run_resize(st, one_thread());
