@@ -17,6 +17,7 @@ extern "C" {
 
 #include "video/convert_stage.h"
 #include "video/resize_stage.h"
+#include "video/scale_convert.h"
 
 namespace {
 
@@ -56,8 +57,10 @@ void ours(benchmark::State& state, int iw, int ih, int ow, int oh, bool gamma, b
   Pipeline p(iw, ih, ow, oh, gamma, improved);
   ComputeContext& ctx = pool ? compute_context() : single();
   for (auto _ : state) {
-    run_resize(p.resize, ctx);
-    if (!resize_only) run_convert(p.convert, ctx, p.set);
+    if (resize_only)
+      run_resize(p.resize, ctx);
+    else
+      run_scale_and_convert(p.resize, p.convert, ctx, p.set);
     benchmark::DoNotOptimize(p.set.data[0][0]);
   }
 }

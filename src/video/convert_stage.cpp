@@ -58,12 +58,12 @@ bool create_convert_stage(ConvertStage& stage, const CaptureDevice&, Texture2D* 
   return true;
 }
 
-void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set) {
-  if (!stage.source || !*stage.source) return;
+bool convert_frame(const ConvertStage& stage, const SurfaceSet& set, ConvertFrame& f) {
+  if (!stage.source || !*stage.source) return false;
   const Texture2D& src = **stage.source;
-  if (!src.data || uint32_t(src.width) != stage.out_width || uint32_t(src.height) != stage.out_height) return;
-  if (!set.data[0] || set.width != stage.out_width || set.height != stage.out_height) return;
-  ConvertFrame f{};
+  if (!src.data || uint32_t(src.width) != stage.out_width || uint32_t(src.height) != stage.out_height) return false;
+  if (!set.data[0] || set.width != stage.out_width || set.height != stage.out_height) return false;
+  f = ConvertFrame{};
   const bool p010 = set.format == SURFACE_FORMAT_P010;
   if (set.layout == SURFACE_LAYOUT_PLANAR)
     f.out = p010 ? ConvertOut::kPlanar10 : ConvertOut::kPlanar8;
@@ -116,6 +116,12 @@ void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set) 
   f.y_add = 16.0f * unit + 0.5f;
   f.c_add = 128.0f * unit + 0.5f;
   f.shift = f.out == ConvertOut::kPlanar10 ? 6 : 0;
+  return true;
+}
+
+void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set) {
+  ConvertFrame f;
+  if (!convert_frame(stage, set, f)) return;
   const bool avx2 = kernels_use_avx2();
   const bool improved = stage.improved;
   // Pass 1: chroma (and the single conversion's luma), a band of chroma rows

@@ -34,3 +34,8 @@ bool create_convert_stage(ConvertStage& stage, const CaptureDevice& device, Text
 // Converts the source picture into the planes of `set`. Does nothing when the
 // source or the set is not of the stage's output size.
 void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set);
+
+// The kernels' description of one conversion of the source into `set`; false
+// when run_convert would do nothing.
+struct ConvertFrame;
+bool convert_frame(const ConvertStage& stage, const SurfaceSet& set, ConvertFrame& f);

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "video/encoder.h"
 #include "video/sample_pool.h"
+#include "video/scale_convert.h"
 
 namespace {
 constexpr uint32_t kVideoSampleWaitMs = 2;
@@ -89,8 +90,7 @@ bool encoder_submit_video(const BgraImage& image, Rect content_rect, int64_t tim
   }
   copy_content(e, image, content_rect);
   ComputeContext& context = compute_context();
-  run_resize(e.resize, context);
-  run_convert(e.convert, context, e.surfaces[i]);
+  run_scale_and_convert(e.resize, e.convert, context, e.surfaces[i]);
 
   EncoderItem item;
   item.type = ENCODER_ITEM_VIDEO;

@@ -37,6 +37,7 @@ struct VerticalJob {
   int32_t out_width;
   uint8_t* dst;
   int32_t dst_stride;
+  int32_t dst_rows;              // rows dst holds: output row y is at y % dst_rows
   const int32_t* first;
   const int32_t* count;
   int32_t taps;

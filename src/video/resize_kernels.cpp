@@ -84,7 +84,7 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
       const float wk = w[k];
       for (int32_t i = 0; i < n; ++i) acc[i] = mac<kFused>(acc[i], wk, rowf[i]);
     }
-    uint8_t* dst = job.dst + size_t(y) * job.dst_stride;
+    uint8_t* dst = job.dst + size_t(y % job.dst_rows) * job.dst_stride;
     for (int32_t x = 0; x < job.out_width; ++x) {
       dst[x * 4 + 0] = store_code<kGamma>(acc[x]);
       dst[x * 4 + 1] = store_code<kGamma>(acc[job.plane_stride + x]);

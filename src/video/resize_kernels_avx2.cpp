@@ -260,7 +260,7 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
       }
       if (k < 64) rows[k] = rowf;
     }
-    uint8_t* dst = job.dst + size_t(y) * job.dst_stride;
+    uint8_t* dst = job.dst + size_t(y % job.dst_rows) * job.dst_stride;
     int32_t x = 0;
     if (count <= 64) {
       // Two vectors per step: six independent sums hide the latency.

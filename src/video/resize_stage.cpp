@@ -68,6 +68,7 @@ bool allocate_scratch(ResizeStage& st) {
   }
   for (ResizeStage::BandScratch& b : st.bands) {
     if (!b.mid.allocate(size_t(st.mid_stride) * st.mid_rows + 64) || !b.row.allocate(row_floats * sizeof(float)) ||
+        !b.out_pair.allocate(size_t(st.scaled_texture.stride) * 2) ||
         !b.ring.allocate(size_t(st.ring_rows) * mid_floats * sizeof(float)) ||
         !b.tags.allocate(size_t(st.ring_rows) * sizeof(int32_t)) || !b.acc.allocate(mid_floats * sizeof(float)))
       return false;
@@ -109,8 +110,13 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
     compute_resize_taps(stage.vertical, in_height, out_height, true);
     stage.plane_stride = int32_t((size_t(out_width) + 31) & ~size_t(31));
     stage.mid_stride = stage.plane_stride * 3;
-    // A vertical window plus one block of 8 rows made ahead of it.
-    stage.mid_rows = stage.vertical.max_taps + 8;
+    // The windows of a pair of output rows (the longest window plus the
+    // longest step between neighbouring ones) and one block of 8 rows made
+    // ahead of them.
+    int32_t step = 0;
+    for (uint32_t y = 1; y < out_height; ++y)
+      step = std::max(step, stage.vertical.first[y] - stage.vertical.first[y - 1]);
+    stage.mid_rows = stage.vertical.max_taps + step + 8;
     // The scratch layout depends on the sizes.
     stage.in_width = in_width;
     stage.out_width = out_width;
@@ -126,8 +132,9 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
   return true;
 }
 
-void run_resize(ResizeStage& stage, ComputeContext& context) {
-  if (!stage.scaling) return;
+namespace {
+
+void resize_bands(ResizeStage& stage, ComputeContext& context, ResizeRowsFn rows_ready, void* ctx) {
   const bool avx2 = kernels_use_avx2();
   HorizontalJob h{};
   h.src = stage.input_texture.data;
@@ -150,32 +157,53 @@ void run_resize(ResizeStage& stage, ComputeContext& context) {
   v.out_width = int32_t(stage.out_width);
   v.dst = stage.output_texture->data;
   v.dst_stride = stage.output_texture->stride;
+  v.dst_rows = int32_t(stage.out_height);
   v.first = stage.vertical.first.data();
   v.count = stage.vertical.count.data();
   v.taps = stage.vertical.max_taps;
   v.weights = stage.vertical.weights.data();
   v.gamma = stage.gamma;
   const int32_t in_height = int32_t(stage.in_height);
+  const int32_t out_height = int32_t(stage.out_height);
   // Each band of output rows runs both passes: the first pass makes
-  // intermediate rows in blocks of 8 as the second reaches them. The windows
-  // only move down, so a row once made stays until the window has passed it.
-  // Neighbouring bands both make the few rows their windows share.
-  context.for_bands(int(stage.out_height), 16, [&](int band, int y0, int y1) {
+  // intermediate rows in blocks of 8 as the second reaches them, a pair of
+  // output rows at a time. The windows only move down, so a row once made
+  // stays until the window has passed it. Neighbouring bands both make the
+  // few rows their windows share. Bands start on even rows.
+  context.for_bands((out_height + 1) / 2, 8, [&](int band, int p0, int p1) {
     ResizeScratch s = band_scratch(stage, band);
     HorizontalJob hb = h;
     VerticalJob vb = v;
     hb.mid = stage.bands[band].mid.data();
     vb.mid = hb.mid;
+    if (rows_ready) {
+      vb.dst = stage.bands[band].out_pair.data();
+      vb.dst_rows = 2;
+    }
     for (int32_t i = 0; i < s.ring_rows; ++i) s.ring_tag[i] = -1;  // the intermediate is new
+    const int32_t y0 = 2 * p0, y1 = std::min(2 * p1, out_height);
     int32_t made = v.first[y0];
-    for (int32_t y = y0; y < y1; ++y) {
-      const int32_t need = v.first[y] + v.count[y];
+    for (int32_t y = y0; y < y1; y += 2) {
+      const int32_t ye = std::min(y + 2, y1);
+      int32_t need = 0;
+      for (int32_t i = y; i < ye; ++i) need = std::max(need, v.first[i] + v.count[i]);
       if (made < need) {
         const int32_t end = std::min(made + (need - made + 7) / 8 * 8, in_height);
         avx2 ? horizontal_rows_avx2(hb, s, made, end) : horizontal_rows_portable(hb, s, made, end);
         made = end;
       }
-      avx2 ? vertical_rows_avx2(vb, s, y, y + 1) : vertical_rows_portable(vb, s, y, y + 1);
+      avx2 ? vertical_rows_avx2(vb, s, y, ye) : vertical_rows_portable(vb, s, y, ye);
+      if (rows_ready) rows_ready(ctx, band, vb.dst, vb.dst_stride, y, ye - y);
     }
   });
+}
+
+}  // namespace
+
+void run_resize(ResizeStage& stage, ComputeContext& context) {
+  if (stage.scaling) resize_bands(stage, context, nullptr, nullptr);
+}
+
+void run_resize_rows(ResizeStage& stage, ComputeContext& context, ResizeRowsFn rows_ready, void* ctx) {
+  if (stage.scaling && rows_ready) resize_bands(stage, context, rows_ready, ctx);
 }

@@ -35,7 +35,7 @@ struct ResizeStage {
   // Per-thread memory of the kernels, one block per band of rows (separate
   // allocations, so an overrun cannot silently land in a neighbour's block).
   struct BandScratch {
-    AlignedBuffer mid, row, ring, tags, acc;
+    AlignedBuffer mid, row, ring, tags, acc, out_pair;
   };
   BandScratch bands[kMaxComputeThreads];
   int32_t ring_rows = 0;
@@ -48,6 +48,13 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice& device, uint32
                          uint32_t out_width, uint32_t out_height, bool gamma);
 // Scales input_texture into *output_texture; nothing when no scaling is set up.
 void run_resize(ResizeStage& stage, ComputeContext& context);
+
+// The same scaling with the output handed over as it is made instead of
+// stored: rows_ready(ctx, band, rows, stride, y, n) gets output rows y ..
+// y + n - 1 (y even, n 1 or 2, on the thread of that band) in a buffer of the
+// band's own, valid until it returns. Only when scaling is set up.
+using ResizeRowsFn = void (*)(void* ctx, int band, const uint8_t* rows, int32_t stride, int32_t y, int32_t n);
+void run_resize_rows(ResizeStage& stage, ComputeContext& context, ResizeRowsFn rows_ready, void* ctx);
 
 // The filter itself, for tests: k(x) for the Mitchell-Netravali cubic.
 float mitchell_kernel(float x);
