@@ -362,4 +362,36 @@ TEST_F(EncoderFileTest, KeyFramesEveryFourSecondsWithBFrames) {
   EXPECT_GT(f.b_frames, 0u);
 }
 
+// A capture larger than the size limit is scaled on its way into the file:
+// half of a 1280x720 picture white and half black comes out at 640x360 with
+// the white half on the left, both flat up to the encoder's loss.
+TEST_F(EncoderFileTest, ScaledCaptureKeepsItsPicture) {
+  g_app.config.VideoCodec = VIDEO_CODEC_H264;
+  g_app.config.VideoProfile = VIDEO_PROFILE_HIGH;
+  g_app.config.VideoMaxWidth = 0;
+  g_app.config.VideoMaxHeight = 360;
+  g_app.config.ImprovedColorConversion = 0;
+  const std::string path = dir.file("scaled.tmp.mp4");
+  ASSERT_TRUE(encoder_setup(g_app.encoder, CaptureDevice{}, path, config(1280, 720)));
+  ScreenPicture pic(1280, 720);
+  pic.fill(0, 0, 0);
+  pic.rect(0, 0, 640, 720, 255, 255, 255);
+  for (int k = 0; k < 10; ++k)
+    ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, pic.width, pic.height}, k * kTick / 30, kTick));
+  ASSERT_TRUE(stop());
+
+  const ProbedFile f = probe_file(path);
+  ASSERT_TRUE(f.opened);
+  EXPECT_EQ(f.width, 640);
+  EXPECT_EQ(f.height, 360);
+  EXPECT_EQ(f.frame_times_us.size(), 10u);
+  const DecodedLuma luma = first_picture_luma(path);
+  ASSERT_EQ(luma.width, 640);
+  for (int row : {0, 180, 359})
+    for (int x : {0, 100, 300}) {
+      EXPECT_NEAR(luma.at(x, row), 235, 3) << x << "," << row;
+      EXPECT_NEAR(luma.at(639 - x, row), 16, 3) << 639 - x << "," << row;
+    }
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // Reads a written file back with libavformat/libavcodec: stream parameters,
 // colour tags, every decoded video timestamp and the decoded audio length.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -145,4 +146,47 @@ inline std::vector<std::string> top_level_boxes(const std::string& path) {
   }
   std::fclose(f);
   return boxes;
+}
+
+// The luma plane of the first decoded picture (8-bit formats), row by row.
+struct DecodedLuma {
+  int width = 0, height = 0;
+  std::vector<uint8_t> y;
+  int at(int x, int row) const { return y[static_cast<size_t>(row) * width + x]; }
+};
+
+inline DecodedLuma first_picture_luma(const std::string& path) {
+  DecodedLuma out;
+  AVFormatContext* fmt = nullptr;
+  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return out;
+  avformat_find_stream_info(fmt, nullptr);
+  const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  AVCodecContext* dec = nullptr;
+  if (video >= 0) {
+    const AVCodec* codec = avcodec_find_decoder(fmt->streams[video]->codecpar->codec_id);
+    dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, fmt->streams[video]->codecpar);
+    if (avcodec_open2(dec, codec, nullptr) < 0) avcodec_free_context(&dec);
+  }
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  bool got = false;
+  while (dec && !got && av_read_frame(fmt, pkt) >= 0) {
+    if (pkt->stream_index == video && avcodec_send_packet(dec, pkt) >= 0)
+      got = avcodec_receive_frame(dec, frame) >= 0;
+    av_packet_unref(pkt);
+  }
+  if (dec && !got && avcodec_send_packet(dec, nullptr) >= 0) got = avcodec_receive_frame(dec, frame) >= 0;
+  if (got) {
+    out.width = frame->width;
+    out.height = frame->height;
+    out.y.resize(static_cast<size_t>(out.width) * out.height);
+    for (int r = 0; r < out.height; ++r)
+      std::copy_n(frame->data[0] + static_cast<size_t>(r) * frame->linesize[0], out.width, &out.y[static_cast<size_t>(r) * out.width]);
+  }
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avcodec_free_context(&dec);
+  avformat_close_input(&fmt);
+  return out;
 }
