@@ -33,13 +33,11 @@ int exact_code(float v) {
 }
 
 struct Tables {
-  float plain[256];
   float srgb[256];
   SrgbCodeTable code;
 
   [[gnu::noinline]] Tables() {
     for (int i = 0; i < 256; ++i) {
-      plain[i] = unorm8_load(static_cast<uint8_t>(i));
       srgb[i] = srgb_decode(static_cast<float>(i) / 255.0f);
     }
     build_code_table();
@@ -88,7 +86,7 @@ const Tables& tables() {
 
 }  // namespace
 
-const float* unorm8_table(bool srgb) { return srgb ? tables().srgb : tables().plain; }
+const float* srgb_decode_table() { return tables().srgb; }
 const SrgbCodeTable& srgb_code_table() { return tables().code; }
 
 uint8_t srgb_encode_code(float v) {

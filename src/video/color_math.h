@@ -7,10 +7,9 @@
 float srgb_decode(float v);
 float srgb_encode(float v);
 
-// 256 floats: the value a UNORM load of each 8-bit code gives, through a plain
-// view (code times 1/255) or through an sRGB view (linear light).
-const float* unorm8_table(bool srgb);
-inline float unorm8_load(uint8_t c) { return static_cast<float>(c) * (1.0f / 255.0f); }
+// 256 floats: the linear-light value a load of each 8-bit code through an
+// sRGB view gives.
+const float* srgb_decode_table();
 
 // The 8-bit code an sRGB-encoding store of a linear value gives: clamp to
 // 0..1 (NaN -> 0), encode with the sRGB curve, clamp, then e * 255 + 0.5

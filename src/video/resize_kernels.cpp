@@ -27,7 +27,7 @@ inline uint8_t store_code(float v) {
 template <bool kGamma>
 inline float load_value(uint8_t c) {
   if constexpr (kGamma)
-    return unorm8_table(true)[c];
+    return srgb_decode_table()[c];
   else
     return static_cast<float>(c);
 }

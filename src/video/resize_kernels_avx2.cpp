@@ -67,7 +67,7 @@ inline uint8_t code1(float v) {
 // gathered 8 at a time).
 template <bool kGamma>
 void decode(const uint8_t* src, float* dst, int32_t n) {
-  const float* lut = unorm8_table(true);
+  const float* lut = srgb_decode_table();
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i)));
@@ -113,7 +113,7 @@ constexpr int32_t kChunk = kResizeChunk;
 template <bool kGamma>
 void decode_columns(const uint8_t* const rows[8], int32_t i0, int32_t i1, float* cols) {
   int32_t i = i0;
-  const float* lut = unorm8_table(true);
+  const float* lut = srgb_decode_table();
   for (; i + 8 <= i1; i += 8) {
     __m256i in[8], out[8];
     for (int r = 0; r < 8; ++r) in[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r] + size_t(i) * 4));
