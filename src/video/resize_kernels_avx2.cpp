@@ -32,23 +32,14 @@ inline __m256i srgb_encode(__m256 v, const Srgb& t) {
   return _mm256_add_epi32(_mm256_srli_epi32(e, 17), _mm256_add_epi32(below, _mm256_set1_epi32(1)));
 }
 
-// The 8 codes of 8 values, as 32-bit lanes.
-template <bool kGamma>
-inline __m256i codes(__m256 v, const Srgb& t) {
-  v = clamp01(v);
-  if constexpr (kGamma)
-    return srgb_encode(v, t);
-  else
-    return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
-}
-
 // The code of each lane, as 32-bit lanes. Plain sums are codes already
 // (0..255 scale): + 0.5, truncated; values outside the range are left for
-// the saturating packs, which give the clamped code. sRGB sums are encoded.
+// the saturating packs, which give the clamped code. Linear sums are clamped
+// and encoded.
 template <bool kGamma>
 inline __m256i lane_codes(__m256 v, const Srgb& t) {
   if constexpr (kGamma)
-    return codes<true>(v, t);
+    return srgb_encode(clamp01(v), t);
   else
     return _mm256_cvttps_epi32(_mm256_add_ps(v, _mm256_set1_ps(0.5f)));
 }
@@ -320,7 +311,7 @@ void srgb_encode_codes_avx2(const float* v, uint8_t* out, size_t n) {
   const Srgb t;
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    __m256i c = codes<true>(_mm256_loadu_ps(v + i), t);
+    __m256i c = lane_codes<true>(_mm256_loadu_ps(v + i), t);
     __m128i c16 = _mm_packus_epi32(_mm256_castsi256_si128(c), _mm256_extracti128_si256(c, 1));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(c16, c16));
   }
