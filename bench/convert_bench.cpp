@@ -104,6 +104,8 @@ BENCHMARK_CAPTURE(copy_frame, memcpy_1440, 2560, 1440);
 // The capture thread's share with the worker pool.
 BENCHMARK_CAPTURE(ours, pool_convert_1080_single, 1920, 1080, 1920, 1080, false, false, false, true);
 BENCHMARK_CAPTURE(ours, pool_convert_1080_improved, 1920, 1080, 1920, 1080, false, true, false, true);
+BENCHMARK_CAPTURE(ours, pool_resize_1440_plain, 2560, 1440, 1920, 1080, false, false, true, true);
+BENCHMARK_CAPTURE(ours, pool_scale_convert_1440_plain, 2560, 1440, 1920, 1080, false, false, false, true);
 BENCHMARK_CAPTURE(ours, pool_scale_convert_1440_linear, 2560, 1440, 1920, 1080, true, true, false, true);
 
 // Keeps every result's time per iteration so the ratios can be printed: wall
@@ -161,6 +163,9 @@ int main(int argc, char** argv) {
   ratio(rep, "1440p->1080p resize plain / memcpy 1440p", "ours/resize_1440_plain", "copy_frame/memcpy_1440", 3.0);
   ratio(rep, "1440p->1080p resize linear / memcpy 1440p", "ours/resize_1440_linear", "copy_frame/memcpy_1440", 3.0);
   ratio(rep, "1080p BGRA->NV12 single / memcpy 1080p", "ours/convert_1080_single", "copy_frame/memcpy_1080", 0);
+  ratio(rep, "1440p->1080p resize plain, pool / memcpy", "ours/pool_resize_1440_plain", "copy_frame/memcpy_1440", 0);
+  ratio(rep, "1440p->1080p resize+NV12 plain, pool / swscale", "ours/pool_scale_convert_1440_plain",
+        "swscale/scale_convert_1440", 0);
   // With the pool the capture thread waits for the helpers, so wall time is
   // what it spends per frame.
   for (const char* name : {"ours/pool_convert_1080_single", "ours/pool_convert_1080_improved"}) {
