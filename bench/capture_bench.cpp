@@ -24,7 +24,7 @@
 #include "capture/capture_service.h"
 #include "capture/device.h"
 #include "capture/x11/x11_capture.h"
-#include "video/frame_intake.h"
+#include "video/intake/frame_intake.h"
 
 namespace {
 std::atomic<uint64_t> g_mallocs{0};

@@ -14,7 +14,7 @@
 #include "recording/recording_state.h"
 #include "settings/config.h"
 #include "video/encoder_state.h"
-#include "video/intake_state.h"
+#include "video/intake/intake_state.h"
 
 class MessageLoop;
 

@@ -1,7 +1,7 @@
 #include "app/app_state.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
-#include "video/frame_intake.h"
+#include "video/intake/frame_intake.h"
 
 void capture_runtime_init() {
   Capture& c = g_app.capture;

@@ -21,8 +21,8 @@
 #include "recording/recording.h"
 #include "recording/trace.h"
 #include "video/encoder.h"
-#include "video/frame_intake.h"
-#include "video/governor.h"
+#include "video/intake/frame_intake.h"
+#include "video/intake/governor.h"
 
 namespace {
 constexpr const char* kCannotStart = "Cannot Start Recording";

@@ -7,7 +7,7 @@
 #include "app/main_window.h"
 #include "recording/trace.h"
 #include "video/encoder.h"
-#include "video/governor.h"
+#include "video/intake/governor.h"
 
 namespace {
 // Seconds without a finished work item, while work waits, that count as a stall.

@@ -1,4 +1,4 @@
-#include "video/frame_intake.h"
+#include "video/intake/frame_intake.h"
 
 #include <mutex>
 
@@ -6,8 +6,8 @@
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "recording/trace.h"
-#include "video/governor.h"
-#include "video/intake_links.h"
+#include "video/intake/governor.h"
+#include "video/intake/intake_links.h"
 
 int64_t intake_qpc_frequency() { return g_app.qpc_frequency > 0 ? g_app.qpc_frequency : kQpcFrequency; }
 

@@ -6,9 +6,9 @@
 #include "app/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
-#include "video/frame_intake.h"
-#include "video/governor.h"
-#include "video/intake_fakes.h"
+#include "video/intake/frame_intake.h"
+#include "video/intake/governor.h"
+#include "video/intake/intake_fakes.h"
 
 namespace {
 constexpr int64_t kSecond = kQpcFrequency;

@@ -2,7 +2,7 @@
 // Read without a lock: the positions only move forward, so the result is a
 // fair estimate even while the capture thread writes.
 #include "audio/audio_state.h"
-#include "video/intake_links.h"
+#include "video/intake/intake_links.h"
 
 bool audio_capture_level(const AudioCapture& capture, uint32_t* fill, uint32_t* size) {
   if (capture.audio_client == nullptr) return false;

@@ -1,11 +1,11 @@
-#include "video/governor.h"
+#include "video/intake/governor.h"
 
 #include <algorithm>
 
 #include "app/app_state.h"
 #include "recording/trace.h"
-#include "video/frame_intake.h"
-#include "video/intake_links.h"
+#include "video/intake/frame_intake.h"
+#include "video/intake/intake_links.h"
 
 FrameRate governor_rate_setup(bool timing_ok, uint32_t display_num, uint32_t display_den) {
   const Config& cfg = g_app.config;

@@ -1,4 +1,4 @@
-#include "video/intake_fakes.h"
+#include "video/intake/intake_fakes.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -7,7 +7,7 @@
 #include "app/app_state.h"
 #include "platform/clock.h"
 #include "recording/trace.h"
-#include "video/intake_links.h"
+#include "video/intake/intake_links.h"
 
 IntakeFakes g_fakes;
 int64_t g_manual_now = 0;

@@ -3,8 +3,8 @@
 
 #include "app/app_state.h"
 #include "platform/clock.h"
-#include "video/governor.h"
-#include "video/intake_fakes.h"
+#include "video/intake/governor.h"
+#include "video/intake/intake_fakes.h"
 
 namespace {
 using GovernorTest = IntakeTest;
