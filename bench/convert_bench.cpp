@@ -15,9 +15,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "video/convert_stage.h"
-#include "video/resize_stage.h"
-#include "video/scale_convert.h"
+#include "video/convert/convert_stage.h"
+#include "video/convert/resize_stage.h"
+#include "video/convert/scale_convert.h"
 
 namespace {
 

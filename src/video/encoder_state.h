@@ -10,9 +10,9 @@
 
 #include "platform/event.h"
 #include "capture/device.h"
-#include "video/convert_stage.h"
-#include "video/resize_stage.h"
-#include "video/surfaces.h"
+#include "video/convert/convert_stage.h"
+#include "video/convert/resize_stage.h"
+#include "video/convert/surfaces.h"
 #include "video/media_sample.h"
 #include "video/media_writer.h"
 #include "video/wave_format.h"

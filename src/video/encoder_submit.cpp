@@ -10,7 +10,7 @@
 #include "platform/clock.h"
 #include "video/encoder.h"
 #include "video/sample_pool.h"
-#include "video/scale_convert.h"
+#include "video/convert/scale_convert.h"
 
 namespace {
 constexpr uint32_t kVideoSampleWaitMs = 2;

@@ -1,4 +1,4 @@
-#include "video/color_math.h"
+#include "video/convert/color_math.h"
 
 #include <cmath>
 #include <cstring>

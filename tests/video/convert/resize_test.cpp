@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "video/color_math.h"
-#include "video/kernels.h"
+#include "video/convert/color_math.h"
+#include "video/convert/kernels.h"
 #include "video_test_util.h"
 
 namespace {

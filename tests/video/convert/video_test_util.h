@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "video/convert_stage.h"
-#include "video/resize_stage.h"
+#include "video/convert/convert_stage.h"
+#include "video/convert/resize_stage.h"
 
 struct Bgra {
   uint8_t b, g, r;

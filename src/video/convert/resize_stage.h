@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "capture/device.h"
-#include "video/compute_context.h"
-#include "video/surfaces.h"
+#include "video/convert/compute_context.h"
+#include "video/convert/surfaces.h"
 
 // Taps of one output position along one direction: input indices
 // [first, first + count), weights already divided by their sum.

@@ -1,6 +1,6 @@
-#include "video/scale_convert.h"
+#include "video/convert/scale_convert.h"
 
-#include "video/kernels.h"
+#include "video/convert/kernels.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "video/surfaces.h"
+#include "video/convert/surfaces.h"
 
 #include <algorithm>
 #include <cstring>

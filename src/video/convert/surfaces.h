@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "capture/device.h"
-#include "video/aligned_buffer.h"
+#include "video/convert/aligned_buffer.h"
 #include "video/image.h"
 
 // Rows of 8-bit B, G, R, A, `stride` bytes apart. Either owns its memory or,

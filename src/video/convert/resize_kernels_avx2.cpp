@@ -1,13 +1,13 @@
 // AVX2 scaling kernels. Only called after the CPU check in kernels_use_avx2;
 // this file is compiled for AVX2, so it keeps every helper file-local (no
 // inline function shared with other files could end up in AVX2 form).
-#include "video/kernels.h"
+#include "video/convert/kernels.h"
 
 #if defined(__x86_64__)
 #pragma GCC target("avx2,fma")
 #include <immintrin.h>
 
-#include "video/color_math.h"
+#include "video/convert/color_math.h"
 
 namespace {
 
@@ -328,7 +328,7 @@ void vertical_rows_avx2(const VerticalJob& job, ResizeScratch& s, int32_t y0, in
 
 #else
 
-#include "video/color_math.h"
+#include "video/convert/color_math.h"
 
 void srgb_encode_codes_avx2(const float* v, uint8_t* out, size_t n) {
   for (size_t i = 0; i < n; ++i) out[i] = srgb_encode_code(v[i]);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "video/kernels.h"
-#include "video/scale_convert.h"
+#include "video/convert/kernels.h"
+#include "video/convert/scale_convert.h"
 #include "video_test_util.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #pragma once
 // Scaling and conversion of one frame, as frame submission runs them.
-#include "video/compute_context.h"
-#include "video/convert_stage.h"
-#include "video/resize_stage.h"
-#include "video/surfaces.h"
+#include "video/convert/compute_context.h"
+#include "video/convert/convert_stage.h"
+#include "video/convert/resize_stage.h"
+#include "video/convert/surfaces.h"
 
 // run_resize then run_convert, with the same result. With scaling and the
 // single conversion, each pair of scaled rows is converted as soon as it is

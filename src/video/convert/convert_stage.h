@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "capture/device.h"
-#include "video/compute_context.h"
-#include "video/surfaces.h"
+#include "video/convert/compute_context.h"
+#include "video/convert/surfaces.h"
 
 // Six rows of four floats: rows 0-2 R'G'B' -> Y', Cb, Cr; rows 3-5 back.
 struct ColorMatrix {

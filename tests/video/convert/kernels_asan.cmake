@@ -9,7 +9,7 @@ check_cxx_source_compiles("int main() { return 0; }" FV_HAVE_ASAN)
 unset(CMAKE_REQUIRED_FLAGS)
 unset(CMAKE_REQUIRED_LINK_OPTIONS)
 if(NOT FRELVANTA_SANITIZE AND FV_HAVE_ASAN)
-  set(kernel_dir ${PROJECT_SOURCE_DIR}/src/video)
+  set(kernel_dir ${PROJECT_SOURCE_DIR}/src/video/convert)
   add_executable(video_kernels_asan_test convert_test.cpp resize_test.cpp scale_convert_test.cpp
     ${kernel_dir}/color_math.cpp ${kernel_dir}/compute_context.cpp ${kernel_dir}/surfaces.cpp
     ${kernel_dir}/resize_stage.cpp ${kernel_dir}/resize_kernels.cpp ${kernel_dir}/resize_kernels_avx2.cpp

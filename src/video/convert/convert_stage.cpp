@@ -1,10 +1,10 @@
-#include "video/convert_stage.h"
+#include "video/convert/convert_stage.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "video/color_math.h"
-#include "video/kernels.h"
+#include "video/convert/color_math.h"
+#include "video/convert/kernels.h"
 
 // Rows 0-2: R'G'B' -> Y', Cb, Cr; rows 3-5: Y'CbCr -> R'G'B'.
 const ColorMatrix kMatrixBt601 = {{{0.299f, 0.587f, 0.114f, 0.0f},

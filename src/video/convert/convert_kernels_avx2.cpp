@@ -1,7 +1,7 @@
 // AVX2 conversion kernels: 16 pixels of a row pair (8 chroma samples) per
 // step; the portable kernels finish each row. Only called after the CPU
 // check; every helper here stays file-local (see resize_kernels_avx2.cpp).
-#include "video/kernels.h"
+#include "video/convert/kernels.h"
 
 #if defined(__x86_64__)
 #pragma GCC target("avx2")

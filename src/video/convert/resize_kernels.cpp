@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "video/color_math.h"
-#include "video/kernels.h"
+#include "video/convert/color_math.h"
+#include "video/convert/kernels.h"
 
 namespace {
 

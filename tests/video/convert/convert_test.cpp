@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "video/color_math.h"
-#include "video/kernels.h"
+#include "video/convert/color_math.h"
+#include "video/convert/kernels.h"
 #include "video_test_util.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "video/compute_context.h"
+#include "video/convert/compute_context.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "video/resize_stage.h"
+#include "video/convert/resize_stage.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "video/color_math.h"
-#include "video/kernels.h"
+#include "video/convert/color_math.h"
+#include "video/convert/kernels.h"
 
 namespace {
 constexpr uint32_t kMaxDimension = 16384;
