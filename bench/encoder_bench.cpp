@@ -14,7 +14,7 @@
 
 #include "app/app_state.h"
 #include "platform/clock.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -13,7 +13,7 @@
 #include "platform/event.h"
 #include "recording/recording_state.h"
 #include "settings/config.h"
-#include "video/encoder_state.h"
+#include "video/encode/encoder_state.h"
 #include "video/intake/intake_state.h"
 
 class MessageLoop;

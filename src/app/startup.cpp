@@ -19,7 +19,7 @@
 #include "recording/recovery.h"
 #include "recording/trace.h"
 #include "settings/config_store.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 
 namespace {
 std::atomic<bool> g_termination_requested{false};

@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "recording/trace.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 
 namespace {
 uint64_t stream_start_time() {

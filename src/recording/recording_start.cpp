@@ -20,7 +20,7 @@
 #include "recording/output_naming.h"
 #include "recording/recording.h"
 #include "recording/trace.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 #include "video/intake/frame_intake.h"
 #include "video/intake/governor.h"
 

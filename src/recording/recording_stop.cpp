@@ -17,7 +17,7 @@
 #include "recording/recording.h"
 #include "recording/stop_outcome.h"
 #include "recording/trace.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 
 namespace {
 constexpr uint32_t kVideoSettleMs = 2000;

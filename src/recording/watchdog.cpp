@@ -6,7 +6,7 @@
 #include "platform/text.h"
 #include "app/main_window.h"
 #include "recording/trace.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 #include "video/intake/governor.h"
 
 namespace {

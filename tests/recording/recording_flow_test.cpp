@@ -16,7 +16,7 @@
 #include "recording/recording.h"
 #include "recording/recording_control.h"
 #include "temp_dir.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 
 namespace {
 constexpr int32_t kWidth = 320, kHeight = 240;

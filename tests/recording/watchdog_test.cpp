@@ -8,7 +8,7 @@
 #include "recording/trace.h"
 #include "recording/watchdog.h"
 #include "temp_dir.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 
 namespace {
 constexpr int64_t kSecond = kQpcFrequency;

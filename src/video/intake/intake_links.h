@@ -3,7 +3,7 @@
 // audio rings whose fill it watches, and the main window it asks to stop.
 #include <cstdint>
 
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 #include "video/image.h"
 
 struct AudioCapture;

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "video/media_sample.h"
+#include "video/encode/media_sample.h"
 
 // Claims the lowest free sample; -1 when the mask is 0.
 int32_t pool_claim(std::atomic<uint32_t>& mask);

@@ -1,4 +1,4 @@
-#include "video/media_sample.h"
+#include "video/encode/media_sample.h"
 
 void sample_add_ref(MediaSample* sample) { sample->refs.fetch_add(1, std::memory_order_relaxed); }
 

@@ -3,7 +3,7 @@
 // screen recording.
 #include <string>
 
-#include "video/media_writer.h"
+#include "video/encode/media_writer.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "video/media_writer.h"
+#include "video/encode/media_writer.h"
 
 MediaResult ffmpeg_create_writer(const std::string& path, const WriterAttributes& attributes,
                                  std::unique_ptr<MediaWriter>* writer);

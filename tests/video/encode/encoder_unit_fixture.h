@@ -7,7 +7,7 @@
 #include "encoder_test_support.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "video/sample_pool.h"
+#include "video/encode/sample_pool.h"
 
 inline std::atomic<int64_t> g_manual_now{0};
 inline int64_t manual_now() { return g_manual_now.load(); }

@@ -13,9 +13,9 @@
 #include "video/convert/convert_stage.h"
 #include "video/convert/resize_stage.h"
 #include "video/convert/surfaces.h"
-#include "video/media_sample.h"
-#include "video/media_writer.h"
-#include "video/wave_format.h"
+#include "video/encode/media_sample.h"
+#include "video/encode/media_writer.h"
+#include "video/encode/wave_format.h"
 
 struct Config;
 

@@ -8,8 +8,8 @@
 #include "app/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
-#include "video/encoder.h"
-#include "video/sample_pool.h"
+#include "video/encode/encoder.h"
+#include "video/encode/sample_pool.h"
 #include "video/convert/scale_convert.h"
 
 namespace {

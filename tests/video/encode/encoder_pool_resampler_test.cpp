@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "video/ffmpeg/ffmpeg_writer.h"
-#include "video/sample_pool.h"
-#include "video/wave_format.h"
+#include "video/encode/ffmpeg/ffmpeg_writer.h"
+#include "video/encode/sample_pool.h"
+#include "video/encode/wave_format.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "video/media_writer.h"
+#include "video/encode/media_writer.h"
 
 struct FakeCall {
   std::string op;  // "video", "audio", "tick", "finalize"

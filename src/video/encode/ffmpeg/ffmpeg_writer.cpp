@@ -1,12 +1,12 @@
-#include "video/ffmpeg/ffmpeg_writer.h"
+#include "video/encode/ffmpeg/ffmpeg_writer.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "video/ffmpeg/av_ptr.h"
-#include "video/ffmpeg/video_encoders.h"
+#include "video/encode/ffmpeg/av_ptr.h"
+#include "video/encode/ffmpeg/video_encoders.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "video/ffmpeg/av_ptr.h"
-#include "video/ffmpeg/ffmpeg_writer.h"
+#include "video/encode/ffmpeg/av_ptr.h"
+#include "video/encode/ffmpeg/ffmpeg_writer.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

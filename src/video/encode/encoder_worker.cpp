@@ -12,8 +12,8 @@
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "recording/trace.h"
-#include "video/encoder.h"
-#include "video/sample_pool.h"
+#include "video/encode/encoder.h"
+#include "video/encode/sample_pool.h"
 
 void encoder_release_objects(Encoder& e);  // encoder_setup.cpp
 

@@ -9,8 +9,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "recording/trace.h"
-#include "video/encoder.h"
-#include "video/sample_pool.h"
+#include "video/encode/encoder.h"
+#include "video/encode/sample_pool.h"
 
 namespace {
 

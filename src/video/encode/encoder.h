@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "video/encoder_state.h"
+#include "video/encode/encoder_state.h"
 #include "video/image.h"
 
 // Process start-up: the wake event and the two sample-return callbacks.

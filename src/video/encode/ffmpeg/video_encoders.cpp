@@ -1,8 +1,8 @@
-#include "video/ffmpeg/video_encoders.h"
+#include "video/encode/ffmpeg/video_encoders.h"
 
 #include <unistd.h>
 
-#include "video/ffmpeg/av_ptr.h"
+#include "video/encode/ffmpeg/av_ptr.h"
 
 extern "C" {
 #include <libavutil/hwcontext.h>

@@ -1,4 +1,4 @@
-#include "video/sample_pool.h"
+#include "video/encode/sample_pool.h"
 
 #include <bit>
 

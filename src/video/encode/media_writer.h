@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "video/media_sample.h"
-#include "video/wave_format.h"
+#include "video/encode/media_sample.h"
+#include "video/encode/wave_format.h"
 
 // Negative values are failures. The backend passes its own error codes
 // through; the two transform results below keep their well-known values.

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "video/encoder.h"
+#include "video/encode/encoder.h"
 
 class TempDir {
  public:

@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "video/media_writer.h"
+#include "video/encode/media_writer.h"
 
 namespace {
 std::atomic<const MediaPlatform*> g_platform{nullptr};
