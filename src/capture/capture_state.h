@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "video/image.h"
+#include "capture/image.h"
 
 using WindowId = uint64_t;   // platform window handle; 0: none
 using MonitorId = uint64_t;  // platform monitor handle; 0: none

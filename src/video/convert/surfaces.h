@@ -4,7 +4,7 @@
 
 #include "capture/device.h"
 #include "video/convert/aligned_buffer.h"
-#include "video/image.h"
+#include "capture/image.h"
 
 // Rows of 8-bit B, G, R, A, `stride` bytes apart. Either owns its memory or,
 // for the resize stage's output when no scaling is needed, aliases another

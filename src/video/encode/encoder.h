@@ -5,7 +5,7 @@
 #include <string>
 
 #include "video/encode/encoder_state.h"
-#include "video/image.h"
+#include "capture/image.h"
 
 // Process start-up: the wake event and the two sample-return callbacks.
 void encoder_init_process();

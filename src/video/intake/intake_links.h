@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "video/encode/encoder.h"
-#include "video/image.h"
+#include "capture/image.h"
 
 struct AudioCapture;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "video/image.h"
+#include "capture/image.h"
 
 struct SubmittedFrame {
   int64_t time;
