@@ -86,9 +86,11 @@ bool prepare_explicit_output() {
   }
   std::string folder = path_directory(file);
   if (folder.empty()) return false;
-  if (!ensure_folder(folder)) return false;
+  // Both names are checked whole before any folder is made: a name that
+  // cannot be used must not leave new folders behind.
   std::string temp = file.substr(0, ext) + ".tmp.mp4";
   if (!fits(temp)) return false;
+  if (!ensure_folder(folder)) return false;
   if (path_entry_exists(file) || path_entry_exists(temp)) return false;
   g_app.recording.output_path = file;
   g_app.recording.temp_path = temp;
