@@ -192,19 +192,29 @@ ReadStatus IniSnapshot::load(const std::string& path) {
 
 void IniSnapshot::parse(std::string_view bytes) {
   values_.clear();
-  IniDocument doc;
-  doc.parse(bytes);
-  // As IniDocument::get: only the first section of a name counts, and in it
-  // the first line of a key.
+  // The lines as IniDocument::parse splits them, walked once without
+  // copying; as IniDocument::get, only the first section of a name counts,
+  // and in it the first line of a key.
+  if (bytes.substr(0, kBom.size()) == kBom) bytes.remove_prefix(kBom.size());
   std::unordered_map<std::string, bool> seen_sections;
   bool collecting = false;
-  std::string prefix;
-  for (const std::string& line : doc.lines()) {
+  std::string prefix, lname;
+  while (!bytes.empty()) {
+    size_t nl = bytes.find('\n');
+    std::string_view line = bytes.substr(0, nl);
+    bytes.remove_prefix(nl == std::string_view::npos ? bytes.size() : nl + 1);
+    if (nl != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::string_view name, k, v;
     if (section_name(line, &name)) {
-      std::string lname = lower_ascii(name);
-      collecting = seen_sections.emplace(lname, true).second;
-      prefix = lname + '\n';
+      lname.assign(name);
+      for (char& c : lname) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+      collecting = seen_sections.find(lname) == seen_sections.end();
+      if (collecting) {
+        seen_sections.emplace(lname, true);
+        prefix = lname + '\n';
+      }
       continue;
     }
     if (!collecting || !key_line(line, &k, &v)) continue;

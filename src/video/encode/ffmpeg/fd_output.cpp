@@ -12,7 +12,8 @@ extern "C" {
 }
 
 namespace {
-constexpr int kBufferBytes = 1 << 16;
+// The size the file protocol uses, so the file sees the same writes as before.
+constexpr int kBufferBytes = 32768;
 
 struct FdOutput {
   FileHandle file;
