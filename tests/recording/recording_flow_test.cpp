@@ -274,6 +274,9 @@ TEST_F(RecordingFlow, FailedCommandLineStartsSayWhy) {
        "Cannot Start Recording: Output folder does not exist and could not be created."},
       {"name of 256 units", [] {}, long_name(256), kPath},
       {"name of 259 units", [] {}, long_name(259), kPath},
+      {"folder too deep for a timestamp name", [] {}, long_name(250).substr(0, 250) + "/", kPath},
+      {"configured folder too deep for a timestamp name",
+       [&] { g_app.config.OutputFolder = long_name(250).substr(0, 250); }, "", kPath},
       {"unknown microphone",
        [] {
          g_app.config.CaptureMicrophone = 1;
