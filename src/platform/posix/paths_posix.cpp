@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace {
 std::string env(const char* name) {
@@ -56,7 +58,11 @@ std::string home_directory() {
 }
 
 std::string videos_directory() {
-  std::ifstream in(path_join(config_home(), "user-dirs.dirs"));
+  // Read as every other input: a regular file only, never a pipe that
+  // would hold up the start.
+  std::string text;
+  read_input_file(path_join(config_home(), "user-dirs.dirs"), 1 << 20, &text);
+  std::istringstream in(text);
   std::string line, dir;
   while (std::getline(in, line)) {
     if (parse_user_dir_line(line, "XDG_VIDEOS_DIR", &dir)) return dir;
