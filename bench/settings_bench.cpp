@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -22,8 +23,8 @@ std::string make_ini(size_t bytes) {
 }
 
 void BM_ConfigLoad(benchmark::State& state) {
-  char templ[] = "/tmp/fv-bench-ini-XXXXXX";
-  const int fd = mkstemp(templ);
+  std::string templ = (std::filesystem::temp_directory_path() / "fv-bench-ini-XXXXXX").string();
+  const int fd = mkstemp(templ.data());
   if (fd < 0) {
     state.SkipWithError("no temporary file");
     return;
