@@ -15,4 +15,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libxcb-xfixes0-dev libxcb-shape0-dev libx11-dev libx11-xcb-dev \
   libva-dev libdrm-dev \
   xvfb x11-utils xdotool dbus \
-  openbox trayer imagemagick x11-apps
+  openbox trayer imagemagick x11-apps xclip

@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QMessageBox>
 #include <QUrl>
 #include <cstdlib>
@@ -53,6 +57,12 @@ class QtUiService final : public UiService {
                 : icon == MB_ICONINFORMATION ? QMessageBox::Information
                                              : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
+    // Ctrl+C copies caption and text, as message boxes do on the desktop
+    // the settings come from, so a user can paste an error into a report.
+    const QString copied = QStringLiteral("---------------------------\n%1\n---------------------------\n%2\n")
+                               .arg(box.windowTitle(), box.text());
+    QShortcut copy(QKeySequence::Copy, &box);
+    QObject::connect(&copy, &QShortcut::activated, [&copied] { QGuiApplication::clipboard()->setText(copied); });
     box.exec();
     return IDOK;
   }
