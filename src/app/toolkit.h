@@ -17,3 +17,6 @@ std::unique_ptr<MessageLoop> toolkit_create_message_loop();
 // Installs the desktop-session services (sleep inhibitor, file manager);
 // after the main window exists, since a forced sleep is posted to it.
 void toolkit_install_desktop_session();
+// Installs the window behind the overlays and the region frame (with a
+// display only; without one they are not shown).
+void toolkit_install_shell_window();

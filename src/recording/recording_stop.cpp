@@ -2,7 +2,8 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
+#include "app/region_overlay.h"
 #include "recording/recording_control.h"
 #include "app/ui_service.h"
 #include "audio/audio_capture.h"
@@ -219,8 +220,8 @@ void recording_stop() {
   if (cfg.OpenFolder != 0 && !rec.output_path.empty() && g_desktop_session) {
     g_desktop_session->show_in_folder(rec.output_path);
   }
-  // The main window is only ever shown as an overlay, and none is open
-  // while recording on this platform; there is nothing to hide.
+  // 20. The main window (the region frame during a region recording) is hidden.
+  hide_region_frame();
   tray_update_state();
 
   // 22. An abandoned worker cannot be reused: the application closes.
