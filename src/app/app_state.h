@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "app/countdown.h"
+#include "app/region_overlay.h"
 #include "audio/audio_state.h"
 #include "capture/capture_state.h"
 #include "platform/event.h"
@@ -61,6 +63,10 @@ struct App {
 
   // Capture targets: set while a capture request runs (shortcuts are ignored).
   uint32_t capture_request_active = 0;
+
+  // The region overlay and the start countdown (interactive shell).
+  RegionOverlay overlay;
+  Countdown countdown;
 
   // Recording, encoder, frame intake, audio, capture.
   Recording recording;

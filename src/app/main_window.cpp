@@ -1,7 +1,8 @@
 #include "app/main_window.h"
 
 #include "app/app_state.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
+#include "app/region_overlay.h"
 #include "app/shell_dialogs.h"
 #include "app/shortcuts.h"
 #include "app/startup.h"
@@ -139,7 +140,7 @@ void destroy_main_window() {
   main_window_proc(WM_DESTROY, 0, 0);
 }
 
-bool region_selection_pending() { return false; }  // the region overlay answers here
+bool region_selection_pending() { return region_overlay_open(); }
 
 void main_window_reset() { g_destroyed = false; }
 
@@ -149,14 +150,36 @@ intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
       on_destroy();
       return 0;
     case WM_CLOSE:
-      // An open region overlay is cancelled instead, once it exists.
-      destroy_main_window();
+      // Closing the region overlay cancels the selection, not the application.
+      if (region_overlay_open()) {
+        cancel_region_overlay();
+      } else {
+        destroy_main_window();
+      }
+      return 0;
+    case WM_ACTIVATEAPP:
+      if (region_overlay_open() && wparam == 0) cancel_region_overlay();
+      return 0;
+    case WM_KEYDOWN:
+      if (region_overlay_open()) {
+        if (wparam == VK_ESCAPE) cancel_region_overlay();
+        if (wparam == VK_RETURN) region_overlay_enter();
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+      if (region_overlay_open()) region_mouse_down(mouse_x(lparam), mouse_y(lparam));
+      return 0;
+    case WM_MOUSEMOVE:
+      if (region_overlay_open()) region_mouse_move(mouse_x(lparam), mouse_y(lparam), (wparam & MK_LBUTTON) != 0);
+      return 0;
+    case WM_LBUTTONUP:
+      if (region_overlay_open()) region_mouse_up();
       return 0;
     case MSG_ALREADY_RUNNING:
       show_tray_notification("Frelvanta is already running!", "", NOTIFY_INFO);
       return 0;
     case WM_TIMER:
-      // Timer 3 (countdown) is handled here by the countdown once it exists.
+      if (wparam == TIMER_COUNTDOWN) countdown_timer_step();
       if (wparam == TIMER_AUDIO_TICK) on_audio_timer();
       if (wparam == TIMER_WATCHDOG_TICK) on_watchdog_timer();
       return 0;

@@ -18,11 +18,10 @@ namespace {
 constexpr size_t kConflictUnits = 256;
 
 bool register_shortcut(int id, uint32_t value, const char* name) {
-  if (value == 0) return true;
-  if (g_hotkey_service &&
-      g_hotkey_service->register_hotkey(id, shortcut_modifiers(value), shortcut_key(value))) {
-    return true;
-  }
+  // A desktop without global hot keys (no X server behind the display) has
+  // nothing to refuse, so nothing is reported as a conflict.
+  if (value == 0 || !g_hotkey_service) return true;
+  if (g_hotkey_service->register_hotkey(id, shortcut_modifiers(value), shortcut_key(value))) return true;
   std::string& list = g_app.shortcut_conflicts;
   if (!list.empty()) list += ", ";
   list += name;

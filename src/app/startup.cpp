@@ -5,7 +5,7 @@
 #include "app/app_state.h"
 #include "app/command_line.h"
 #include "app/main_window.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
 #include "recording/watchdog.h"
 #include "app/shortcuts.h"
 #include "app/single_instance.h"
@@ -158,6 +158,7 @@ int app_main(const std::vector<std::string>& args) {
   if (!loop) return 0;
   g_app.main_window = loop.get();
   toolkit_install_desktop_session();
+  if (display) toolkit_install_shell_window();
   main_window_created();
   if (g_termination_requested) post_main_window_message(WM_CLOSE, 0, 0);
 

@@ -20,3 +20,6 @@ void toolkit_install_desktop_session();
 // Installs the global hot keys of the desktop; a pressed one reaches the
 // main window as WM_HOTKEY. After the main window exists.
 void toolkit_install_hotkeys();
+// Installs the window behind the overlays and the region frame (with a
+// display only; without one they are not shown).
+void toolkit_install_shell_window();

@@ -2,7 +2,8 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
+#include "app/region_overlay.h"
 #include "recording/recording_control.h"
 #include "app/ui_service.h"
 #include "audio/audio_capture.h"
@@ -225,10 +226,13 @@ void recording_stop() {
   if (cfg.OpenFolder != 0 && !output.empty() && g_desktop_session) {
     g_desktop_session->show_in_folder(output);
   }
-  // The main window is only ever shown as an overlay, and none is open
-  // while recording on this platform; there is nothing to hide. A recording
-  // started from the outcome box has set its own tray state already.
-  if (rec.active.load() == 0) tray_update_state();
+  // 20-21. The main window (the region frame during a region recording) is
+  // hidden and the tray shows the idle state, unless a recording started
+  // from the outcome box has already put up its own frame and state.
+  if (rec.active.load() == 0) {
+    hide_region_frame();
+    tray_update_state();
+  }
 
   // 22. An abandoned worker cannot be reused: the application closes.
   if (stop_timed_out || g_app.cli_mode) post_main_window_message(WM_CLOSE, 0, 0);

@@ -1,0 +1,153 @@
+#include "app/qt/shell_window_qt.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+
+#include "app/message_loop.h"
+#include "app/qt/qt_canvas.h"
+#include "app/toolkit.h"
+
+namespace {
+constexpr double kCountdownOpacity = 216.0 / 255.0;
+// The visible band of the region frame: 2 pixels of yellow, 1 of black.
+constexpr int kFrameBand = 3;
+
+Qt::CursorShape cursor_shape(ShellCursor c) {
+  switch (c) {
+    case ShellCursor::kCross: return Qt::CrossCursor;
+    case ShellCursor::kSizeNWSE: return Qt::SizeFDiagCursor;
+    case ShellCursor::kSizeNS: return Qt::SizeVerCursor;
+    case ShellCursor::kSizeNESW: return Qt::SizeBDiagCursor;
+    case ShellCursor::kSizeWE: return Qt::SizeHorCursor;
+    case ShellCursor::kSizeAll: return Qt::SizeAllCursor;
+    case ShellCursor::kHand: return Qt::PointingHandCursor;
+    case ShellCursor::kArrow: break;
+  }
+  return Qt::ArrowCursor;
+}
+
+void dispatch(uint32_t msg, uintptr_t wparam, intptr_t lparam) { main_window_proc(msg, wparam, lparam); }
+}  // namespace
+
+ShellWindowQt::ShellWindowQt() : QWidget(nullptr) {
+  setWindowTitle(QStringLiteral("Frelvanta"));
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+          [this](Qt::ApplicationState s) { application_state_changed(s); });
+}
+
+void ShellWindowQt::show_as(Form form, const Rect& screen) {
+  set_mouse_capture(false);
+  QWidget::hide();
+  Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+  if (form != Form::kOverlay) {
+    flags |= Qt::Tool | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
+  }
+  setWindowFlags(flags);
+  setAttribute(Qt::WA_ShowWithoutActivating, form != Form::kOverlay);
+  setWindowOpacity(form == Form::kCountdown ? kCountdownOpacity : 1.0);
+  setGeometry(screen.left, screen.top, screen.width(), screen.height());
+  if (form == Form::kFrame) {
+    // Only the outline belongs to the window; the recorded area shows
+    // through it (and the window lies wholly outside that area anyway).
+    QRegion outer(0, 0, screen.width(), screen.height());
+    QRegion inner(kFrameBand, kFrameBand, screen.width() - 2 * kFrameBand, screen.height() - 2 * kFrameBand);
+    setMask(outer.subtracted(inner));
+  } else {
+    clearMask();
+  }
+  form_ = form;
+  show();
+  if (form == Form::kOverlay) {
+    raise();
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+  }
+}
+
+void ShellWindowQt::show_overlay(const Rect& screen) { show_as(Form::kOverlay, screen); }
+void ShellWindowQt::show_countdown(const Rect& screen) { show_as(Form::kCountdown, screen); }
+void ShellWindowQt::show_region_frame(const Rect& screen) { show_as(Form::kFrame, screen); }
+
+void ShellWindowQt::hide() {
+  set_mouse_capture(false);
+  form_ = Form::kHidden;
+  QWidget::hide();
+}
+
+void ShellWindowQt::invalidate() { update(); }
+
+void ShellWindowQt::set_cursor(ShellCursor cursor) { setCursor(cursor_shape(cursor)); }
+
+void ShellWindowQt::set_mouse_capture(bool on) {
+  if (on && !grabbing_ && isVisible()) {
+    grabMouse();
+    grabbing_ = true;
+  } else if (!on && grabbing_) {
+    releaseMouse();
+    grabbing_ = false;
+  }
+}
+
+bool ShellWindowQt::cursor_position(int32_t* x, int32_t* y) {
+  const QPoint p = mapFromGlobal(QCursor::pos());
+  *x = p.x();
+  *y = p.y();
+  return true;
+}
+
+void ShellWindowQt::paintEvent(QPaintEvent* e) {
+  QPainter painter(this);
+  QtCanvas canvas(&painter);
+  const QRect a = e->rect();
+  main_window_paint(canvas, Rect{0, 0, width(), height()},
+                    Rect{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+}
+
+void ShellWindowQt::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  const QPoint p = e->position().toPoint();
+  dispatch(WM_LBUTTONDOWN, MK_LBUTTON, mouse_lparam(p.x(), p.y()));
+}
+
+void ShellWindowQt::mouseMoveEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  dispatch(WM_MOUSEMOVE, (e->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0, mouse_lparam(p.x(), p.y()));
+}
+
+void ShellWindowQt::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  const QPoint p = e->position().toPoint();
+  dispatch(WM_LBUTTONUP, 0, mouse_lparam(p.x(), p.y()));
+}
+
+void ShellWindowQt::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) dispatch(WM_KEYDOWN, VK_ESCAPE, 0);
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) dispatch(WM_KEYDOWN, VK_RETURN, 0);
+}
+
+void ShellWindowQt::closeEvent(QCloseEvent* e) {
+  // The window manager's close is the main window's WM_CLOSE; the window
+  // itself stays and the dispatcher decides (an open overlay is cancelled).
+  e->ignore();
+  dispatch(WM_CLOSE, 0, 0);
+}
+
+void ShellWindowQt::application_state_changed(Qt::ApplicationState state) {
+  // Another application took the focus.
+  if (form_ == Form::kOverlay && state != Qt::ApplicationActive) dispatch(WM_ACTIVATEAPP, 0, 0);
+}
+
+void toolkit_install_shell_window() {
+  if (g_shell_window != nullptr || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
+  g_shell_window = new ShellWindowQt;  // lives until the process ends
+}
