@@ -80,7 +80,7 @@ struct TrayInstance {
   std::string dir, exe, videos, runtime;
   Background process;
 
-  explicit TrayInstance(const char* tag) {
+  explicit TrayInstance(const char* tag, const std::string& extra_ini = "StartDelaySec=0\r\n") {
     dir = make_temp_dir(tag);
     exe = dir + "/frelvanta";
     videos = dir + "/videos";
@@ -91,8 +91,8 @@ struct TrayInstance {
     write_text(dir + "/frelvanta.ini",
                "[frelvanta]\r\nHardwareEncoder=0\r\nOutputFolder=" + videos +
                    "\r\nWriteDiagnostics=1\r\nFragmentedOutput=1\r\nVideoCodec=H264\r\nCaptureAudio=0\r\n"
-                   "CaptureMicrophone=0\r\nStartDelaySec=0\r\nOpenFolder=0\r\n"
-                   "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n");
+                   "CaptureMicrophone=0\r\nOpenFolder=0\r\n"
+                   "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n" + extra_ini);
   }
   ~TrayInstance() {
     if (process.pid() > 0) process.kill_now(SIGKILL);
@@ -275,5 +275,30 @@ TEST_F(ShellTrayE2E, TrayMenuExitSavesTheRecording) {
   const MediaSummary m = probe_media(files[0]);
   ASSERT_TRUE(m.opened && m.video.present);
   EXPECT_GT(m.video.duration, 1.5);
+}
+
+TEST_F(ShellTrayE2E, ShortcutDuringTheCountdownCancelsIt) {
+  Background content;
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--no-audio", "--geometry", "1920x600+0+0"}, {}, "ready"));
+  TrayInstance inst("shell-countdown", "StartDelaySec=3\r\n");
+  ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
+
+  press("ctrl+Print");
+  sleep_s(1);
+  press("ctrl+shift+p");  // any shortcut cancels, the pause one too
+  sleep_s(3.5);
+  EXPECT_TRUE(inst.recordings().empty()) << "a cancelled countdown must not start the capture";
+
+  // Pressed again, a new countdown begins and the capture follows it.
+  const double pressed = press("ctrl+Print");
+  ASSERT_TRUE(wait_for([&] { return !inst.recordings().empty(); }, 8)) << "no recording after the countdown";
+  const double started = now_s();
+  EXPECT_GT(started - pressed, 2.5) << "the capture started before the countdown ended";
+  sleep_s(1);
+  press("ctrl+Print");
+  EXPECT_TRUE(wait_for([&] {
+    const auto files = inst.recordings();
+    return files.size() == 1 && files[0].find(".tmp.mp4") == std::string::npos;
+  }, 15));
 }
 }  // namespace
