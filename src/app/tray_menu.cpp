@@ -29,10 +29,11 @@ std::string no_tray_notice(uint32_t monitor, uint32_t window, uint32_t region, u
   auto line = [&](const char* what, uint32_t value) {
     if (value != 0) text += format_shortcut(value) + ": " + what + "\n";
   };
-  line("record the monitor under the mouse pointer (again: stop)", monitor);
+  line("record the monitor under the mouse pointer", monitor);
   line("record the active window", window);
   line("select a region to record", region);
   line("pause or resume a recording", pause);
+  text += "A capture shortcut pressed during a recording stops it.\n";
   text += "To exit Frelvanta, end its process: kill " + std::to_string(pid);
   return text;
 }
