@@ -80,8 +80,13 @@ void ShellWindowQt::show_region_frame(const Rect& screen) { show_as(Form::kFrame
 
 void ShellWindowQt::hide() {
   set_mouse_capture(false);
+  const bool was_shown = isVisible();
   form_ = Form::kHidden;
   QWidget::hide();
+  // A capture may start right after this on another connection to the
+  // display: the window must be gone from the screen by then, or its last
+  // picture could be recorded.
+  if (was_shown) QGuiApplication::sync();
 }
 
 void ShellWindowQt::invalidate() { update(); }
