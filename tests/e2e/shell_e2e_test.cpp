@@ -162,6 +162,18 @@ TEST_F(ShellE2e, EscapeCancelsACommandLineRegionRunWithExitTwo) {
   EXPECT_TRUE(videos(d).empty());
 }
 
+TEST_F(ShellE2e, AnotherApplicationTakingTheFocusCancelsTheRegionRun) {
+  const std::string d = install("focus");
+  Background app;
+  ASSERT_TRUE(app.start({d + "/frelvanta", "--mode", "region"}, {}));
+  ASSERT_TRUE(overlay_shown());
+  Background other;
+  ASSERT_TRUE(other.start({FV_TESTCONTENT_EXE, "--no-audio", "--still", "--focus", "--geometry", "320x240+600+400"},
+                          {}, "ready"));
+  EXPECT_EQ(app.wait(15), 2) << read_text(app.output_file());
+  EXPECT_TRUE(videos(d).empty());
+}
+
 // The countdown runs in this process on the real toolkit, capture and
 // encoder: command-line runs have no countdown, and no shortcut reaches an
 // interactive instance from here.
@@ -188,6 +200,13 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   ASSERT_TRUE(loop);
   g_app.main_window = loop.get();
 
+  // A small window the user works in; the countdown must leave it the focus.
+  Background work;
+  ASSERT_TRUE(work.start({FV_TESTCONTENT_EXE, "--no-audio", "--still", "--focus", "--geometry", "64x64+0+1000"}, {},
+                         "ready"));
+  const std::string active_before = run_process({"/bin/sh", "-c", "xdotool getactivewindow"}, {}, 10).output;
+  std::string active_during;
+
   using clock = std::chrono::steady_clock;
   clock::time_point requested, started;
   bool overlay_seen = false;
@@ -197,6 +216,7 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   });
   QTimer::singleShot(1500, [&] {
     overlay_seen = countdown_overlay_visible();
+    active_during = run_process({"/bin/sh", "-c", "xdotool getactivewindow"}, {}, 10).output;
     screenshot("countdown.png");
   });
   QTimer poll;
@@ -215,6 +235,8 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   poll.stop();
 
   EXPECT_TRUE(overlay_seen);
+  EXPECT_FALSE(active_before.empty());
+  EXPECT_EQ(active_during, active_before) << "the countdown took the focus";
   ASSERT_NE(started, clock::time_point{}) << "no recording started";
   const double delay = std::chrono::duration<double>(started - requested).count();
   EXPECT_GE(delay, 2.9);
@@ -224,7 +246,8 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   const std::vector<RgbPicture> pictures = decode_rgb(files[0]);
   ASSERT_FALSE(pictures.empty());
   // The countdown is black with light text; the screen behind it is the
-  // bright tiling. No picture may show any of it.
+  // bright tiling (and the small, dark working window in a corner). No
+  // picture may show the countdown.
   for (size_t i = 0; i < pictures.size(); ++i) {
     const RgbPicture& p = pictures[i];
     int dark = 0, n = 0;
