@@ -120,35 +120,41 @@ class ShellE2e : public ::testing::Test {
   static inline Background* wm_ = nullptr;
 };
 
+// Also on a desktop scaled by two, where Qt places windows in units of two
+// pixels while the selection stays in screen pixels.
 TEST_F(ShellE2e, RegionDragAndEnterRecordExactlyThatRectangle) {
-  const std::string d = install("region");
-  Background app;
-  ASSERT_TRUE(app.start({d + "/frelvanta", "--mode", "region", "--duration", "2"}, {}));
-  ASSERT_TRUE(overlay_shown());
-  ASSERT_TRUE(sh("xdotool mousemove 100 100 mousedown 1 && sleep 0.2 && xdotool mousemove 130 120 && sleep 0.1 && "
-                 "xdotool mousemove 151 140 && sleep 0.2 && xdotool mouseup 1 && sleep 0.3"));
-  screenshot("region-overlay.png");
-  ASSERT_TRUE(sh("xdotool key Return"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  screenshot("region-frame.png");
-  EXPECT_EQ(app.wait(30), 0) << read_text(app.output_file());
+  for (const char* scale : {"QT_SCALE_FACTOR=1", "QT_SCALE_FACTOR=2"}) {
+    SCOPED_TRACE(scale);
+    const bool plain = std::string(scale).back() == '1';
+    const std::string d = install(plain ? "region" : "region-scaled");
+    Background app;
+    ASSERT_TRUE(app.start({d + "/frelvanta", "--mode", "region", "--duration", "2"}, {scale}));
+    ASSERT_TRUE(overlay_shown());
+    ASSERT_TRUE(sh("xdotool mousemove 100 100 mousedown 1 && sleep 0.2 && xdotool mousemove 130 120 && sleep 0.1 && "
+                   "xdotool mousemove 151 140 && sleep 0.2 && xdotool mouseup 1 && sleep 0.3"));
+    if (plain) screenshot("region-overlay.png");
+    ASSERT_TRUE(sh("xdotool key Return"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    if (plain) screenshot("region-frame.png");
+    EXPECT_EQ(app.wait(30), 0) << read_text(app.output_file());
 
-  const std::vector<std::string> files = videos(d);
-  ASSERT_EQ(files.size(), 1u);
-  const MediaSummary m = probe_media(files[0]);
-  EXPECT_EQ(m.video.width, 52);
-  EXPECT_EQ(m.video.height, 40);
-  const std::vector<RgbPicture> pictures = decode_rgb(files[0]);
-  ASSERT_FALSE(pictures.empty());
-  // The live screen at (100, 100)-(152, 140), full brightness, no outline:
-  // sample each quadrant of the tiling away from its edges.
-  for (const RgbPicture& p : {pictures.front(), pictures.back()}) {
-    ASSERT_EQ(p.width, 52);
-    for (int y : {4, 14, 22, 33, 37})
-      for (int x : {4, 14, 22, 34, 47})
-        EXPECT_TRUE(near(p.at(x, y), root_colour(100 + x, 100 + y), 24))
-            << "at " << x << "," << y << ": " << int(p.at(x, y)[0]) << " " << int(p.at(x, y)[1]) << " "
-            << int(p.at(x, y)[2]);
+    const std::vector<std::string> files = videos(d);
+    ASSERT_EQ(files.size(), 1u);
+    const MediaSummary m = probe_media(files[0]);
+    EXPECT_EQ(m.video.width, 52);
+    EXPECT_EQ(m.video.height, 40);
+    const std::vector<RgbPicture> pictures = decode_rgb(files[0]);
+    ASSERT_FALSE(pictures.empty());
+    // The live screen at (100, 100)-(152, 140), full brightness, no outline:
+    // sample each quadrant of the tiling away from its edges.
+    for (const RgbPicture& p : {pictures.front(), pictures.back()}) {
+      ASSERT_EQ(p.width, 52);
+      for (int y : {4, 14, 22, 33, 37})
+        for (int x : {4, 14, 22, 34, 47})
+          EXPECT_TRUE(near(p.at(x, y), root_colour(100 + x, 100 + y), 24))
+              << "at " << x << "," << y << ": " << int(p.at(x, y)[0]) << " " << int(p.at(x, y)[1]) << " "
+              << int(p.at(x, y)[2]);
+    }
   }
 }
 
