@@ -19,6 +19,7 @@
 #include "app/app_state.h"
 #include "app/countdown.h"
 #include "app/main_window.h"
+#include "app/region_overlay.h"
 #include "app/startup.h"
 #include "app/toolkit.h"
 #include "capture/capture.h"
@@ -178,6 +179,30 @@ TEST_F(ShellE2e, AnotherApplicationTakingTheFocusCancelsTheRegionRun) {
                           {}, "ready"));
   EXPECT_EQ(app.wait(15), 2) << read_text(app.output_file());
   EXPECT_TRUE(videos(d).empty());
+}
+
+// Each time the overlay opens (as after each region shortcut of the tray
+// instance) it has the keyboard: ESC reaches it without a click.
+TEST_F(ShellE2e, OverlayTakesTheKeyboardEachTimeItOpens) {
+  ASSERT_TRUE(toolkit_init());
+  toolkit_install_shell_window();
+  capture_runtime_init();
+  std::unique_ptr<MessageLoop> loop = toolkit_create_message_loop();
+  ASSERT_TRUE(loop);
+  g_app.main_window = loop.get();
+  int opened = 0, cancelled = 0;
+  for (int round = 0; round < 2; ++round) {
+    QTimer::singleShot(100 + 1600 * round, [&] { opened += open_region_overlay() ? 1 : 0; });
+    QTimer::singleShot(900 + 1600 * round, [] { sh("xdotool key Escape"); });
+    QTimer::singleShot(1500 + 1600 * round, [&] { cancelled += region_overlay_open() ? 0 : 1; });
+  }
+  QTimer::singleShot(3300, [&] { loop->quit(); });
+  loop->run();
+  if (region_overlay_open()) cancel_region_overlay();
+  EXPECT_EQ(opened, 2);
+  EXPECT_EQ(cancelled, 2);
+  g_app.main_window = nullptr;
+  loop.release();  // as at start-up: posted events may still name it
 }
 
 // The countdown runs in this process on the real toolkit, capture and
