@@ -7,7 +7,6 @@
 #include <string>
 
 #include "app/canvas.h"
-#include "capture/capture_state.h"
 
 enum CaptureMode : uint32_t;
 

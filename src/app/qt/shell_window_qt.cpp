@@ -9,6 +9,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QScreen>
+#include <cmath>
 
 #include "app/message_loop.h"
 #include "app/qt/qt_canvas.h"
@@ -55,13 +57,26 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
   setWindowFlags(flags);
   setAttribute(Qt::WA_ShowWithoutActivating, form != Form::kOverlay);
   setWindowOpacity(form == Form::kCountdown ? kCountdownOpacity : 1.0);
-  setGeometry(screen.left, screen.top, screen.width(), screen.height());
+  // A scaled desktop places windows in whole units of several pixels: the
+  // window covers at least the rectangle, and the core's pictures are
+  // painted at their exact pixels inside it.
+  pixels_ = screen;
+  const qreal r = ratio();
+  auto down = [r](int32_t v) { return static_cast<int>(std::floor(v / r)); };
+  auto up = [r](int32_t v) { return static_cast<int>(std::ceil(v / r)); };
+  const int left = down(screen.left), top = down(screen.top);
+  const int w = up(screen.right) - left, h = up(screen.bottom) - top;
+  origin_ = QPoint(static_cast<int>(std::lround(screen.left - left * r)),
+                   static_cast<int>(std::lround(screen.top - top * r)));
+  setGeometry(left, top, w, h);
   if (form == Form::kFrame) {
-    // Only the outline belongs to the window; the recorded area shows
-    // through it (and the window lies wholly outside that area anyway).
-    QRegion outer(0, 0, screen.width(), screen.height());
-    QRegion inner(kFrameBand, kFrameBand, screen.width() - 2 * kFrameBand, screen.height() - 2 * kFrameBand);
-    setMask(outer.subtracted(inner));
+    // Only the outline belongs to the window. The hole covers at least the
+    // recorded area, which shows through it, so not one pixel of the window
+    // can be recorded.
+    QRegion outer(0, 0, w, h);
+    const int hl = down(screen.left + kFrameBand) - left, ht = down(screen.top + kFrameBand) - top;
+    const int hr = up(screen.right - kFrameBand) - left, hb = up(screen.bottom - kFrameBand) - top;
+    setMask(outer.subtracted(QRegion(hl, ht, hr - hl, hb - ht)));
   } else {
     clearMask();
   }
@@ -80,8 +95,13 @@ void ShellWindowQt::show_region_frame(const Rect& screen) { show_as(Form::kFrame
 
 void ShellWindowQt::hide() {
   set_mouse_capture(false);
+  const bool was_shown = isVisible();
   form_ = Form::kHidden;
   QWidget::hide();
+  // A capture may start right after this on another connection to the
+  // display: the window must be gone from the screen by then, or its last
+  // picture could be recorded.
+  if (was_shown) QGuiApplication::sync();
 }
 
 void ShellWindowQt::invalidate() { update(); }
@@ -98,8 +118,19 @@ void ShellWindowQt::set_mouse_capture(bool on) {
   }
 }
 
+qreal ShellWindowQt::ratio() const {
+  const QScreen* s = QGuiApplication::primaryScreen();
+  const qreal r = s ? s->devicePixelRatio() : 1.0;
+  return r > 0 ? r : 1.0;
+}
+
+QPoint ShellWindowQt::to_pixels(const QPointF& p) const {
+  const qreal r = ratio();
+  return QPoint(static_cast<int>(std::floor(p.x() * r)), static_cast<int>(std::floor(p.y() * r))) - origin_;
+}
+
 bool ShellWindowQt::cursor_position(int32_t* x, int32_t* y) {
-  const QPoint p = mapFromGlobal(QCursor::pos());
+  const QPoint p = to_pixels(QPointF(QCursor::pos() - mapToGlobal(QPoint(0, 0))));
   *x = p.x();
   *y = p.y();
   return true;
@@ -107,26 +138,33 @@ bool ShellWindowQt::cursor_position(int32_t* x, int32_t* y) {
 
 void ShellWindowQt::paintEvent(QPaintEvent* e) {
   QPainter painter(this);
+  // Paint in screen pixels: one unit of the canvas is one device pixel.
+  const qreal r = ratio();
+  painter.scale(1 / r, 1 / r);
+  painter.translate(origin_);
   QtCanvas canvas(&painter);
   const QRect a = e->rect();
-  main_window_paint(canvas, Rect{0, 0, width(), height()},
-                    Rect{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+  const Rect area{static_cast<int32_t>(std::floor(a.left() * r)) - origin_.x(),
+                  static_cast<int32_t>(std::floor(a.top() * r)) - origin_.y(),
+                  static_cast<int32_t>(std::ceil((a.left() + a.width()) * r)) - origin_.x(),
+                  static_cast<int32_t>(std::ceil((a.top() + a.height()) * r)) - origin_.y()};
+  main_window_paint(canvas, Rect{0, 0, pixels_.width(), pixels_.height()}, area);
 }
 
 void ShellWindowQt::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return;
-  const QPoint p = e->position().toPoint();
+  const QPoint p = to_pixels(e->position());
   dispatch(WM_LBUTTONDOWN, MK_LBUTTON, mouse_lparam(p.x(), p.y()));
 }
 
 void ShellWindowQt::mouseMoveEvent(QMouseEvent* e) {
-  const QPoint p = e->position().toPoint();
+  const QPoint p = to_pixels(e->position());
   dispatch(WM_MOUSEMOVE, (e->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0, mouse_lparam(p.x(), p.y()));
 }
 
 void ShellWindowQt::mouseReleaseEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return;
-  const QPoint p = e->position().toPoint();
+  const QPoint p = to_pixels(e->position());
   dispatch(WM_LBUTTONUP, 0, mouse_lparam(p.x(), p.y()));
 }
 

@@ -32,6 +32,12 @@ class ShellWindowQt final : public QWidget, public ShellWindow {
   enum class Form { kHidden, kOverlay, kCountdown, kFrame };
   void show_as(Form form, const Rect& screen);
   void application_state_changed(Qt::ApplicationState state);
+  // Device pixels per Qt coordinate unit. The core works in screen pixels
+  // (capture, selection, fonts); Qt positions scaled windows in units.
+  qreal ratio() const;
+  QPoint to_pixels(const QPointF& p) const;
   Form form_ = Form::kHidden;
+  Rect pixels_;       // the rectangle the core paints, in screen pixels
+  QPoint origin_;     // where the core's (0, 0) lies in the window, in device pixels
   bool grabbing_ = false;
 };
