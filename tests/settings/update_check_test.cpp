@@ -49,7 +49,9 @@ TEST(UpdateMetadata, LineRules) {
     EXPECT_EQ(r.version, c.version) << c.text;
     EXPECT_EQ(r.url, c.url) << c.text;
     EXPECT_EQ(r.error, c.error) << c.text;
-    if (c.ok) EXPECT_EQ(r.description, c.description) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(r.description, c.description) << c.text;
+    }
   }
   // Values are cut to their fields (63, 511 and 511 units).
   UpdateResult r;
