@@ -490,3 +490,18 @@ TEST_F(SettingsDialogTest, UpdateLinkWithoutServerContactsNothing) {
   });
   set_update_endpoint_for_tests(nullptr);
 }
+
+TEST_F(SettingsDialogTest, DonateWithoutAddressesSaysSo) {
+  FakeDialogRunner::scripts["Donate to Frelvanta"] = [&](FakeDialogHost& d) {
+    EXPECT_EQ(d.list_count(ID_DONATE_LIST), 0);
+    EXPECT_FALSE(d.item_enabled(ID_DONATE_COPY));
+    EXPECT_NE(d.layout.items[0].text.find("no donation addresses"), std::string::npos) << d.layout.items[0].text;
+    d.click(ID_OK);
+  };
+  open([](FakeDialogHost& d) {
+    d.click(ID_DONATE);
+    d.click(ID_CANCEL);
+  });
+  EXPECT_EQ(FakeDialogRunner::opened.size(), 2u);
+  EXPECT_EQ(FakeDialogRunner::opened[1], "Donate to Frelvanta");
+}
