@@ -8,6 +8,7 @@
 #include "app/pending_links.h"
 #include "app/settings_entry.h"
 #include "recording/watchdog.h"
+#include "app/shortcuts.h"
 #include "app/single_instance.h"
 #include "app/toolkit.h"
 #include "app/ui_service.h"
@@ -166,7 +167,8 @@ int app_main(const std::vector<std::string>& args) {
 
   if (!g_app.cli_mode) {
     listen_for_other_instances();
-    // The global shortcuts are registered here once they exist.
+    toolkit_install_hotkeys();
+    if (!register_shortcuts()) report_shortcut_conflicts();
   } else {
     // With --minimize the window shows minimized once it has a visible form.
     capture_by_mode(g_app.cli_capture_mode);

@@ -10,3 +10,6 @@ bool platform_supported();
 // request calls `on_request`; a second one ends the process at once.
 void block_termination_requests();
 void watch_termination_requests(void (*on_request)());
+
+// This process's id, as other programs name it (kill, ps).
+long current_process_id();
