@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -71,6 +72,11 @@ class QtDialog : public QDialog, public DialogHost {
       : QDialog(parent), proc_(proc), mailbox_(std::make_shared<QtMailbox>(this)) {
     setWindowTitle(qs(layout.title));
     QFont font(qs(layout.face));
+    // Without the face itself, prefer faces with its proportions over the
+    // wide default sans face, so that texts fit the boxes made for them.
+    if (!QFontInfo(font).exactMatch())
+      font.setFamilies({qs(layout.face), QStringLiteral("Noto Sans"), QStringLiteral("Liberation Sans"),
+                        QStringLiteral("Arial"), QStringLiteral("Nimbus Sans")});
     font.setPointSize(layout.point_size ? layout.point_size : 9);
     setFont(font);
     QFontMetrics fm(font);
