@@ -270,7 +270,7 @@ class QtDialog : public QDialog, public DialogHost {
           auto* key = static_cast<QKeyEvent*>(event);
           if (key->isAutoRepeat()) return true;
           uint32_t vk = qt_key_to_virtual_key(key->key(), key->modifiers() & Qt::KeypadModifier);
-          uint32_t held = qt_modifiers_to_shortcut_bits(static_cast<int>(QGuiApplication::queryKeyboardModifiers()));
+          uint32_t held = qt_modifiers_to_shortcut_bits(static_cast<int>(key->modifiers()));
           if (vk == 0) return true;
           return proc_->on_key_up(*this, capturing_, vk, held);
         }
