@@ -1,5 +1,6 @@
 #include "settings/settings_dialog.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -241,7 +242,7 @@ void SettingsDialogProc::read_settings_controls(DialogHost& d) {
   if (sel(ID_VIDEO_CODEC) >= 0) c.VideoCodec = static_cast<uint32_t>(sel(ID_VIDEO_CODEC));
   if (d.list_count(ID_VIDEO_PROFILE) > 0) {
     int p = sel(ID_VIDEO_PROFILE) >= 0 ? sel(ID_VIDEO_PROFILE) : 0;
-    c.VideoProfile = static_cast<uint32_t>(std::stoul(d.list_data(ID_VIDEO_PROFILE, p)));
+    c.VideoProfile = static_cast<uint32_t>(std::strtoul(d.list_data(ID_VIDEO_PROFILE, p).c_str(), nullptr, 10));
   }
   c.VideoMaxWidth = d.item_number(ID_MAX_WIDTH);
   c.VideoMaxHeight = d.item_number(ID_MAX_HEIGHT);
