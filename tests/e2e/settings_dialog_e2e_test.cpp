@@ -120,6 +120,10 @@ class SettingsDialogE2E : public ::testing::Test {
 
 TEST_F(SettingsDialogE2E, TrayOpensSettingsAndOkChangesTheNextRecording) {
   const std::string dir = make_temp_dir("settings-dialog");
+  struct RemoveAtEnd {
+    std::string dir;
+    ~RemoveAtEnd() { run_process({"/bin/rm", "-rf", dir}, {}, 20); }
+  } remove_at_end{dir};
   const std::string exe = dir + "/frelvanta", ini = dir + "/frelvanta.ini";
   const std::string before_folder = dir + "/videos", after_folder = dir + "/clips";
   const std::string runtime = dir + "/run";
@@ -129,7 +133,7 @@ TEST_F(SettingsDialogE2E, TrayOpensSettingsAndOkChangesTheNextRecording) {
   write_text(ini, "[frelvanta]\r\nHardwareEncoder=0\r\nOutputFolder=" + before_folder +
                       "\r\nVideoCodec=H264\r\nCaptureAudio=0\r\nCaptureMicrophone=0\r\nStartDelaySec=0\r\n"
                       "OpenFolder=0\r\nVideoMaxWidth=640\r\nVideoMaxHeight=360\r\nVideoMaxFramerate=30\r\n");
-  Background instance;
+  Background instance;  // declared after the folder's remover, so it ends first
   ASSERT_TRUE(instance.start({exe}, {"XDG_RUNTIME_DIR=" + runtime}));
   ASSERT_TRUE(wait_for([] { return !tray_icon_window().empty(); }, 15)) << "the tray icon did not appear";
 
@@ -183,5 +187,4 @@ TEST_F(SettingsDialogE2E, TrayOpensSettingsAndOkChangesTheNextRecording) {
 
   instance.kill_now(SIGTERM);
   instance.wait(20);
-  run_process({"/bin/rm", "-rf", dir}, {}, 20);
 }
