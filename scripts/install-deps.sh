@@ -14,5 +14,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libxcb1-dev libxcb-shm0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-randr0-dev \
   libxcb-xfixes0-dev libxcb-shape0-dev libx11-dev libx11-xcb-dev \
   libva-dev libdrm-dev \
+  libcurl4-openssl-dev openssl python3 \
   xvfb x11-utils x11-xserver-utils xdotool dbus \
   openbox trayer imagemagick x11-apps xclip

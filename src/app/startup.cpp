@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/countdown.h"
+#include "app/settings_entry.h"
 #include "recording/watchdog.h"
 #include "app/shortcuts.h"
 #include "app/single_instance.h"
@@ -143,7 +144,10 @@ int app_main(const std::vector<std::string>& args) {
   if (!g_app.cli_mode && claim_single_instance(runtime_directory()) == InstanceClaim::HANDED_OVER) return 0;
 
   bool display = toolkit_init();
-  if (display && !g_app.cli_mode) toolkit_install_ui_service();
+  if (display && !g_app.cli_mode) {
+    toolkit_install_ui_service();
+    install_settings_dialog_services();
+  }
 
   if (!platform_supported()) {
     show_message("Windows 10 Version 1903, May 2019 Update (19H1) or newer is required!", "Frelvanta",

@@ -288,11 +288,11 @@ TEST_F(ShellTrayE2E, TrayMenuExitSavesTheRecording) {
       if (width > 64) menu = id;
     return !menu.empty();
   }, 5)) << "no menu appeared";
-  // Down, Down, Return: the first enabled item is "Frelvanta", the next one
-  // "Exit", since "Settings" cannot be chosen while recording (and this build
-  // has no Donate dialog). Had Settings been enabled, the menu would run it
-  // and the instance would not end.
-  sh("xdotool key Down Down Return");
+  // Down three times, then Return: the enabled items are "Frelvanta",
+  // "Donate" and "Exit", since "Settings" cannot be chosen while recording.
+  // Had Settings been enabled, the menu would run Donate instead and the
+  // instance would not end.
+  sh("xdotool key Down Down Down Return");
   const int code = inst.process.wait(20);
   EXPECT_EQ(code, 0);
   const auto files = inst.recordings();
