@@ -7,6 +7,7 @@
 
 #include "video/encode/ffmpeg/av_ptr.h"
 #include "video/encode/ffmpeg/video_encoders.h"
+#include "video/encode/pcm_queue.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -43,8 +44,9 @@ struct AudioTrack {
   bool input_set = false;
   AvCodecContextPtr ctx;
   AVStream* stream = nullptr;
-  std::vector<int16_t> pcm;  // interleaved, waiting for a whole encoder frame
-  int64_t next_pts = 0;      // pts of pcm[0], in samples
+  PcmQueue pcm;                  // waiting for a whole encoder frame
+  std::vector<int16_t> scratch;  // one encoder frame, taken from pcm
+  int64_t next_pts = 0;          // pts of the first frame in pcm, in samples
   bool started = false;
   bool aligned = false;  // the track's start is fixed; until then sound only gathers
   int64_t lead = 0;      // samples of silence ahead of time zero
@@ -180,7 +182,7 @@ class FfmpegWriter final : public MediaWriter {
       if (r >= 0) align_audio();
     }
     if (r >= 0 && audio_) {
-      if (!audio_->pcm.empty()) r = encode_pcm(audio_->pcm.size() / audio_->out.num_channels);
+      if (!audio_->pcm.empty()) r = encode_pcm(audio_->pcm.frames());
       if (r >= 0) r = encode(audio_->ctx.get(), audio_->stream, nullptr, &audio_->bytes);
     }
     if (r >= 0 && !video_flushed) r = encode(video_->ctx.get(), video_->stream, nullptr, &video_->bytes);
@@ -335,7 +337,7 @@ class FfmpegWriter final : public MediaWriter {
     if (extra <= 0 || extra > rate) return;  // more than a second is no reorder delay
     a.lead = extra;
     if (!a.started) return;  // the first sound takes it in
-    a.pcm.insert(a.pcm.begin(), static_cast<size_t>(extra) * a.out.num_channels, 0);
+    a.pcm.push_front_silence(static_cast<size_t>(extra));
     a.next_pts -= extra;
   }
 
@@ -350,7 +352,7 @@ class FfmpegWriter final : public MediaWriter {
     if (!a.aligned) return 0;
     const size_t channels = a.out.num_channels;
     const size_t frame_size = a.ctx->frame_size > 0 ? static_cast<size_t>(a.ctx->frame_size) : 1024;
-    while (a.pcm.size() / channels >= frame_size) {
+    while (a.pcm.frames() >= frame_size) {
       MediaResult r = encode_pcm(frame_size);
       if (r < 0) return fail_if(r);
     }
@@ -368,10 +370,12 @@ class FfmpegWriter final : public MediaWriter {
     frame->sample_rate = c->sample_rate;
     int r = av_channel_layout_copy(&frame->ch_layout, &c->ch_layout);
     if (r < 0 || (r = av_frame_get_buffer(frame.get(), 0)) < 0) return r;
-    const int16_t* src = a.pcm.data();
     if (c->sample_fmt == AV_SAMPLE_FMT_S16) {
-      std::memcpy(frame->data[0], src, frames * channels * sizeof(int16_t));
+      a.pcm.pop(reinterpret_cast<int16_t*>(frame->data[0]), frames);
     } else {
+      a.scratch.resize(frames * channels);
+      a.pcm.pop(a.scratch.data(), frames);
+      const int16_t* src = a.scratch.data();
       for (size_t ch = 0; ch < channels; ++ch) {
         float* dst = reinterpret_cast<float*>(frame->extended_data[ch]);
         for (size_t i = 0; i < frames; ++i) dst[i] = src[i * channels + ch] * (1.0f / 32768.0f);
@@ -379,7 +383,6 @@ class FfmpegWriter final : public MediaWriter {
     }
     frame->pts = a.next_pts;
     a.next_pts += static_cast<int64_t>(frames);
-    a.pcm.erase(a.pcm.begin(), a.pcm.begin() + static_cast<std::ptrdiff_t>(frames * channels));
     return encode(c, a.stream, frame.get(), &a.bytes);
   }
 
@@ -395,16 +398,17 @@ class FfmpegWriter final : public MediaWriter {
       // picture is preceded by silence. A fragmented file has no edit list
       // to carry a later start, and the player would pull the sound forward.
       a.next_pts = -a.lead;
-      a.pcm.assign(static_cast<size_t>(std::max<int64_t>(at, 0) + a.lead) * channels, 0);
+      a.pcm.reset(channels);
+      a.pcm.push_silence(static_cast<size_t>(std::max<int64_t>(at, 0) + a.lead));
       a.started = true;
     } else {
       // Keep the track on the clock across a hole in the input: fill it with
       // silence instead of pulling later sound forward.
-      const int64_t end = a.next_pts + static_cast<int64_t>(a.pcm.size() / channels);
-      if (at - end > rate / 50) a.pcm.resize(a.pcm.size() + static_cast<size_t>(at - end) * channels, 0);
+      const int64_t end = a.next_pts + static_cast<int64_t>(a.pcm.frames());
+      if (at - end > rate / 50) a.pcm.push_silence(static_cast<size_t>(at - end));
     }
     const int16_t* src = reinterpret_cast<const int16_t*>(sample->data[0]);
-    a.pcm.insert(a.pcm.end(), src, src + frames * channels);
+    a.pcm.push(src, frames);
     return encode_whole_audio_frames();
   }
 
