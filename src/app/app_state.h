@@ -55,6 +55,9 @@ struct App {
   std::atomic<uint32_t> watchdog_quit{0};
   std::atomic<uint32_t> watchdog_tick_pending{0};
   std::atomic<uint32_t> skip_worker_join{0};
+  // The connection to the display server broke (capture or toolkit); a
+  // command-line recording then ends with exit code 3.
+  std::atomic<uint32_t> display_lost{0};
 
   // Capture targets: set while a capture request runs (shortcuts are ignored).
   uint32_t capture_request_active = 0;

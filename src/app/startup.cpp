@@ -1,6 +1,11 @@
 #include "app/startup.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "app/app_state.h"
 #include "app/command_line.h"
@@ -17,6 +22,8 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system.h"
+#include "recording/desktop_session.h"
+#include "recording/recording.h"
 #include "recording/recovery.h"
 #include "recording/trace.h"
 #include "settings/config_store.h"
@@ -24,6 +31,27 @@
 
 namespace {
 std::atomic<bool> g_termination_requested{false};
+std::thread::id g_main_thread;
+
+// The process ends through main() with _Exit, so exit() runs only when a
+// library ends the process itself: the toolkit does when its connection to
+// the display server breaks (the X server crashed or the session ended).
+// Static destruction would then meet running threads (std::terminate) and
+// waits that never end, and the recording would stay a temporary file. It
+// is finished and saved here instead, without the toolkit, and the process
+// ends at once.
+void on_library_exit() {
+  g_app.display_lost.store(1);
+  trace_event("app.display_lost");
+  g_ui_service = nullptr;
+  g_desktop_session = nullptr;
+  if (std::this_thread::get_id() == g_main_thread && g_app.recording.active.load() != 0) recording_stop();
+  int code = g_app.exit_code;
+  // A command-line recording cut short by the loss never ended cleanly.
+  if (g_app.cli_mode && code == 0 && g_app.recording.temp_path.empty() == false) code = 3;
+  std::fflush(nullptr);
+  _exit(code);
+}
 
 void on_termination_request() {
   g_termination_requested = true;
@@ -128,6 +156,8 @@ int app_main(const std::vector<std::string>& args) {
   if (!g_app.cli_mode && claim_single_instance(runtime_directory()) == InstanceClaim::HANDED_OVER) return 0;
 
   bool display = toolkit_init();
+  g_main_thread = std::this_thread::get_id();
+  std::atexit(on_library_exit);
   if (display && !g_app.cli_mode) toolkit_install_ui_service();
 
   if (!platform_supported()) {

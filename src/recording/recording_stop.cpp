@@ -210,7 +210,9 @@ void recording_stop() {
       rec.output_path = rec.temp_path;
     }
     show_outcome(o);
-    if (g_app.cli_mode && o.row != 6 && g_app.exit_code == 0) g_app.exit_code = 3;
+    if (g_app.cli_mode && (o.row != 6 || g_app.display_lost.load() != 0) && g_app.exit_code == 0) {
+      g_app.exit_code = 3;
+    }
     rec.temp_path.clear();
   }
   trace_event("stop.rename_done");

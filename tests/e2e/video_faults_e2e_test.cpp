@@ -2,9 +2,13 @@
 // a recording. Cases that stop or kill an X server start their own private
 // Xvfb, so the display of the rest of the suite is never touched.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -62,6 +66,118 @@ TEST_F(VideoFaultsE2E, FreshInstallRecordsWithoutAnIni) {
   ASSERT_TRUE(m.opened && m.video.present) << r.output;
   EXPECT_EQ(m.video.codec, "h264");
   EXPECT_NEAR(m.video.duration, 2.0, 0.2);
+}
+
+// A display of this test's own, which it may stop or kill.
+class PrivateDisplay {
+ public:
+  bool start() {
+    for (int n = 300 + getpid() % 200, tries = 0; tries < 50; ++n, ++tries) {
+      if (exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+      name_ = ":" + std::to_string(n);
+      if (!server_.start({"/usr/bin/Xvfb", name_, "-screen", "0", "640x480x24", "+extension", "Composite",
+                          "+extension", "DAMAGE", "+extension", "RANDR", "-nolisten", "tcp"},
+                         {})) {
+        continue;
+      }
+      for (int i = 0; i < 100; ++i) {
+        if (run_process({"/bin/sh", "-c", "xdpyinfo >/dev/null 2>&1"}, {"DISPLAY=" + name_}, 5).exit_code == 0) {
+          return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      server_.kill_now(SIGKILL);
+      server_.wait(5);
+    }
+    return false;
+  }
+  ~PrivateDisplay() {
+    if (server_.pid() > 0) {
+      server_.kill_now(SIGCONT);
+      server_.kill_now(SIGKILL);
+      server_.wait(5);
+    }
+  }
+  const std::string& name() const { return name_; }
+  Background& server() { return server_; }
+
+ private:
+  std::string name_;
+  Background server_;
+};
+
+// Waits (at most `timeout_s`) until the text appears in the file.
+bool wait_for_text(const std::string& path, const std::string& text, double timeout_s) {
+  for (int i = 0; i < timeout_s * 20; ++i) {
+    if (read_text(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// The X server dies under a command-line recording: the recording is
+// finished under its final name up to the loss, and the run ends with 3
+// (on main: "terminate called without an active exception", status 134, or
+// a process that never ends, and a .tmp.mp4).
+TEST_F(VideoFaultsE2E, KilledXServerEndsTheRecordingSavedWithCode3) {
+  PrivateDisplay x;
+  ASSERT_TRUE(x.start());
+  Install inst("xkill");
+  write_text(inst.dir + "/frelvanta.ini", "[frelvanta]\r\nHardwareEncoder=0\r\nWriteDiagnostics=1\r\n");
+  const std::string out = inst.videos + "/lost.mp4";
+  Background rec;
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "60", "--output", out, "--audio", "off"},
+                        {"DISPLAY=" + x.name()}));
+  ASSERT_TRUE(wait_for_text(inst.dir + "/frelvanta-runtrace.txt", "recording.started", 30)) << read_text(rec.output_file());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const auto lost = std::chrono::steady_clock::now();
+  x.server().kill_now(SIGKILL);
+  x.server().wait(5);
+  const int code = rec.wait(30);
+  const std::string output = read_text(rec.output_file());
+  EXPECT_EQ(code, 3) << output;
+  EXPECT_LT(seconds_since(lost), 30);
+  EXPECT_FALSE(exists(inst.videos + "/lost.tmp.mp4")) << output;
+  ASSERT_TRUE(exists(out)) << output;
+  const MediaSummary m = probe_media(out);
+  ASSERT_TRUE(m.opened && m.video.present);
+  // Two seconds were recorded before the loss; nothing after it.
+  EXPECT_GE(m.video.duration, 1.5);
+  EXPECT_LE(m.video.duration, 2.0 + seconds_since(lost));
+  EXPECT_GT(decode_pictures(out, 640).size(), 0u);
+}
+
+// The X server stops answering (SIGSTOP) just before the end of a
+// command-line recording: the stop does not wait for it without end, and
+// the file is finished as usual (on main the stop hangs in the join of the
+// capture thread, which waits for a reply that never comes).
+TEST_F(VideoFaultsE2E, StoppedXServerDoesNotHoldUpTheStop) {
+  PrivateDisplay x;
+  ASSERT_TRUE(x.start());
+  Install inst("xstop");
+  write_text(inst.dir + "/frelvanta.ini", "[frelvanta]\r\nHardwareEncoder=0\r\nWriteDiagnostics=1\r\n");
+  const std::string out = inst.videos + "/hung.mp4";
+  Background rec;
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "3", "--output", out, "--audio", "off"},
+                        {"DISPLAY=" + x.name()}));
+  ASSERT_TRUE(wait_for_text(inst.dir + "/frelvanta-runtrace.txt", "recording.started", 30)) << read_text(rec.output_file());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const auto stopped = std::chrono::steady_clock::now();
+  x.server().kill_now(SIGSTOP);
+  // The rest of the length, then the stop's own bounds (2 + 1 + 2 + 4 s).
+  const int code = rec.wait(30);
+  const double took = seconds_since(stopped);
+  x.server().kill_now(SIGCONT);
+  const std::string output = read_text(rec.output_file());
+  ASSERT_NE(code, -1) << "the run did not end while the X server was stopped";
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_LT(took, 1 + 9 + 5) << "stop went past its bounds";
+  ASSERT_TRUE(exists(out)) << output;
+  EXPECT_TRUE(wait_for_text(out + ".stoptrace.txt", "stop.rename_done", 1));
 }
 
 }  // namespace
