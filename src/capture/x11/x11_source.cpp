@@ -31,6 +31,7 @@ namespace {
 constexpr int kMaxMonitors = 16;
 constexpr int64_t kMonitorCheckInterval = kQpcFrequency / 2;
 constexpr int64_t kStopGraceMs = 300;
+constexpr int64_t kMonitorGoneAfter = kQpcFrequency;  // missing this long: the monitor is gone
 
 class X11Source final : public CaptureSource {
  public:
@@ -284,12 +285,16 @@ class X11Source final : public CaptureSource {
       monitor_ = mons[i];
       content_w_ = monitor_.rect.width();
       content_h_ = monitor_.rect.height();
-      monitor_missing_ = 0;
+      monitor_missing_since_ = 0;
       return;
     }
-    // Missing twice in a row: a list caught in the middle of a
-    // reconfiguration must not end a recording.
-    if (++monitor_missing_ >= 2) closed_ = true;
+    // Missing for a while, not just in one list: a reconfiguration (even a
+    // refused one) turns the output off and on again within milliseconds,
+    // with several notifications, and must not end a recording. The
+    // periodic check looks again.
+    const int64_t now = qpc_now();
+    if (monitor_missing_since_ == 0) monitor_missing_since_ = now;
+    if (now - monitor_missing_since_ >= kMonitorGoneAfter) closed_ = true;
   }
 
   bool refresh_cursor() {
@@ -548,7 +553,7 @@ class X11Source final : public CaptureSource {
   bool dirty_ = true;  // the first frame comes without waiting for a change
   bool closed_ = false;
   bool monitor_changed_ = false;
-  int monitor_missing_ = 0;
+  int64_t monitor_missing_since_ = 0;  // counter value when first missing; 0: present
 
   bool cursor_ = false;
   bool cursor_changed_ = false;
