@@ -41,7 +41,7 @@ namespace {
 class BenchSink final : public SourceSink {
  public:
   void frame_arrived(const SourceFrame& f) override { capture_deliver_frame(&g_app.capture, f); }
-  void closed() override {}
+  void closed(bool) override {}
 };
 
 // Seconds per frame of ffmpeg's x11grab on this display. Two runs of

@@ -57,6 +57,9 @@ struct App {
   std::atomic<uint32_t> watchdog_quit{0};
   std::atomic<uint32_t> watchdog_tick_pending{0};
   std::atomic<uint32_t> skip_worker_join{0};
+  // The connection to the display server broke (capture or toolkit); a
+  // command-line recording then ends with exit code 3.
+  std::atomic<uint32_t> display_lost{0};
 
   // Names of the shortcuts whose last registration was refused, joined by ", ".
   std::string shortcut_conflicts;

@@ -1,6 +1,11 @@
 #include "app/startup.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "app/app_state.h"
 #include "app/command_line.h"
@@ -14,11 +19,14 @@
 #include "app/ui_service.h"
 #include "audio/audio_worker.h"
 #include "capture/capture.h"
+#include "capture/device.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "recording/desktop_session.h"
+#include "recording/recording.h"
 #include "recording/recovery.h"
 #include "recording/trace.h"
 #include "settings/config_store.h"
@@ -26,6 +34,27 @@
 
 namespace {
 std::atomic<bool> g_termination_requested{false};
+std::thread::id g_main_thread;
+
+// The process ends through main() with _Exit, so exit() runs only when a
+// library ends the process itself: the toolkit does when its connection to
+// the display server breaks (the X server crashed or the session ended).
+// Static destruction would then meet running threads (std::terminate) and
+// waits that never end, and the recording would stay a temporary file. It
+// is finished and saved here instead, without the toolkit, and the process
+// ends at once.
+void on_library_exit() {
+  g_app.display_lost.store(1);
+  trace_event("app.display_lost");
+  g_ui_service = nullptr;
+  g_desktop_session = nullptr;
+  if (std::this_thread::get_id() == g_main_thread && g_app.recording.active.load() != 0) recording_stop();
+  int code = g_app.exit_code;
+  // A command-line recording cut short by the loss never ended cleanly.
+  if (g_app.cli_mode && code == 0 && g_app.recording.temp_path.empty() == false) code = 3;
+  std::fflush(nullptr);
+  _exit(code);
+}
 
 void on_termination_request() {
   g_termination_requested = true;
@@ -78,13 +107,16 @@ void report_settings_file(ReadStatus status, const std::string& path) {
 void load_configuration() {
   config_set_defaults(&g_app.config);
   std::string legacy;
-  if (!file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy)) {
-    const ReadStatus status = config_load(&g_app.config, legacy);
-    report_settings_file(status, legacy);
-    if (status == ReadStatus::kOk) config_save(g_app.config);  // once; the older file stays as it is
-  } else {
-    report_settings_file(config_load(&g_app.config, g_app.ini_path), g_app.ini_path);
-  }
+  const bool migrate = !file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy);
+  const std::string& source = migrate ? legacy : g_app.ini_path;
+  bool hardware_encoder_stored = false;
+  const ReadStatus status = config_load(&g_app.config, source, &hardware_encoder_stored);
+  report_settings_file(status, source);
+  // A fresh install (or a file that never stored the choice) must record
+  // on a machine without a GPU: hardware encoding is on by default only
+  // where it works. A stored value is honoured as it is.
+  if (!hardware_encoder_stored) g_app.config.HardwareEncoder = hardware_encoder_default() ? 1 : 0;
+  if (migrate && status == ReadStatus::kOk) config_save(g_app.config);  // once; the older file stays as it is
 }
 
 void apply_command_line_overrides() {
@@ -144,6 +176,8 @@ int app_main(const std::vector<std::string>& args) {
   if (!g_app.cli_mode && claim_single_instance(runtime_directory()) == InstanceClaim::HANDED_OVER) return 0;
 
   bool display = toolkit_init();
+  g_main_thread = std::this_thread::get_id();
+  std::atexit(on_library_exit);
   if (display && !g_app.cli_mode) {
     toolkit_install_ui_service();
     install_settings_dialog_services();

@@ -20,7 +20,9 @@ struct SourceFrame {
 class SourceSink {
  public:
   virtual void frame_arrived(const SourceFrame& frame) = 0;
-  virtual void closed() = 0;
+  // The target is gone; `display_lost` when the whole display went with it
+  // (the connection to the display server broke).
+  virtual void closed(bool display_lost = false) = 0;
 
  protected:
   ~SourceSink() = default;
@@ -38,6 +40,10 @@ class CaptureSource {
   virtual bool stop() = 0;
   // Re-creates the buffers for a new content size; called from a callback.
   virtual void recreate(int32_t width, int32_t height) = 0;
+  // True after a stop() that had to let go of a delivery thread which did
+  // not end in time (a display server that stopped answering): the source
+  // must then never be deleted.
+  virtual bool abandoned() const { return false; }
 };
 
 class CaptureService {

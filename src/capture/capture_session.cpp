@@ -6,6 +6,17 @@
 #include "app/app_state.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
+#include "recording/trace.h"
+
+namespace {
+void resize_pool(Capture* c, const SourceFrame& f) {
+  if (f.content_width != c->pool_width || f.content_height != c->pool_height) {
+    c->pool_width = f.content_width;
+    c->pool_height = f.content_height;
+    if (c->item != nullptr) c->item->recreate(f.content_width, f.content_height);
+  }
+}
+}  // namespace
 
 void capture_deliver_frame(Capture* c, const SourceFrame& f) {
   if (c == nullptr || c->on_frame == nullptr) return;
@@ -18,7 +29,12 @@ void capture_deliver_frame(Capture* c, const SourceFrame& f) {
   rect.top = std::max(rect.top, 0);
   rect.right = std::min(rect.right, w);
   rect.bottom = std::min(rect.bottom, h);
-  if (rect.empty()) return;
+  if (rect.empty()) {
+    // Nothing of it to record, but a new size still re-creates the source,
+    // or it would keep reading at a size the target no longer has.
+    resize_pool(c, f);
+    return;
+  }
 
   CapturedFrame frame;
   frame.texture = f.image;
@@ -28,11 +44,7 @@ void capture_deliver_frame(Capture* c, const SourceFrame& f) {
   frame.content_height = f.content_height;
   bool keep = c->on_frame(c, &frame);
 
-  if (f.content_width != c->pool_width || f.content_height != c->pool_height) {
-    c->pool_width = f.content_width;
-    c->pool_height = f.content_height;
-    if (c->item != nullptr) c->item->recreate(f.content_width, f.content_height);
-  }
+  resize_pool(c, f);
   if (!keep) capture_stop(c);
 }
 
@@ -41,7 +53,11 @@ class SessionSink final : public SourceSink {
  public:
   Capture* capture = nullptr;
   void frame_arrived(const SourceFrame& f) override { capture_deliver_frame(capture, f); }
-  void closed() override {
+  void closed(bool display_lost) override {
+    if (display_lost) {
+      g_app.display_lost.store(1);
+      trace_event("capture.display_lost");
+    }
     Capture* c = capture;
     if (c != nullptr && c->on_frame != nullptr) c->on_frame(c, nullptr);
   }
@@ -67,7 +83,13 @@ void capture_stop(Capture* c) {
       c->session = false;
       return;
     }
-    delete c->item;
+    // A source whose thread hangs in the display server is left behind
+    // rather than waited for: stop stays bounded.
+    if (c->item->abandoned()) {
+      trace_event("capture.stop_abandoned");
+    } else {
+      delete c->item;
+    }
     c->item = nullptr;
   }
   c->session = false;

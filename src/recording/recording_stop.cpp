@@ -91,9 +91,19 @@ void recording_stop() {
   trace_event("stop.capture_stopped");
 
   // 7. A frame being taken in finishes first.
+  // Bounded like every other wait of the stop: a holder that never lets go
+  // must not hold up the main thread.
   trace_event("stop.video_state_wait_begin");
-  { std::lock_guard<std::mutex> pass(g_app.video_lock); }
-  trace_event("stop.video_state_wait_done");
+  bool video_state_passed = false;
+  {
+    const int64_t tl = qpc_now();
+    while (!(video_state_passed = g_app.video_lock.try_lock())) {
+      if (elapsed_ms(static_cast<uint64_t>(tl)) >= kVideoSettleMs) break;
+      sleep_ms(1);
+    }
+    if (video_state_passed) g_app.video_lock.unlock();
+  }
+  trace_event(video_state_passed ? "stop.video_state_wait_done" : "stop.video_state_wait_timeout");
 
   // 8-9. Submissions in flight.
   trace_event("stop.video_encoder_wait_begin");
@@ -103,7 +113,7 @@ void recording_stop() {
                          static_cast<long>(rec.ticks_in_flight.load())));
   bool video_settled = false;
   const int64_t t0 = qpc_now();
-  for (;;) {
+  for (;video_state_passed;) {
     const uint32_t value = rec.submits_in_flight.load();
     if (value == 0) {
       video_settled = true;
@@ -223,7 +233,9 @@ void recording_stop() {
       output = temp;
     }
     rec.output_path = output;  // the last recording, for a click on a balloon
-    if (g_app.cli_mode && o.row != 6 && g_app.exit_code == 0) g_app.exit_code = 3;
+    if (g_app.cli_mode && (o.row != 6 || g_app.display_lost.load() != 0) && g_app.exit_code == 0) {
+      g_app.exit_code = 3;
+    }
     show_outcome(o);
   }
   trace_event("stop.rename_done");

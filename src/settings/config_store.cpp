@@ -128,7 +128,7 @@ void ini_write_uint(const char* key, uint32_t value) {
   ini_put_string(g_app.ini_path, kSection, key, &text);
 }
 
-ReadStatus config_load(Config* c, const std::string& path) {
+ReadStatus config_load(Config* c, const std::string& path, bool* hardware_encoder_stored) {
   // One read of the file for every key.
   IniSnapshot ini;
   const ReadStatus status = ini.load(path);
@@ -138,6 +138,10 @@ ReadStatus config_load(Config* c, const std::string& path) {
   read_bool(ini, "ShowRecordingBorder", &c->ShowRecordingBorder);
   read_bool(ini, "KeepRoundedWindowCorners", &c->KeepRoundedWindowCorners);
   read_bool(ini, "HardwareEncoder", &c->HardwareEncoder);
+  if (hardware_encoder_stored) {
+    uint32_t v;
+    *hardware_encoder_stored = read_profile_number(ini, "HardwareEncoder", &v);
+  }
   read_bool(ini, "HardwarePreferIntegrated", &c->HardwarePreferIntegrated);
   if (read_string(ini, "OutputFolder", &text, 260)) c->OutputFolder = text;
   read_bool(ini, "OpenFolder", &c->OpenFolder);

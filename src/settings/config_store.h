@@ -12,8 +12,10 @@ void config_set_defaults(Config* config);
 // Reads every key of the file at `path` over the current contents, then
 // normalises. A missing file leaves the contents and still normalises, as
 // does a file that cannot be read whole; the result tells which happened,
-// so that the caller can report a file it had to ignore.
-ReadStatus config_load(Config* config, const std::string& path);
+// so that the caller can report a file it had to ignore. When
+// `hardware_encoder_stored` is given, it tells whether the file stores a
+// number for HardwareEncoder (a fresh install stores none).
+ReadStatus config_load(Config* config, const std::string& path, bool* hardware_encoder_stored = nullptr);
 // Clamping shared by loading and the settings dialog; ends with the
 // config.values trace line.
 void config_normalize(Config* config);

@@ -16,6 +16,7 @@
 #include "capture/capture.h"
 #include "capture/capture_fakes.h"
 #include "capture/capture_service.h"
+#include "capture/x11/x11_util.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -403,5 +404,34 @@ TEST_F(X11CaptureTest, DisplayRateIsAFraction) {
     EXPECT_GT(den, 0u);
     EXPECT_LT(num / den, 1000u);
   }
+}
+}  // namespace
+
+namespace {
+// _NET_FRAME_EXTENTS comes from another client: values past any real
+// decoration, or a frame outside the coordinate range, are refused.
+TEST(X11FrameExtents, HostileValuesAreRefused) {
+  const struct {
+    uint32_t e[4];
+    bool ok;
+    int32_t want[4];
+  } cases[] = {
+      {{4, 4, 30, 4}, true, {96, 170, 504, 404}},
+      {{0, 0, 0, 0}, true, {100, 200, 500, 400}},
+      {{0xffffffffu, 0, 0, 0}, false, {}},
+      {{0x80000000u, 0x80000000u, 0, 0}, false, {}},
+      {{5000, 0, 0, 0}, false, {}},
+      {{4096, 4096, 4096, 4096}, true, {-3996, -3896, 4596, 4496}},
+  };
+  for (const auto& c : cases) {
+    int32_t out[4] = {};
+    EXPECT_EQ(x11_frame_from_extents(100, 200, 500, 400, c.e, out), c.ok) << c.e[0];
+    if (c.ok) {
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], c.want[i]);
+    }
+  }
+  int32_t out[4];
+  const uint32_t edge[4] = {0, 4000, 0, 0};
+  EXPECT_FALSE(x11_frame_from_extents(30000, 0, 62000, 10, edge, out)) << "past the coordinate range";
 }
 }  // namespace

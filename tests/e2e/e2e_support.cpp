@@ -20,9 +20,17 @@ double now_s() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// The extra entries replace inherited ones of the same name (the first of
+// two entries is the one programs see).
 std::vector<std::string> merged_env(const std::vector<std::string>& extra) {
   std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& x : extra) replaced = replaced || x.rfind(name, 0) == 0;
+    if (!replaced) env.push_back(entry);
+  }
   for (const std::string& x : extra) env.push_back(x);
   return env;
 }

@@ -238,9 +238,12 @@ class X11Service final : public CaptureService {
       const uint32_t* e = static_cast<const uint32_t*>(xcb_get_property_value(ext.get()));
       Rect client;
       if (!client_rect(window, &client)) return false;
-      *bounds = Rect{client.left - static_cast<int32_t>(e[0]), client.top - static_cast<int32_t>(e[2]),
-                     client.right + static_cast<int32_t>(e[1]), client.bottom + static_cast<int32_t>(e[3])};
-      return true;
+      int32_t f[4];
+      if (x11_frame_from_extents(client.left, client.top, client.right, client.bottom, e, f)) {
+        *bounds = Rect{f[0], f[1], f[2], f[3]};
+        return true;
+      }
+      // Out of range: taken as absent.
     }
     *bounds = Rect{spos->dst_x, spos->dst_y, spos->dst_x + sgeom->width, spos->dst_y + sgeom->height};
     return true;

@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/composite.h>
 #include <xcb/damage.h>
@@ -15,6 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,6 +30,8 @@
 namespace {
 constexpr int kMaxMonitors = 16;
 constexpr int64_t kMonitorCheckInterval = kQpcFrequency / 2;
+constexpr int64_t kStopGraceMs = 300;
+constexpr int64_t kMonitorGoneAfter = kQpcFrequency;  // missing this long: the monitor is gone
 
 class X11Source final : public CaptureSource {
  public:
@@ -152,9 +158,25 @@ class X11Source final : public CaptureSource {
     uint64_t one = 1;
     ssize_t n = write(wake_fd_, &one, sizeof one);
     (void)n;
+    // A server that stops answering leaves the thread in a reply wait that
+    // never ends. After a short grace the connection is shut down under it:
+    // the wait fails and the thread leaves. Should it still not end, it is
+    // let go of and the source is never freed (the thread still uses it).
+    if (!wait_exited(kStopGraceMs)) {
+      if (c_ != nullptr) shutdown(xcb_get_file_descriptor(c_), SHUT_RDWR);
+      if (!wait_exited(kStopGraceMs)) {
+        thread_.detach();
+        abandoned_ = true;
+        return true;
+      }
+    }
     thread_.join();
     return true;
   }
+
+  // A source whose thread could not be ended; deleting it would pull the
+  // connection from under that thread.
+  bool abandoned() const override { return abandoned_; }
 
   void recreate(int32_t width, int32_t height) override {
     if (width <= 0 || height <= 0) return;
@@ -263,12 +285,16 @@ class X11Source final : public CaptureSource {
       monitor_ = mons[i];
       content_w_ = monitor_.rect.width();
       content_h_ = monitor_.rect.height();
-      monitor_missing_ = 0;
+      monitor_missing_since_ = 0;
       return;
     }
-    // Missing twice in a row: a list caught in the middle of a
-    // reconfiguration must not end a recording.
-    if (++monitor_missing_ >= 2) closed_ = true;
+    // Missing for a while, not just in one list: a reconfiguration (even a
+    // refused one) turns the output off and on again within milliseconds,
+    // with several notifications, and must not end a recording. The
+    // periodic check looks again.
+    const int64_t now = qpc_now();
+    if (monitor_missing_since_ == 0) monitor_missing_since_ = now;
+    if (now - monitor_missing_since_ >= kMonitorGoneAfter) closed_ = true;
   }
 
   bool refresh_cursor() {
@@ -317,11 +343,11 @@ class X11Source final : public CaptureSource {
   void blend_cursor(int32_t x, int32_t y) {
     for (int32_t cy = 0; cy < cursor_h_; ++cy) {
       int32_t py = y + cy;
-      if (py < 0 || py >= image_h_) continue;
-      uint8_t* row = shm_addr_ + static_cast<size_t>(py) * image_w_ * 4;
+      if (py < 0 || py >= grabbed_h_) continue;
+      uint8_t* row = shm_addr_ + static_cast<size_t>(py) * grabbed_w_ * 4;
       for (int32_t cx = 0; cx < cursor_w_; ++cx) {
         int32_t px = x + cx;
-        if (px < 0 || px >= image_w_) continue;
+        if (px < 0 || px >= grabbed_w_) continue;
         uint32_t s = cursor_pixels_[static_cast<size_t>(cy) * cursor_w_ + cx];
         uint32_t a = s >> 24;
         if (a == 0) continue;
@@ -335,18 +361,50 @@ class X11Source final : public CaptureSource {
   }
 
   // Reads the picture into the segment; false when there is nothing to read.
+  // Only what the target still has is read: a target that became smaller
+  // than the buffer is read at its new size (the buffer is re-created for it
+  // once the frame has been delivered), never past its edge, which the
+  // server refuses.
   bool grab() {
     if (drawable_ == XCB_NONE || (target_ != XCB_NONE && !viewable_)) return false;
+    const int32_t w = std::min(image_w_, content_w_), h = std::min(image_h_, content_h_);
+    if (w <= 0 || h <= 0 || w > 0xffff || h > 0xffff) return false;
     // Changes after this point raise the next notification.
     xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
     int16_t x = target_ == XCB_NONE ? static_cast<int16_t>(monitor_.rect.left) : 0;
     int16_t y = target_ == XCB_NONE ? static_cast<int16_t>(monitor_.rect.top) : 0;
     XcbReply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(
         c_,
-        xcb_shm_get_image(c_, drawable_, x, y, static_cast<uint16_t>(image_w_), static_cast<uint16_t>(image_h_),
-                          ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, 0),
+        xcb_shm_get_image(c_, drawable_, x, y, static_cast<uint16_t>(w), static_cast<uint16_t>(h), ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, 0),
         nullptr));
-    return r != nullptr;
+    if (r == nullptr) {
+      reread_size();
+      return false;
+    }
+    grabbed_w_ = w;
+    grabbed_h_ = h;
+    return true;
+  }
+
+  // After a refused read: the target changed size without (or before) its
+  // notification. Its size is read again; a window that no longer exists
+  // is a closed target.
+  void reread_size() {
+    if (xcb_connection_has_error(c_)) return;
+    if (target_ == XCB_NONE) {
+      monitor_changed_ = true;
+      return;
+    }
+    XcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, surface_), nullptr));
+    if (!g) {
+      closed_ = true;
+      return;
+    }
+    content_w_ = g->width + 2 * g->border_width;
+    content_h_ = g->height + 2 * g->border_width;
+    // The named storage may be that of the old size.
+    if (name_pixmap()) dirty_ = true;
   }
 
   void deliver(int64_t now) {
@@ -360,7 +418,7 @@ class X11Source final : public CaptureSource {
       }
     }
     SourceFrame f;
-    f.image = BgraImage{shm_addr_, image_w_, image_h_, image_w_ * 4};
+    f.image = BgraImage{shm_addr_, grabbed_w_, grabbed_h_, grabbed_w_ * 4};
     f.time = now;
     f.content_width = content_w_;
     f.content_height = content_h_;
@@ -374,7 +432,19 @@ class X11Source final : public CaptureSource {
     return pointer(&x, &y) && (x != last_pointer_x_ || y != last_pointer_y_);
   }
 
+  bool wait_exited(int64_t ms) {
+    std::unique_lock<std::mutex> lock(exit_mutex_);
+    return exit_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return exited_; });
+  }
+
   void run() {
+    run_loop();
+    std::lock_guard<std::mutex> lock(exit_mutex_);
+    exited_ = true;
+    exit_cv_.notify_all();
+  }
+
+  void run_loop() {
     set_thread_name("fv-capture");
     int64_t period = period_;
     int64_t last = 0;
@@ -386,7 +456,10 @@ class X11Source final : public CaptureSource {
         handle_event(ev);
         std::free(ev);
       }
-      if (xcb_connection_has_error(c_)) closed_ = true;
+      if (xcb_connection_has_error(c_)) {
+        closed_ = true;
+        display_lost_ = !stopping_;
+      }
       // Not every server announces a monitor going away, so look now and then.
       if (target_ == XCB_NONE && !closed_ && qpc_now() - last_monitor_check >= kMonitorCheckInterval) {
         monitor_changed_ = true;
@@ -398,7 +471,7 @@ class X11Source final : public CaptureSource {
       if (closed_) {
         if (!closed_reported) {
           closed_reported = true;
-          sink_->closed();
+          sink_->closed(display_lost_);
         }
       } else {
         int64_t now = qpc_now();
@@ -425,7 +498,14 @@ class X11Source final : public CaptureSource {
           if (timeout < 0 || check_ms < timeout) timeout = check_ms;
         }
       }
-      pollfd fds[2] = {{xfd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+      // A closed target has nothing more to read: a broken connection's
+      // socket reports a hang-up at once, every time, so it is left out and
+      // only the stop request is waited for.
+      pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {xfd, POLLIN, 0}};
+      if (closed_) {
+        poll(fds, 1, -1);
+        continue;
+      }
       // Events read into xcb's queue by a reply wait are not on the socket any more.
       if (xcb_generic_event_t* queued = xcb_poll_for_queued_event(c_)) {
         handle_event(queued);
@@ -446,6 +526,11 @@ class X11Source final : public CaptureSource {
   int wake_fd_ = -1;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
+  std::mutex exit_mutex_;
+  std::condition_variable exit_cv_;
+  bool exited_ = false;
+  bool abandoned_ = false;
+  bool display_lost_ = false;
   SourceSink* sink_ = nullptr;
 
   X11Monitor monitor_;
@@ -463,11 +548,12 @@ class X11Source final : public CaptureSource {
   size_t shm_size_ = 0;
   int32_t image_w_ = 0, image_h_ = 0;      // picture read per frame (the "pool" size)
   int32_t content_w_ = 0, content_h_ = 0;  // the target's current size
+  int32_t grabbed_w_ = 0, grabbed_h_ = 0;  // size of the last picture read (rows of grabbed_w_ pixels)
 
   bool dirty_ = true;  // the first frame comes without waiting for a change
   bool closed_ = false;
   bool monitor_changed_ = false;
-  int monitor_missing_ = 0;
+  int64_t monitor_missing_since_ = 0;  // counter value when first missing; 0: present
 
   bool cursor_ = false;
   bool cursor_changed_ = false;
