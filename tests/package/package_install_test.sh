@@ -117,6 +117,15 @@ ini="$home/config/frelvanta/frelvanta.ini"
 grep -q '^EnableLimitLength=0' "$ini" && grep -q '^LimitLength=60' "$ini" \
   || fail "the settings file holds the command line's values: $(tr -d '\r' <"$ini" | grep Limit)"
 echo "settings file: ${ini#"$home"/} ($(grep -c = "$ini") keys)"
+
+# With diagnostics on, the run trace goes to the state folder.
+sed -i 's/^WriteDiagnostics=0/WriteDiagnostics=1/' "$ini"
+as_user timeout 60 /usr/bin/frelvanta --mode monitor --duration 1 --output "$home/second.mp4" --audio off --mic off
+code=$?
+[ "$code" -eq 0 ] || fail "the second recording did not finish cleanly (exit code $code)"
+trace="$home/state/frelvanta/frelvanta-runtrace.txt"
+grep -q "config.values" "$trace" 2>/dev/null || fail "no run trace at \$XDG_STATE_HOME/frelvanta/frelvanta-runtrace.txt"
+echo "run trace: ${trace#"$home"/} ($(wc -l <"$trace") lines)"
 beside_after=$(ls -A /usr/bin | grep -ci frelvanta)
 [ "$beside_after" -eq "$beside_before" ] && [ "$beside_after" -eq 1 ] \
   || fail "files were written beside the binary: $(ls -A /usr/bin | grep -i frelvanta | tr '\n' ' ')"
