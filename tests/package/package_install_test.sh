@@ -107,7 +107,7 @@ duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$out")
 audio=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 "$out")
 echo "recorded: $(stat -c %s "$out") bytes, ${duration} s, ${frames} video frames, audio ${audio:-none}"
 [ "${frames:-0}" -gt 0 ] || fail "the recording holds no video frames"
-awk -v d="$duration" 'BEGIN { exit !(d >= 1.5 && d <= 3.5) }' || fail "the recording lasts $duration s, not about 2"
+awk -v d="$duration" 'BEGIN { exit !(d >= 1.5 && d <= 4) }' || fail "the recording lasts $duration s, not about 2"
 [ "$audio" = aac ] || fail "the recording has no AAC sound track"
 
 ini="$home/config/frelvanta/frelvanta.ini"
