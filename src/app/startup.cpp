@@ -12,6 +12,7 @@
 #include "app/ui_service.h"
 #include "audio/audio_worker.h"
 #include "capture/capture.h"
+#include "capture/device.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -60,12 +61,14 @@ int watchdog_proc() { return static_cast<int>(watchdog_worker()); }
 void load_configuration() {
   config_set_defaults(&g_app.config);
   std::string legacy;
-  if (!file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy)) {
-    config_load(&g_app.config, legacy);
-    config_save(g_app.config);  // once; the older file stays as it is
-  } else {
-    config_load(&g_app.config, g_app.ini_path);
-  }
+  const bool migrate = !file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy);
+  const std::string& source = migrate ? legacy : g_app.ini_path;
+  config_load(&g_app.config, source);
+  // A fresh install (or a file that never stored the choice) must record
+  // on a machine without a GPU: hardware encoding is on by default only
+  // where it works. A stored value is honoured as it is.
+  if (!ini_has_number(source, "HardwareEncoder")) g_app.config.HardwareEncoder = hardware_encoder_default() ? 1 : 0;
+  if (migrate) config_save(g_app.config);  // once; the older file stays as it is
 }
 
 void apply_command_line_overrides() {

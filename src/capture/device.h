@@ -3,6 +3,7 @@
 // GPU compute path: the conversion runs on the CPU (video/compute_context.h),
 // so the device always exists. With hardware encoding on, it also names the
 // DRM render node the VAAPI encoders should open.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,22 @@ struct RenderNodeInfo {
 // order; `dev_dir` is where their device files live ("/dev/dri").
 std::vector<RenderNodeInfo> enumerate_render_nodes(const std::string& sysfs_drm, const std::string& dev_dir);
 
-// Index 0 of the adapters ordered by preference (power-saving first when
-// prefer_integrated, else high-performance first); -1 when there are none.
-int choose_render_node(const std::vector<RenderNodeInfo>& nodes, bool prefer_integrated);
+// Whether the hardware encoder a recording would use opens on a node.
+using EncoderOpens = std::function<bool(const RenderNodeInfo&)>;
+
+struct NodeChoice {
+  int index = -1;              // into the node list; -1 when there are none
+  bool encoder_opens = false;  // the chosen node's encoder opened
+  const char* reason = "";     // for the trace
+};
+
+// The adapters ordered by preference (power-saving first when
+// prefer_integrated, else high-performance first, node order within a kind):
+// the first whose encoder opens; when none does, the first of the order, so
+// the encoder check reports the refusal. Without `opens`, simply the first.
+NodeChoice choose_render_node(const std::vector<RenderNodeInfo>& nodes, bool prefer_integrated,
+                              const EncoderOpens& opens = {});
+
+// The HardwareEncoder value of an INI that has none: 1 only when the hardware
+// encoder for the default codec opens on a render node of this machine.
+bool hardware_encoder_default();

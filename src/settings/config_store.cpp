@@ -61,6 +61,11 @@ bool read_profile_number(const std::string& path, const char* key, uint32_t* v) 
 }
 }  // namespace
 
+bool ini_has_number(const std::string& path, const char* key) {
+  uint32_t v;
+  return read_profile_number(path, key, &v);
+}
+
 void ini_read_bool(const std::string& path, const char* key, uint32_t* field) {
   uint32_t v;
   if (read_profile_number(path, key, &v)) *field = v != 0 ? 1 : 0;

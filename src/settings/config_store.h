@@ -29,6 +29,8 @@ bool legacy_ini_path(std::string* out);
 // Readers: section "frelvanta", then "zelk" for a key absent there.
 bool ini_read_string(const std::string& path, const char* key, std::string* buffer, size_t capacity_units);
 void ini_read_bool(const std::string& path, const char* key, uint32_t* field);
+// Whether the file stores a number for the key (what the readers would take).
+bool ini_has_number(const std::string& path, const char* key);
 // `accepted` (when not null) lists the only values stored.
 void ini_read_uint(const std::string& path, const char* key, uint32_t* field, const uint32_t* accepted = nullptr,
                    size_t accepted_count = 0);

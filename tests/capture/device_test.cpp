@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,7 +25,43 @@ TEST(CaptureDevice, ChoosesByPreferenceOrFallsBackToTheOnlyKind) {
       {{dgpu}, true, 0},        {{igpu, dgpu}, true, 0},  {{igpu, dgpu}, false, 1},
       {{dgpu, dgpu2, igpu}, false, 0}, {{dgpu, dgpu2, igpu}, true, 2},
   };
-  for (const auto& c : cases) EXPECT_EQ(choose_render_node(c.nodes, c.prefer_integrated), c.want);
+  for (const auto& c : cases) EXPECT_EQ(choose_render_node(c.nodes, c.prefer_integrated).index, c.want);
+}
+
+// Within the preference, a node whose encoder opens wins; the other kind
+// only when no node of the preferred kind opens; none opening leaves the
+// first of the order, for the encoder check to refuse.
+TEST(CaptureDevice, PrefersANodeWhoseEncoderOpens) {
+  RenderNodeInfo nv{"/dev/dri/renderD128", "nvidia", false};
+  RenderNodeInfo amd{"/dev/dri/renderD129", "amdgpu", false};
+  RenderNodeInfo intel{"/dev/dri/renderD130", "i915", true};
+  const std::vector<RenderNodeInfo> nodes{nv, amd, intel};
+  const struct {
+    bool prefer_integrated;
+    std::vector<std::string> opening;  // drivers whose encoder opens
+    int want;
+    bool opens;
+  } cases[] = {
+      {false, {"nvidia", "amdgpu", "i915"}, 0, true},
+      {false, {"amdgpu", "i915"}, 1, true},
+      {false, {"i915"}, 2, true},
+      {false, {}, 0, false},
+      {true, {"nvidia", "i915"}, 2, true},
+      {true, {"nvidia"}, 0, true},
+      {true, {"amdgpu"}, 1, true},
+      {true, {}, 2, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> asked;
+    NodeChoice got = choose_render_node(nodes, c.prefer_integrated, [&](const RenderNodeInfo& n) {
+      asked.push_back(n.driver);
+      return std::find(c.opening.begin(), c.opening.end(), n.driver) != c.opening.end();
+    });
+    EXPECT_EQ(got.index, c.want) << c.prefer_integrated << " " << c.opening.size();
+    EXPECT_EQ(got.encoder_opens, c.opens);
+    EXPECT_FALSE(asked.empty());
+    EXPECT_LE(asked.size(), nodes.size());
+  }
 }
 
 // A DRM class directory laid out like the kernel's: renderD* entries whose
@@ -77,8 +114,8 @@ TEST_F(FakeSysfs, ClassifiesIntegratedAndDiscreteGpus) {
     EXPECT_EQ(nodes[i].driver, want[i].driver);
     EXPECT_EQ(nodes[i].integrated, want[i].integrated) << want[i].path;
   }
-  EXPECT_EQ(choose_render_node(nodes, false), 1);
-  EXPECT_EQ(choose_render_node(nodes, true), 0);
+  EXPECT_EQ(choose_render_node(nodes, false).index, 1);
+  EXPECT_EQ(choose_render_node(nodes, true).index, 0);
 }
 
 TEST_F(FakeSysfs, MissingDirectoryMeansNoNodes) {

@@ -122,9 +122,29 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   const ContainerKind container =
       (row.fragmentable && cfg.FragmentedOutput) ? CONTAINER_FMPEG4 : CONTAINER_MPEG4;
 
-  // Only proves that a suitable encoder exists; there is no fallback from
+  // The encoder for codec, profile and bit depth is opened (and closed
+  // again) before the file exists, so a refusal leaves nothing behind and
+  // its message is the first thing the user sees. There is no fallback from
   // hardware to software.
-  if (!platform.find_video_encoder(row.codec, row.profile_value, row.input, hardware, render_node)) {
+  VideoEncoderRequest request;
+  request.codec = row.codec;
+  request.profile = row.profile_value;
+  request.input = row.input;
+  request.hardware = hardware;
+  if (hardware) {
+    request.render_node = render_node;
+    request.driver = device.driver;
+  }
+  request.width = out.width;
+  request.height = out.height;
+  request.frame_rate_num = config.frame_rate_num;
+  request.frame_rate_den = config.frame_rate_den;
+  std::string encoder_name;
+  const bool found = platform.find_video_encoder(request, &encoder_name);
+  trace_eventf("encoder.check encoder=%s device=%s profile=%u bits=%d result=%s", encoder_name.c_str(),
+               hardware ? (render_node.empty() ? "none" : render_node.c_str()) : "cpu", row.profile_value,
+               row.input == PIXEL_P010 ? 10 : 8, found ? "opened" : "refused");
+  if (!found) {
     fail_message("Cannot find video encoder!");
     return false;
   }
@@ -133,7 +153,10 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
 
   WriterAttributes attributes;
   attributes.hardware_transforms = hardware;
-  if (hardware) attributes.render_node = render_node;
+  if (hardware) {
+    attributes.render_node = render_node;
+    attributes.driver = device.driver;
+  }
   attributes.disable_throttling = true;
   attributes.container = container;
 

@@ -80,6 +80,7 @@ struct AudioInputType {
 struct WriterAttributes {
   bool hardware_transforms = false;
   std::string render_node;  // device for hardware encoders
+  std::string driver;       // its kernel driver, which decides the encoder family
   bool disable_throttling = true;
   ContainerKind container = CONTAINER_MPEG4;
 };
@@ -125,12 +126,25 @@ class AudioTransform {
   virtual MediaResult drain() = 0;
 };
 
+// What the encoder check asks for: the codec, profile and bit depth of a
+// recording, on a device or in software.
+struct VideoEncoderRequest {
+  VideoCodecKind codec = VIDEO_H264;
+  uint32_t profile = 100;
+  PixelLayout input = PIXEL_NV12;  // PIXEL_P010 for 10 bits
+  bool hardware = false;
+  std::string render_node;  // hardware: the device
+  std::string driver;       // hardware: its kernel driver
+  uint32_t width = 0, height = 0;  // 0: any size
+  uint32_t frame_rate_num = 0, frame_rate_den = 1;
+};
+
 // The services encoder set-up creates its objects through.
 struct MediaPlatform {
-  // Whether an encoder for the codec, profile and input exists: on the
-  // device when `hardware` is set, in software otherwise.
-  bool (*find_video_encoder)(VideoCodecKind codec, uint32_t profile, PixelLayout input, bool hardware,
-                             const std::string& render_node) = nullptr;
+  // Whether the encoder for the request opens: on the device when
+  // `hardware` is set, in software otherwise. Creates no file. Fills
+  // `encoder_name` (may be null) with the name of the encoder tried.
+  bool (*find_video_encoder)(const VideoEncoderRequest& request, std::string* encoder_name) = nullptr;
   // Creates the output file and a writer on it.
   MediaResult (*create_writer)(const std::string& path, const WriterAttributes& attributes,
                                std::unique_ptr<MediaWriter>* writer) = nullptr;

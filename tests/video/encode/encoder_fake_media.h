@@ -2,6 +2,7 @@
 // A media platform that records what the encoder asks of it, with failures
 // and resampler refusals on demand.
 #include <deque>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -21,6 +22,11 @@ struct FakeMedia {
   std::mutex m;
   std::vector<FakeCall> calls;
   bool encoder_found = true;
+  // Which requests open, when set (else encoder_found answers every one).
+  std::function<bool(const VideoEncoderRequest&)> encoder_table;
+  std::vector<VideoEncoderRequest> encoder_checks;  // every check, in order
+  bool file_existed_at_check = false;               // the output file, when the last check ran
+  std::string output_path;                          // set by the test to watch for the file
   MediaResult create_result = 0, add_video = 0, video_input = 0, add_audio = 0, audio_input = 0, begin = 0;
   MediaResult video_write = 0, finalize_result = 0;
   bool hold_video = false;  // keep every written picture until released
@@ -147,7 +153,14 @@ class FakeResampler : public AudioTransform {
 
 inline const MediaPlatform& fake_platform() {
   static const MediaPlatform p = {
-      [](VideoCodecKind, uint32_t, PixelLayout, bool, const std::string&) { return g_fake->encoder_found; },
+      [](const VideoEncoderRequest& r, std::string* name) {
+        g_fake->encoder_checks.push_back(r);
+        if (!g_fake->output_path.empty()) {
+          g_fake->file_existed_at_check = std::ifstream(g_fake->output_path).good();
+        }
+        if (name) *name = "fake";
+        return g_fake->encoder_table ? g_fake->encoder_table(r) : g_fake->encoder_found;
+      },
       [](const std::string& path, const WriterAttributes& a, std::unique_ptr<MediaWriter>* w) -> MediaResult {
         g_fake->attributes = a;
         if (media_failed(g_fake->create_result)) return g_fake->create_result;

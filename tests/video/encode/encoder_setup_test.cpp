@@ -186,6 +186,71 @@ TEST_F(EncoderSetup, EveryFailureShowsItsMessageAndLeavesNoFile) {
   g_fake = &fake;
 }
 
+// The check asks for the real encoder (codec, profile, bit depth, device and
+// size) before anything is written: a request the device cannot encode is
+// refused with its message while no file exists, and one it can is asked
+// for exactly once, also before the file.
+TEST_F(EncoderSetup, EncoderCheckAsksForTheRealEncoderBeforeAnyFile) {
+  // A device that encodes 8-bit H.264 High and 8-bit H.265 Main, nothing else.
+  auto table = [](const VideoEncoderRequest& r) {
+    if (!r.hardware || r.render_node != "/dev/dri/renderD128" || r.driver != "i915") return false;
+    return (r.codec == VIDEO_H264 && r.profile == 100 && r.input == PIXEL_NV12) ||
+           (r.codec == VIDEO_HEVC && r.profile == 1 && r.input == PIXEL_NV12);
+  };
+  struct Case {
+    uint32_t codec, profile;
+    bool opens;
+    VideoCodecKind kind;
+    uint32_t profile_value;
+    PixelLayout input;
+  };
+  const Case cases[] = {
+      {VIDEO_CODEC_H264, VIDEO_PROFILE_HIGH, true, VIDEO_H264, 100, PIXEL_NV12},
+      {VIDEO_CODEC_H264, VIDEO_PROFILE_BASE, false, VIDEO_H264, 66, PIXEL_NV12},
+      {VIDEO_CODEC_H265, VIDEO_PROFILE_MAIN, true, VIDEO_HEVC, 1, PIXEL_NV12},
+      {VIDEO_CODEC_H265, VIDEO_PROFILE_MAIN10, false, VIDEO_HEVC, 2, PIXEL_P010},
+      {VIDEO_CODEC_AV1, VIDEO_PROFILE_MAIN, false, VIDEO_AV1, 1, PIXEL_NV12},
+  };
+  device.render_node = "/dev/dri/renderD128";
+  device.driver = "i915";
+  g_app.config.HardwareEncoder = 1;
+  g_app.config.VideoMaxWidth = 1280;
+  g_app.config.VideoMaxHeight = 720;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.codec << "/" << c.profile);
+    delete_file(path);  // the file of the case before
+    FakeMedia fresh;
+    fresh.encoder_table = table;
+    fresh.output_path = path;
+    fresh.file_existed_at_check = true;
+    g_fake = &fresh;
+    messages.log.clear();
+    g_app.config.VideoCodec = c.codec;
+    g_app.config.VideoProfile = c.profile;
+    EXPECT_EQ(setup(config(1920, 1080)), c.opens);
+    ASSERT_EQ(fresh.encoder_checks.size(), 1u);
+    const VideoEncoderRequest& r = fresh.encoder_checks[0];
+    EXPECT_EQ(r.codec, c.kind);
+    EXPECT_EQ(r.profile, c.profile_value);
+    EXPECT_EQ(r.input, c.input);
+    EXPECT_TRUE(r.hardware);
+    EXPECT_EQ(r.render_node, "/dev/dri/renderD128");
+    EXPECT_EQ(r.width, 1280u);
+    EXPECT_EQ(r.height, 720u);
+    EXPECT_FALSE(fresh.file_existed_at_check) << "the file was made before the check";
+    if (c.opens) {
+      EXPECT_TRUE(messages.log.empty());
+      EXPECT_EQ(fresh.attributes.driver, "i915");
+      ASSERT_TRUE(stop());
+    } else {
+      EXPECT_EQ(messages.log, std::vector<std::string>{"Frelvanta|Cannot find video encoder!"});
+      EXPECT_FALSE(file_exists(path));
+      EXPECT_FALSE(encoder_has_worker());
+    }
+  }
+  g_fake = &fake;
+}
+
 TEST_F(EncoderSetup, RefusedSilentlyWhileAWorkerExistsOrWasAbandoned) {
   ASSERT_TRUE(setup_default());
   const std::string other = dir.file("other.tmp.mp4");

@@ -18,35 +18,6 @@ namespace {
 
 constexpr AVRational kHundredNs = {1, 10'000'000};
 
-// Colour description. The capture is sRGB-encoded screen content. The codecs
-// have no code for the platform's "gamma 1.8" transfer value, and the sRGB
-// code is honoured by few decoders; BT.709 (and its twin for SD, SMPTE 170M)
-// is what every player knows and displays as-is on an sRGB screen, so that
-// is the tag written.
-AVColorPrimaries primaries_of(uint32_t v) { return v == PRIMARIES_BT709 ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M; }
-AVColorSpace matrix_of(uint32_t v) { return v == MATRIX_BT709 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M; }
-AVColorTransferCharacteristic transfer_for(uint32_t primaries) {
-  return primaries == PRIMARIES_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
-}
-
-const char* profile_name(VideoCodecKind codec, uint32_t profile, bool hardware) {
-  // The hardware encoders know Baseline only in its constrained form, which
-  // is also what the software encoder writes for it.
-  if (codec == VIDEO_H264 && profile == 66) return hardware ? "constrained_baseline" : "baseline";
-  if (codec == VIDEO_H264) return profile == 77 ? "main" : "high";
-  if (codec == VIDEO_HEVC) return profile == 2 ? "main10" : "main";
-  return nullptr;
-}
-
-// Track time base: 90 kHz when the frame rate divides it, else a multiple of
-// the frame rate, so nominal frame durations are whole units.
-AVRational video_time_base(uint32_t num, uint32_t den) {
-  if (num == 0 || den == 0) return {1, 90000};
-  if ((90000ull * den) % num == 0) return {1, 90000};
-  const uint64_t k = std::max<uint64_t>(1, 90000 / num);
-  return {1, static_cast<int>(std::min<uint64_t>(num * k, 0x7fffffff))};
-}
-
 // The buffer behind a pooled picture: its free callback drops the writer's
 // reference, which hands the sample back to its pool.
 void release_pooled(void* opaque, uint8_t*) { sample_release(static_cast<MediaSample*>(opaque)); }
@@ -91,7 +62,7 @@ class FfmpegWriter final : public MediaWriter {
     video_ = std::make_unique<VideoTrack>();
     video_->out = type;
     video_->stream = st;
-    video_->choice = video_encoder_choice(type.codec, attrs_.hardware_transforms);
+    video_->choice = video_encoder_choice(type.codec, attrs_.hardware_transforms, attrs_.driver);
     *index = st->index;
     return 0;
   }
@@ -232,55 +203,22 @@ class FfmpegWriter final : public MediaWriter {
 
   MediaResult open_video() {
     VideoTrack& v = *video_;
-    const AVCodec* codec = avcodec_find_encoder_by_name(v.choice.name);
-    if (!codec) return AVERROR_ENCODER_NOT_FOUND;
-    v.ctx.reset(avcodec_alloc_context3(codec));
-    if (!v.ctx) return AVERROR(ENOMEM);
-    AVCodecContext* c = v.ctx.get();
-    c->width = static_cast<int>(v.out.width);
-    c->height = static_cast<int>(v.out.height);
-    c->time_base = video_time_base(v.out.frame_rate_num, v.out.frame_rate_den);
-    c->framerate = {static_cast<int>(v.out.frame_rate_num), static_cast<int>(v.out.frame_rate_den)};
-    c->sample_aspect_ratio = {1, 1};
-    c->pix_fmt = v.sw_format;
-    c->bit_rate = v.settings.mean_bitrate ? v.settings.mean_bitrate : v.out.avg_bitrate;
-    c->gop_size = v.settings.gop_size ? static_cast<int>(v.settings.gop_size) : 250;
-    c->max_b_frames = static_cast<int>(v.settings.b_picture_count);
-    c->color_range = v.out.nominal_range == NOMINAL_RANGE_16_235 ? AVCOL_RANGE_MPEG : AVCOL_RANGE_JPEG;
-    c->color_primaries = primaries_of(v.out.primaries);
-    c->colorspace = matrix_of(v.out.matrix);
-    c->color_trc = transfer_for(v.out.primaries);
-    c->chroma_sample_location = v.out.chroma_siting == CHROMA_SITING_MPEG2 ? AVCHROMA_LOC_LEFT : AVCHROMA_LOC_UNSPECIFIED;
-    c->thread_count = 0;
-    if (oc_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-
-    AVDictionary* options = nullptr;
-    if (v.choice.preset) av_dict_set(&options, "preset", v.choice.preset, 0);
-    if (const char* p = profile_name(v.out.codec, v.out.profile, v.choice.hardware)) av_dict_set(&options, "profile", p, 0);
-    if (std::strcmp(v.choice.name, "libx265") == 0) av_dict_set(&options, "x265-params", "log-level=error", 0);
-    if (v.choice.hardware) {
-      AVBufferRef* device = nullptr;
-      int r = av_hwdevice_ctx_create(&device, AV_HWDEVICE_TYPE_VAAPI, attrs_.render_node.c_str(), nullptr, 0);
-      if (r < 0) { av_dict_free(&options); return r; }
-      v.hw_device.reset(device);
-      v.hw_frames.reset(av_hwframe_ctx_alloc(device));
-      if (!v.hw_frames) { av_dict_free(&options); return AVERROR(ENOMEM); }
-      auto* frames = reinterpret_cast<AVHWFramesContext*>(v.hw_frames->data);
-      frames->format = AV_PIX_FMT_VAAPI;
-      frames->sw_format = v.sw_format;
-      frames->width = c->width;
-      frames->height = c->height;
-      frames->initial_pool_size = 16;
-      if ((r = av_hwframe_ctx_init(v.hw_frames.get())) < 0) { av_dict_free(&options); return r; }
-      c->pix_fmt = AV_PIX_FMT_VAAPI;
-      c->hw_frames_ctx = av_buffer_ref(v.hw_frames.get());
-    }
-    int r = avcodec_open2(c, codec, &options);
-    av_dict_free(&options);
+    VideoEncoderSetup setup;
+    setup.choice = v.choice;
+    setup.out = v.out;
+    setup.settings = v.settings;
+    setup.input = v.in.subtype;
+    setup.render_node = attrs_.render_node;
+    setup.global_header = (oc_->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+    OpenedVideoEncoder opened;
+    int r = open_video_encoder(setup, &opened);
     if (r < 0) return r;
-    v.stream->time_base = c->time_base;
-    v.stream->avg_frame_rate = c->framerate;
-    return avcodec_parameters_from_context(v.stream->codecpar, c);
+    v.ctx = std::move(opened.ctx);
+    v.hw_device = std::move(opened.hw_device);
+    v.hw_frames = std::move(opened.hw_frames);
+    v.stream->time_base = v.ctx->time_base;
+    v.stream->avg_frame_rate = v.ctx->framerate;
+    return avcodec_parameters_from_context(v.stream->codecpar, v.ctx.get());
   }
 
   MediaResult open_audio() {
@@ -359,7 +297,7 @@ class FfmpegWriter final : public MediaWriter {
     v.last_pts = pts;
 
     AvFramePtr to_send;
-    if (v.choice.hardware) {
+    if (v.hw_frames) {
       to_send.reset(av_frame_alloc());
       if (!to_send) return AVERROR(ENOMEM);
       int r = av_hwframe_get_buffer(v.hw_frames.get(), to_send.get(), 0);
@@ -483,13 +421,7 @@ class FfmpegWriter final : public MediaWriter {
 
 MediaResult ffmpeg_create_writer(const std::string& path, const WriterAttributes& attributes,
                                  std::unique_ptr<MediaWriter>* writer) {
-  static const bool quiet = [] {
-    // The encoders' banners are not for users.
-    av_log_set_level(AV_LOG_ERROR);
-    setenv("SVT_LOG", "1", 0);
-    return true;
-  }();
-  (void)quiet;
+  ffmpeg_quiet_logs();
   AVFormatContext* raw = nullptr;
   int r = avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str());
   if (r < 0 || !raw) return r < 0 ? r : AVERROR(ENOMEM);
