@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Records five seconds of the screen with its sound from the command line and
-# prints what the file holds. Run after scripts/install-deps.sh:
+# prints what the file holds. Installs what is missing first
+# (scripts/install-deps.sh):
 #   scripts/demo.sh
 # Without a display it starts a virtual one showing moving test content;
 # without a sound server it starts one and plays a tone into it. The
@@ -9,6 +10,7 @@
 # are not touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+[ "${1:-}" = "--inside" ] || scripts/install-deps.sh
 BUILD=${BUILD_DIR:-build}
 [ -f "$BUILD/build.ninja" ] || cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" --target frelvanta fv_testcontent -- -j2

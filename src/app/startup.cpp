@@ -193,6 +193,7 @@ int app_main(const std::vector<std::string>& args) {
   g_app.ini_path = where.ini_path;
   set_run_trace_folder(where.trace_folder);
   load_configuration();
+  if (where.in_user_folder && !file_exists(g_app.ini_path)) config_create_user_file(g_app.config);
   if (g_app.cli_mode) apply_command_line_overrides();
 
   recover_unfinished_recordings();

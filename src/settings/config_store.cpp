@@ -282,6 +282,11 @@ void config_save(const Config& c) {
   doc.save(path);
 }
 
+void config_create_user_file(const Config& c) {
+  config_save(c);
+  ini_put_string(g_app.ini_path, kSection, "HardwareEncoder", nullptr);
+}
+
 bool legacy_ini_path(std::string* out) {
   out->clear();
   const std::string& ini = g_app.ini_path;
@@ -309,6 +314,7 @@ IniLocation choose_ini_location(const std::string& executable, bool executable_f
     where.ini_path = beside;
   } else {
     where.ini_path = path_join(path_join(config_home, "frelvanta"), name);
+    where.in_user_folder = true;
   }
   where.trace_folder =
       !folder.empty() && executable_folder_writable ? folder : path_join(state_home, "frelvanta");

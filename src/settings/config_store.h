@@ -23,6 +23,11 @@ void config_normalize(Config* config);
 // folder when needed). Write failures are not reported. A file there that
 // cannot be read whole is left as it is.
 void config_save(const Config& config);
+// The first start of an installed program (INI in the user's configuration
+// folder, no file yet) writes the loaded settings there, so the user finds
+// the file where the documentation says. HardwareEncoder is left out: while
+// the file has no such key the encoder choice follows the machine.
+void config_create_user_file(const Config& config);
 // The older engine's INI beside App.ini_path; false (and empty) when the
 // file name has no older form.
 bool legacy_ini_path(std::string* out);
@@ -50,6 +55,7 @@ extern const char* const kAudioCodecNames[2];
 struct IniLocation {
   std::string ini_path;
   std::string trace_folder;
+  bool in_user_folder = false;  // the configuration folder, not beside the executable
 };
 IniLocation choose_ini_location(const std::string& executable, bool executable_folder_writable,
                                 const std::string& config_home, const std::string& state_home);

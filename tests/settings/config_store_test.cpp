@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <vector>
@@ -253,6 +254,21 @@ TEST(ConfigSave, UpdatesInPlaceAndLeavesEverythingElse) {
   app_reset();
 }
 
+TEST(ConfigSave, FirstUserFileHoldsEverySettingButTheEncoderChoice) {
+  TempFolder dir;
+  app_reset();
+  g_app.ini_path = dir.file("config/frelvanta/frelvanta.ini");  // no folder yet
+  Config c;
+  c.OutputFolder = "/home/u/Videos";
+  c.HardwareEncoder = 0;  // decided for this machine, not chosen by the user
+  config_create_user_file(c);
+  std::vector<std::string> expected(std::begin(kSaveOrder), std::end(kSaveOrder));
+  expected.erase(std::find(expected.begin(), expected.end(), "HardwareEncoder"));
+  EXPECT_EQ(keys_in_order(g_app.ini_path), expected);
+  EXPECT_NE(read_text(g_app.ini_path).find("\r\nOutputFolder=/home/u/Videos\r\n"), std::string::npos);
+  app_reset();
+}
+
 TEST(ConfigIni, WriteUintGoesToTheLiveFile) {
   TempFolder dir;
   app_reset();
@@ -300,16 +316,19 @@ TEST(IniLocation, PortableOrUserFolders) {
   IniLocation w = choose_ini_location(exe, true, cfg, state);
   EXPECT_EQ(w.ini_path, dir.file("bin/frelvanta.ini"));
   EXPECT_EQ(w.trace_folder, dir.file("bin"));
+  EXPECT_FALSE(w.in_user_folder);
 
   w = choose_ini_location(exe, false, cfg, state);
   EXPECT_EQ(w.ini_path, "/home/u/.config/frelvanta/frelvanta.ini");
   EXPECT_EQ(w.trace_folder, "/home/u/.local/state/frelvanta");
+  EXPECT_TRUE(w.in_user_folder);
 
   // A read-only folder that already holds the INI stays a portable install.
   write_text(dir.file("bin/frelvanta.ini"), "[frelvanta]\n");
   w = choose_ini_location(exe, false, cfg, state);
   EXPECT_EQ(w.ini_path, dir.file("bin/frelvanta.ini"));
   EXPECT_EQ(w.trace_folder, "/home/u/.local/state/frelvanta");
+  EXPECT_FALSE(w.in_user_folder);
 
   EXPECT_EQ(choose_ini_location("/opt/x/Frelvanta.bin", false, cfg, state).ini_path,
             "/home/u/.config/frelvanta/Frelvanta.ini");
