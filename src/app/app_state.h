@@ -58,6 +58,9 @@ struct App {
   std::atomic<uint32_t> watchdog_tick_pending{0};
   std::atomic<uint32_t> skip_worker_join{0};
 
+  // Names of the shortcuts whose last registration was refused, joined by ", ".
+  std::string shortcut_conflicts;
+
   // Capture targets: set while a capture request runs (shortcuts are ignored).
   uint32_t capture_request_active = 0;
 

@@ -45,6 +45,10 @@ constexpr uint32_t MSG_TRAY_CALLBACK = WM_USER + 4;    // 1028
 // of a suspend that may not ask the user.
 constexpr uint32_t MSG_FORCED_SLEEP = WM_USER + 0x40;
 
+// The desktop's tray came (back): the tray icon is added again. Stands for
+// the registered "TaskbarCreated" message.
+constexpr uint32_t MSG_TASKBAR_CREATED = WM_USER + 0x41;
+
 // Timers of the main window.
 constexpr uintptr_t TIMER_AUDIO_TICK = 1;     // 50 ms while recording with audio
 constexpr uintptr_t TIMER_WATCHDOG_TICK = 2;  // 100 ms while recording
