@@ -15,11 +15,11 @@ struct Rgb {
 
 // A font by face, character height in pixels (the cell height without the
 // internal leading) and weight (400 normal, 700 bold).
-struct FontSpec {
+struct FontDesc {
   std::string face;
   int32_t height = 0;
   int32_t weight = 400;
-  bool operator==(const FontSpec&) const = default;
+  bool operator==(const FontDesc&) const = default;
 };
 
 struct TextSize {
@@ -42,7 +42,7 @@ class Canvas {
   virtual void frame(const Rect& r, Rgb c) = 0;
   // Copies `area` of the picture to the same coordinates on the canvas.
   virtual void blit(const Picture& picture, const Rect& area) = 0;
-  virtual void set_font(const FontSpec& font) = 0;
+  virtual void set_font(const FontDesc& font) = 0;
   // Size of a single line of text in the current font.
   virtual TextSize text_extent(const std::string& text) = 0;
   // One line at (x, y), aligned to that point; the background stays.

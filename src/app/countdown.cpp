@@ -118,9 +118,9 @@ CountdownLayout countdown_layout(const Rect& rc) {
   l.digit_height = std::max(m / 3, 72);
   l.title_height = std::max(l.digit_height / 7, 28);
   l.hint_height = std::max(l.digit_height / 9, 22);
-  l.digit_font = FontSpec{"Segoe UI", l.digit_height, 700};
-  l.title_font = FontSpec{"Segoe UI", l.title_height, 700};
-  l.hint_font = FontSpec{"Segoe UI", l.hint_height, 600};
+  l.digit_font = FontDesc{"Segoe UI", l.digit_height, 700};
+  l.title_font = FontDesc{"Segoe UI", l.title_height, 700};
+  l.hint_font = FontDesc{"Segoe UI", l.hint_height, 600};
   const int32_t cy = rc.top + rc.height() / 2;
   const int32_t gap_above = std::max(l.title_height / 2, 18);
   const int32_t gap_below = std::max(l.hint_height / 2, 18);

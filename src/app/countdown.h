@@ -35,7 +35,7 @@ std::string countdown_tip(uint32_t mode, uint32_t remaining);
 // Layout of the countdown overlay inside the client rectangle `rc`.
 struct CountdownLayout {
   int32_t digit_height, title_height, hint_height;  // character heights
-  FontSpec digit_font, title_font, hint_font;
+  FontDesc digit_font, title_font, hint_font;
   Rect title_box;  // "Recording starts in", bottom-aligned in it
   Rect digit_box;  // the number, centred in it
   Rect hint_box;   // "Press capture hotkey again to cancel", at its top

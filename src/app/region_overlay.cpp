@@ -15,8 +15,8 @@
 
 namespace {
 constexpr const char* kCannotStart = "Cannot Start Recording";
-const FontSpec kFontNormal{"Segoe UI", 16, 400};
-const FontSpec kFontBold{"Segoe UI", 16, 700};
+const FontDesc kFontNormal{"Segoe UI", 16, 400};
+const FontDesc kFontBold{"Segoe UI", 16, 700};
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kLightGrey{192, 192, 192};
 constexpr Rgb kNavy{0, 0, 128};

@@ -53,9 +53,9 @@ TEST(CountdownLayoutTest, SizesAndGapsFollowTheSmallerSide) {
     EXPECT_EQ(l.title_box.top, 0) << c.w;
     EXPECT_EQ(l.hint_box.top, c.hint_top) << c.w;
     EXPECT_EQ(l.hint_box.bottom, c.h) << c.w;
-    EXPECT_EQ(l.digit_font, (FontSpec{"Segoe UI", c.digits, 700}));
-    EXPECT_EQ(l.title_font, (FontSpec{"Segoe UI", c.title, 700}));
-    EXPECT_EQ(l.hint_font, (FontSpec{"Segoe UI", c.hint, 600}));
+    EXPECT_EQ(l.digit_font, (FontDesc{"Segoe UI", c.digits, 700}));
+    EXPECT_EQ(l.title_font, (FontDesc{"Segoe UI", c.title, 700}));
+    EXPECT_EQ(l.hint_font, (FontDesc{"Segoe UI", c.hint, 600}));
   }
 }
 

@@ -16,18 +16,18 @@ struct CanvasOp {
   HAlign h = HAlign::kLeft;
   VAlign v = VAlign::kTop;
   std::string text;
-  FontSpec font;        // font current at a text call
+  FontDesc font;        // font current at a text call
 };
 
 class RecordingCanvas final : public Canvas {
  public:
   std::vector<CanvasOp> ops;
-  FontSpec font;
+  FontDesc font;
 
   void fill(const Rect& r, Rgb c) override { ops.push_back({CanvasOp::kFill, r, c}); }
   void frame(const Rect& r, Rgb c) override { ops.push_back({CanvasOp::kFrame, r, c}); }
   void blit(const Picture& p, const Rect& area) override { ops.push_back({CanvasOp::kBlit, area, {}, &p}); }
-  void set_font(const FontSpec& f) override { font = f; }
+  void set_font(const FontDesc& f) override { font = f; }
   TextSize text_extent(const std::string& t) override { return extent(font, t); }
   void text(int32_t x, int32_t y, HAlign h, VAlign v, Rgb c, const std::string& t) override {
     ops.push_back({CanvasOp::kText, {}, c, nullptr, x, y, h, v, t, font});
@@ -36,7 +36,7 @@ class RecordingCanvas final : public Canvas {
     ops.push_back({CanvasOp::kTextIn, box, c, nullptr, 0, 0, h, v, t, font});
   }
 
-  static TextSize extent(const FontSpec& f, const std::string& t) {
+  static TextSize extent(const FontDesc& f, const std::string& t) {
     return TextSize{static_cast<int32_t>(t.size()) * (f.height / 2), f.height + f.height / 4};
   }
   // The text call that drew `t`; null when none did.

@@ -214,7 +214,7 @@ TEST_F(RegionOverlayTest, HelpBoxIsCentredWithoutARectangle) {
     EXPECT_EQ(t->h, HAlign::kCenter);
     EXPECT_EQ(t->v, VAlign::kTop);
     EXPECT_EQ(t->colour, (Rgb{255, 255, 0}));
-    EXPECT_EQ(t->font, (FontSpec{"Segoe UI", 16, 400}));
+    EXPECT_EQ(t->font, (FontDesc{"Segoe UI", 16, 400}));
   }
   EXPECT_EQ(first->y, box.top + 10);
   EXPECT_EQ(second->y, box.top + 30);

@@ -84,6 +84,7 @@ class ShellE2e : public ::testing::Test {
       std::fprintf(stderr, "xsetroot failed: the pictures will not match\n");
   }
   static void TearDownTestSuite() {
+    if (ready_) sh("xsetroot -def");  // the display's own background again
     delete wm_;
     wm_ = nullptr;
     if (!dir_.empty()) std::filesystem::remove_all(dir_);

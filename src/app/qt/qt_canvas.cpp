@@ -32,7 +32,7 @@ void QtCanvas::blit(const Picture& picture, const Rect& area) {
   if (!r.isEmpty()) p_->drawImage(r.topLeft(), image, r);
 }
 
-void QtCanvas::set_font(const FontSpec& font) {
+void QtCanvas::set_font(const FontDesc& font) {
   QFont f(QString::fromStdString(font.face));
   f.setPixelSize(font.height > 0 ? font.height : 1);
   f.setWeight(static_cast<QFont::Weight>(font.weight));
