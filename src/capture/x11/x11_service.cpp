@@ -311,7 +311,7 @@ class X11Service final : public CaptureService {
                       static_cast<size_t>(w) * 4);
         }
       }
-      void closed() override {}
+      void closed(bool) override {}
     } sink;
     sink.out = pixels;
     if (!x11_source_grab_once(source.get(), &sink, false) || sink.w == 0) return false;
