@@ -55,7 +55,11 @@ void tray_menu() {
       tray_menu_items(recording_active(), g_show_settings_dialog != nullptr, g_show_donate_dialog != nullptr));
   switch (id) {
     case TRAY_CMD_HOME:
-      g_ui_service->open_url(kHomePageUrl);
+      if (kHomePageUrl[0]) {
+        g_ui_service->open_url(kHomePageUrl);
+      } else {
+        show_tray_notification("This build has no project web page.", "", NOTIFY_INFO);
+      }
       break;
     case TRAY_CMD_EXIT:
       destroy_main_window();  // stops a running recording first

@@ -2,7 +2,12 @@
 
 #include "app/shortcut_value.h"
 
-const char kHomePageUrl[] = "https://frelvanta.org/";
+#ifndef FRELVANTA_PROJECT_URL
+#define FRELVANTA_PROJECT_URL ""
+#endif
+
+// The project's web page comes from the build; a build without one says so.
+const char kHomePageUrl[] = FRELVANTA_PROJECT_URL;
 
 std::vector<TrayMenuItem> tray_menu_items(bool recording, bool settings_available, bool donate_available) {
   return {

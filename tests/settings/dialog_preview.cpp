@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     r.version = "3.4.0";
     r.description = "Faster capture of single windows, a quieter fan while recording, and fixes for "
                     "microphones that appear after start-up.";
-    r.url = "https://frelvanta.org/download";
+    r.url = "https://example.org/frelvanta/download";
     show_update_available_dialog(nullptr, r);
   } else {
     SettingsDialogServices s;
