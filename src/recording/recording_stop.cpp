@@ -27,11 +27,6 @@ constexpr uint32_t kWorkerWaitMs = 4000;
 
 bool stream_open(const AudioCapture& c) { return c.audio_client != nullptr; }
 
-void stop_clients(AudioCapture& c) {
-  if (!stream_open(c)) return;
-  if (c.render_client) c.render_client->stop();
-  c.audio_client->stop();
-}
 
 void show_outcome(const StopOutcome& o) {
   switch (o.channel) {
@@ -127,8 +122,8 @@ void recording_stop() {
     } else {
       trace_event("stop.audio_lock_acquired");
       audio_drained = true;
-      stop_clients(g_app.system_capture);
-      stop_clients(g_app.mic_capture);
+      audio_capture_stop(&g_app.system_capture);
+      audio_capture_stop(&g_app.mic_capture);
       if (was_paused) {
         discard_audio();
       } else {
@@ -140,6 +135,11 @@ void recording_stop() {
       trace_event("stop.audio_drain_done");
     }
   }
+
+  // Read before the records are closed and zeroed below.
+  const uint32_t sound_breaks =
+      g_app.system_capture.interruptions.load() + g_app.mic_capture.interruptions.load();
+  if (sound_breaks != 0) trace_eventf("stop.audio_interrupted count=%u", sound_breaks);
 
   // 11.
   trace_event("stop.diag_begin");
@@ -210,6 +210,7 @@ void recording_stop() {
       rec.output_path = rec.temp_path;
     }
     show_outcome(o);
+    if (sound_breaks != 0 && o.file != OutcomeFile::kDeleted) show_outcome(sound_interrupted_notice(rec.output_path));
     if (g_app.cli_mode && o.row != 6 && g_app.exit_code == 0) g_app.exit_code = 3;
     rec.temp_path.clear();
   }

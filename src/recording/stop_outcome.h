@@ -37,3 +37,6 @@ struct StopOutcome {
 };
 
 StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_path, const std::string& output_path);
+// Shown after the outcome when a sound stream failed during the recording
+// and the file at `path` was kept: its sound has silent stretches.
+StopOutcome sound_interrupted_notice(const std::string& path);
