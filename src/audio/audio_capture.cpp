@@ -1,5 +1,6 @@
 #include "audio/audio_capture.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -47,12 +48,21 @@ constexpr uint32_t kReopenIntervalMs = 250;
 // stopped stream still holds.
 constexpr uint32_t kSettleMs = 300;
 
-// Moves every queued packet into the ring. false: the stream failed.
-bool take_packets(AudioCapture* c, AudioClient* client, uint32_t* write, uint32_t block_align) {
+// Moves every queued packet into the ring. false: the stream failed. Once
+// the stream is being stopped, packets captured after the stop are let go
+// unstored, and *reached is set when the stream has delivered up to the stop.
+bool take_packets(AudioCapture* c, AudioClient* client, uint32_t* write, uint32_t block_align, bool* reached) {
+  const int64_t stop_time = c->stop_time.load(std::memory_order_acquire);
+  const uint64_t rate = c->stream_format->nSamplesPerSec;
+  // One device period: a packet ending this close to the stop is the last.
+  const int64_t period = kQpcFrequency / 100;
   AudioBuffer b;
   if (!client->get_buffer(&b)) return false;
   while (b.frames != 0) {
-    store_packet(c, write, b, block_align);
+    const int64_t begin = static_cast<int64_t>(b.qpc_position);
+    const int64_t end = begin + static_cast<int64_t>(uint64_t{b.frames} * kQpcFrequency / rate);
+    if (stop_time == 0 || begin < stop_time) store_packet(c, write, b, block_align);
+    if (stop_time != 0 && end >= stop_time - period) *reached = true;
     client->release_buffer(b.frames);
     b = AudioBuffer{};
     if (!client->get_buffer(&b)) return false;
@@ -68,6 +78,7 @@ void capture_thread_main(AudioCapture* c) {
   AutoResetEvent* event = c->data_event.get();
   AudioClient* client = c->audio_client.get();
   bool lost = false;
+  bool reached = false;
   int64_t lost_at = 0;
   for (;;) {
     event->wait(lost ? kReopenIntervalMs : kCaptureWakeMs);
@@ -81,7 +92,7 @@ void capture_thread_main(AudioCapture* c) {
                      static_cast<unsigned long long>((qpc_now() - lost_at) / 10000));
       }
     }
-    if (!lost && !take_packets(c, client, &write, block_align)) {
+    if (!lost && !take_packets(c, client, &write, block_align, &reached)) {
       // The packets already in the ring stay; the mixer places the next
       // ones by their capture time, so the gap becomes silence.
       lost = true;
@@ -89,7 +100,7 @@ void capture_thread_main(AudioCapture* c) {
       c->interruptions.fetch_add(1, std::memory_order_relaxed);
       trace_eventf("audio.stream_lost stream=%s", c->name);
     }
-    c->settle_done.store(settle, std::memory_order_release);
+    if (settle != 0 && (reached || lost)) c->settle_done.store(settle, std::memory_order_release);
   }
 }
 
@@ -124,6 +135,7 @@ bool start_stream(AudioCapture* c) {
   }
   c->settle_request.store(0);
   c->settle_done.store(0);
+  c->stop_time.store(0);
   c->interruptions.store(0);
   // Without its thread the stream cannot run: the opener fails, and recording
   // start reports it like any other stream that cannot be opened.
@@ -225,17 +237,22 @@ bool open_microphone_capture(AudioCapture* capture, const std::string& device_id
 
 void audio_capture_stop(AudioCapture* capture) {
   if (!capture->audio_client) return;
+  capture->stop_time.store(qpc_now(), std::memory_order_release);
   if (capture->render_client) capture->render_client->stop();
   capture->audio_client->stop();
   if (!capture->capture_thread.joinable()) return;
   // The final drain reads the ring right after this: the capture thread
-  // first takes in the stream's last packets (application audio hands out
-  // its held-back tail on stop). Bounded: a hung server costs this wait,
-  // not the stop.
+  // first takes in the stream's packets up to the stop (they reach this
+  // process a little later; application audio hands out its held-back tail
+  // on stop). Bounded: a hung server costs this wait, not the stop.
   const uint32_t request = capture->settle_request.fetch_add(1) + 1;
   capture->data_event->set();
-  const int64_t until = qpc_now() + int64_t{kSettleMs} * 10000;
-  while (capture->settle_done.load(std::memory_order_acquire) != request && qpc_now() < until) sleep_ms(1);
+  // Bounded on the real clock, whatever clock the recording runs on.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleMs);
+  while (capture->settle_done.load(std::memory_order_acquire) != request &&
+         std::chrono::steady_clock::now() < until) {
+    sleep_ms(1);
+  }
 }
 
 void close_capture(AudioCapture* capture) {
@@ -278,6 +295,7 @@ void audio_capture_zero(AudioCapture* c) {
   c->interruptions.store(0);
   c->settle_request.store(0);
   c->settle_done.store(0);
+  c->stop_time.store(0);
 }
 
 bool read_packet(AudioCapture* capture, uint64_t start_time, AudioPacket* out) {

@@ -63,8 +63,10 @@ struct AudioCapture {
   std::atomic<uint32_t> interruptions{0};
   // audio_capture_stop asks the capture thread to move everything the
   // stopped stream still holds into the ring and waits for the answer.
+  // Packets captured from `stop_time` (counter ticks) on are not stored.
   std::atomic<uint32_t> settle_request{0};
   std::atomic<uint32_t> settle_done{0};
+  std::atomic<int64_t> stop_time{0};
 };
 
 // The packet of a stream the mixer is consuming; all zero = none held.
