@@ -235,12 +235,8 @@ bool open_microphone_capture(AudioCapture* capture, const std::string& device_id
   return finish_open(capture, std::move(client), format, 1, 1);
 }
 
-void audio_capture_stop(AudioCapture* capture) {
-  if (!capture->audio_client) return;
-  capture->stop_time.store(qpc_now(), std::memory_order_release);
-  if (capture->render_client) capture->render_client->stop();
-  capture->audio_client->stop();
-  if (!capture->capture_thread.joinable()) return;
+namespace {
+void settle_capture(AudioCapture* capture) {
   // The final drain reads the ring right after this: the capture thread
   // first takes in the stream's packets up to the stop (they reach this
   // process a little later; application audio hands out its held-back tail
@@ -254,6 +250,18 @@ void audio_capture_stop(AudioCapture* capture) {
     sleep_ms(1);
   }
 }
+}  // namespace
+
+void audio_capture_stop(AudioCapture* capture) {
+  if (!capture->audio_client) return;
+  capture->stop_time.store(qpc_now(), std::memory_order_release);
+  capture->audio_client->stop();
+  if (capture->capture_thread.joinable()) settle_capture(capture);
+  // The silent stream last: the output keeps producing the monitor's
+  // packets until the capture has what it needs.
+  if (capture->render_client) capture->render_client->stop();
+}
+
 
 void close_capture(AudioCapture* capture) {
   if (!capture->audio_client) return;

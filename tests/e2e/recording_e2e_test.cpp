@@ -418,7 +418,7 @@ TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
   Installation inst("restart", "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n");
   const std::string out = inst.videos + "/restart.mp4";
   Background rec;
-  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "7", "--output", out, "--audio", "on", "--mic",
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "9", "--output", out, "--audio", "on", "--mic",
                          "off"},
                         {}));
   ASSERT_TRUE(wait_for_event(out + ".stoptrace.txt", "recording.started")) << read_text(rec.output_file());
@@ -435,11 +435,11 @@ TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
   ASSERT_TRUE(m.video.present && m.audio.present) << output;
   std::printf("[ figures ] server killed at 2 s, back 1.5 s later: video %.3f s, audio %.3f s\n", m.video.duration,
               m.audio.duration);
-  EXPECT_GT(m.video.duration, 6.5);
-  EXPECT_GT(m.audio.duration, 6.5) << "the sound track ends early";
+  EXPECT_GT(m.video.duration, 8.5);
+  EXPECT_GT(m.audio.duration, 8.5) << "the sound track ends early";
   const AudioSamples sound = decode_audio(out);
   const double before = tone_share(sound, 440, sound.start + 0.5, sound.start + 1.5);
-  const double after = tone_share(sound, 440, sound.start + 5.5, sound.start + 6.5);
+  const double after = tone_share(sound, 440, sound.start + 7.5, sound.start + 8.5);
   std::printf("[ figures ] share of the 440 Hz tone before the loss %.2f, after the return %.2f\n", before, after);
   EXPECT_GT(before, 0.6);
   EXPECT_GT(after, 0.6) << "the sound did not resume";

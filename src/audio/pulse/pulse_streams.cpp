@@ -112,6 +112,7 @@ std::unique_ptr<PulseRecordClient> PulseRecordClient::open(std::unique_ptr<Pulse
 }
 
 PulseRecordClient::~PulseRecordClient() {
+  if (keeper_) keeper_->stop();
   keeper_.reset();
   if (!connection_) return;
   {
@@ -159,18 +160,13 @@ bool PulseRecordClient::start() {
   return pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
-// The cork is sent, not awaited: a server that stopped answering must not
-// hold up the end of the recording. What already reached this client is
-// still handed out.
+// Nothing is asked of the server, which may have stopped answering: the
+// capture thread lets packets captured after the stop go unstored, and the
+// stream ends when it is closed. Until then it keeps delivering, so that
+// what was captured just before the stop still arrives.
 void PulseRecordClient::stop() {
   std::lock_guard<std::mutex> guard(swap_);
   stopped_ = true;
-  if (keeper_) keeper_->stop();
-  PulseLock lock(connection_.get());
-  if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
-    pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr);
-    if (op) pa_operation_unref(op);
-  }
 }
 
 bool PulseRecordClient::get_buffer(AudioBuffer* out) {
