@@ -373,6 +373,34 @@ TEST_F(PulseCaptureTest, ApplicationAudioIsCompleteToTheStop) {
   EXPECT_LT(silent_share(last_part), 0.1);
 }
 
+// Application audio whose server is killed and started again: the capture
+// notices, follows the process tree's streams on the new server, and its
+// timeline goes on (silent for the time the server was away).
+TEST_F(PulseCaptureTest, ApplicationAudioComesBackAfterTheServerRestarts) {
+  const char* script = std::getenv("FV_TEST_ENV_SCRIPT");
+  if (!script || !std::getenv("FV_SOUND_SERVER_PIDFILE")) GTEST_SKIP() << "the sound server is not the test's own";
+  // Plays on, in one-second pieces, whenever a server answers.
+  Player wanted("while :; do sox -V1 -q -n -t wav - synth 1 sine 440 vol 0.3 | paplay 2>/dev/null || sleep 0.1; done");
+  AudioCapture& cap = g_app.system_capture;
+  ASSERT_TRUE(open_process_loopback_capture(&cap, static_cast<uint32_t>(wanted.pid())));
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+
+  ASSERT_EQ(run(std::string(script) + " --sound-server kill >/dev/null 2>&1; echo $?"), "0\n");
+  sleep_ms(500);
+  EXPECT_EQ(cap.interruptions.load(), 1u);
+  ASSERT_EQ(run(std::string(script) + " --sound-server start >/dev/null 2>&1; echo $?"), "0\n");
+  collect(cap, start, 300);
+  ASSERT_TRUE(wait_for_sound(cap, start)) << "application audio did not come back";
+  Received r = collect(cap, start, 500);
+  EXPECT_NEAR(measured_frequency(r.left, 48000), 440.0, 440.0 * 0.01);
+  for (size_t i = 1; i < r.packets.size(); ++i) {  // still back to back on one timeline
+    const auto& a = r.packets[i - 1];
+    EXPECT_NEAR(double(r.packets[i].time), double(a.time + a.frames * kQpcFrequency / 48000), 1.0) << i;
+  }
+}
+
 // The default output, the outputs and the loaded modules: none of them may
 // change because of a capture.
 std::string server_layout() {
