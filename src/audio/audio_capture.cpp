@@ -252,9 +252,9 @@ void settle_capture(AudioCapture* capture) {
 }
 }  // namespace
 
-void audio_capture_stop(AudioCapture* capture) {
+void audio_capture_stop(AudioCapture* capture, int64_t stop_time) {
   if (!capture->audio_client) return;
-  capture->stop_time.store(qpc_now(), std::memory_order_release);
+  capture->stop_time.store(stop_time != 0 ? stop_time : qpc_now(), std::memory_order_release);
   capture->audio_client->stop();
   if (capture->capture_thread.joinable()) settle_capture(capture);
   // The silent stream last: the output keeps producing the monitor's

@@ -64,7 +64,9 @@ void recording_stop() {
     rec.paused.store(0);
   }
 
-  // 3. From here on the workers no longer treat the recording as live.
+  // 3. From here on the workers no longer treat the recording as live. Frame
+  // intake takes no picture after this moment, and the sound ends with it.
+  const int64_t stopped_at = qpc_now();
   rec.active.store(0);
   rec.start_qpc.store(0);
   if (g_desktop_session) g_desktop_session->keep_awake(false);
@@ -122,8 +124,8 @@ void recording_stop() {
     } else {
       trace_event("stop.audio_lock_acquired");
       audio_drained = true;
-      audio_capture_stop(&g_app.system_capture);
-      audio_capture_stop(&g_app.mic_capture);
+      audio_capture_stop(&g_app.system_capture, stopped_at);
+      audio_capture_stop(&g_app.mic_capture, stopped_at);
       if (was_paused) {
         discard_audio();
       } else {

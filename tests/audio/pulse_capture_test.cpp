@@ -360,7 +360,7 @@ TEST_F(PulseCaptureTest, ApplicationAudioIsCompleteToTheStop) {
   ASSERT_TRUE(wait_for_sound(cap, start));
   collect(cap, start, 500);
   const int64_t stopped_at = qpc_now();
-  audio_capture_stop(&cap);
+  audio_capture_stop(&cap, 0);
   Received tail = collect(cap, start, 0);
   ASSERT_FALSE(tail.packets.empty());
   const auto& last = tail.packets.back();
@@ -379,8 +379,8 @@ TEST_F(PulseCaptureTest, ApplicationAudioIsCompleteToTheStop) {
 TEST_F(PulseCaptureTest, ApplicationAudioComesBackAfterTheServerRestarts) {
   const char* script = std::getenv("FV_TEST_ENV_SCRIPT");
   if (!script || !std::getenv("FV_SOUND_SERVER_PIDFILE")) GTEST_SKIP() << "the sound server is not the test's own";
-  // Plays on, in one-second pieces, whenever a server answers.
-  Player wanted("while :; do sox -V1 -q -n -t wav - synth 1 sine 440 vol 0.3 | paplay 2>/dev/null || sleep 0.1; done");
+  // Plays on, starting again whenever a server answers.
+  Player wanted("while :; do sox -V1 -q -n -t wav - synth 30 sine 440 vol 0.3 | paplay 2>/dev/null; sleep 0.1; done");
   AudioCapture& cap = g_app.system_capture;
   ASSERT_TRUE(open_process_loopback_capture(&cap, static_cast<uint32_t>(wanted.pid())));
   const uint64_t start = wait_first_packet(cap);

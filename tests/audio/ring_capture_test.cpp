@@ -288,7 +288,7 @@ TEST_F(CaptureTest, FailedStreamIsCountedAndReopened) {
   client->reopen_ok.store(false);
   client->failed.store(true);
   ASSERT_TRUE(wait_for([&] { return cap.interruptions.load() == 2; }));
-  audio_capture_stop(&cap);
+  audio_capture_stop(&cap, 0);
   const uint32_t calls = client->reopen_calls.load();
   sleep_ms(600);
   EXPECT_EQ(client->reopen_calls.load(), calls);
