@@ -23,9 +23,11 @@ class AudioClient {
   // Signalled (auto-reset) whenever packets are ready. Set before start().
   virtual void set_event_handle(AutoResetEvent* event) = 0;
   virtual bool start() = 0;
-  // Ends the flow of packets. Never waits on the sound server for long: it
-  // runs under the lock recording stop holds for the final drain. Whatever
-  // the stream will still hand out is ready for get_buffer when it returns.
+  // The recording ends. Never waits on the sound server for long: it runs
+  // under the lock recording stop holds for the final drain. Packets may
+  // still come; the capture thread keeps those captured before the stop and
+  // lets the rest go. A stream that holds sound back (application audio)
+  // hands it out now.
   virtual void stop() = 0;
   // The oldest queued packet, left in place until release_buffer(frames).
   // false: the stream failed; frames 0: nothing queued.

@@ -27,7 +27,6 @@ constexpr uint32_t kWorkerWaitMs = 4000;
 
 bool stream_open(const AudioCapture& c) { return c.audio_client != nullptr; }
 
-
 void show_outcome(const StopOutcome& o) {
   switch (o.channel) {
     case OutcomeChannel::kNone:
