@@ -61,7 +61,14 @@ bool take_packets(AudioCapture* c, AudioClient* client, uint32_t* write, uint32_
   while (b.frames != 0) {
     const int64_t begin = static_cast<int64_t>(b.qpc_position);
     const int64_t end = begin + static_cast<int64_t>(uint64_t{b.frames} * kQpcFrequency / rate);
-    if (stop_time == 0 || begin < stop_time) store_packet(c, write, b, block_align);
+    if (stop_time == 0 || end <= stop_time) {
+      store_packet(c, write, b, block_align);
+    } else if (begin < stop_time) {
+      // The packet runs past the stop: only its frames before it.
+      AudioBuffer head = b;
+      head.frames = static_cast<uint32_t>(static_cast<uint64_t>(stop_time - begin) * rate / kQpcFrequency);
+      if (head.frames != 0) store_packet(c, write, head, block_align);
+    }
     if (stop_time != 0 && end >= stop_time - period) *reached = true;
     client->release_buffer(b.frames);
     b = AudioBuffer{};
