@@ -5,8 +5,9 @@
 #include "app/app_state.h"
 #include "app/command_line.h"
 #include "app/main_window.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
 #include "recording/watchdog.h"
+#include "app/shortcuts.h"
 #include "app/single_instance.h"
 #include "app/toolkit.h"
 #include "app/ui_service.h"
@@ -16,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "recording/recovery.h"
 #include "recording/trace.h"
 #include "settings/config_store.h"
@@ -57,14 +59,30 @@ bool start_thread(std::thread* thread, int (*proc)()) {
 int watchdog_proc() { return static_cast<int>(watchdog_worker()); }
 }  // namespace
 
+namespace {
+// A settings file that is there but could not be used is said, not silently
+// replaced by the defaults.
+void report_settings_file(ReadStatus status, const std::string& path) {
+  const char* why = status == ReadStatus::kTooLarge     ? "is too large to be a settings file"
+                    : status == ReadStatus::kNotRegular ? "is not a regular file"
+                    : status == ReadStatus::kFailed     ? "could not be read"
+                                                        : nullptr;
+  if (!why) return;
+  show_message(format_cut(1024, "The settings file %s, so the default settings are used and the file is left "
+                                "unchanged:\n\n%s", why, path.c_str()),
+               "Frelvanta", MB_ICONWARNING);
+}
+}  // namespace
+
 void load_configuration() {
   config_set_defaults(&g_app.config);
   std::string legacy;
   if (!file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy)) {
-    config_load(&g_app.config, legacy);
-    config_save(g_app.config);  // once; the older file stays as it is
+    const ReadStatus status = config_load(&g_app.config, legacy);
+    report_settings_file(status, legacy);
+    if (status == ReadStatus::kOk) config_save(g_app.config);  // once; the older file stays as it is
   } else {
-    config_load(&g_app.config, g_app.ini_path);
+    report_settings_file(config_load(&g_app.config, g_app.ini_path), g_app.ini_path);
   }
 }
 
@@ -157,12 +175,14 @@ int app_main(const std::vector<std::string>& args) {
   if (!loop) return 0;
   g_app.main_window = loop.get();
   toolkit_install_desktop_session();
+  if (display) toolkit_install_shell_window();
   main_window_created();
   if (g_termination_requested) post_main_window_message(WM_CLOSE, 0, 0);
 
   if (!g_app.cli_mode) {
     listen_for_other_instances();
-    // The global shortcuts are registered here once they exist.
+    toolkit_install_hotkeys();
+    if (!register_shortcuts()) report_shortcut_conflicts();
   } else {
     // With --minimize the window shows minimized once it has a visible form.
     capture_by_mode(g_app.cli_capture_mode);

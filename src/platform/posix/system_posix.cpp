@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
@@ -14,11 +15,17 @@ sigset_t termination_set() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  // The terminal closing: the recording is finished and saved as for any
+  // other request, not cut off with its temporary name.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 }  // namespace
 
 void block_termination_requests() {
+  // A closed pipe (standard error piped into a program that has ended) is a
+  // failed write, not a reason to lose the recording.
+  signal(SIGPIPE, SIG_IGN);
   sigset_t set = termination_set();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
@@ -39,3 +46,5 @@ void watch_termination_requests(void (*on_request)()) {
     // Without the watcher the requests stay blocked; the tray's Exit still works.
   }
 }
+
+long current_process_id() { return static_cast<long>(getpid()); }

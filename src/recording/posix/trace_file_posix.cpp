@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/files.h"
+
 TraceFile::~TraceFile() {
   if (fd_ >= 0) close(fd_);
 }
@@ -12,10 +14,12 @@ TraceFile::~TraceFile() {
 bool TraceFile::open_append(const std::string& path) {
   if (fd_ >= 0) close(fd_);
   created_ = false;
-  fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd_ < 0 && errno == ENOENT) {
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    created_ = fd_ >= 0;
+  fd_ = -1;
+  // Trace files lie beside recordings, in folders others may write: never
+  // through a link planted at the name, never a pipe that would block.
+  FileHandle file;
+  if (open_for_append(path, &file, &created_)) {
+    fd_ = file.fd;
     if (created_) {
       size_t slash = path.rfind('/');
       folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
