@@ -30,7 +30,7 @@ install_missing \
   libgtest-dev libgmock-dev libbenchmark-dev \
   qt6-base-dev qt6-svg-dev libgl-dev \
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev ffmpeg \
-  libpulse-dev pulseaudio pulseaudio-utils sox \
+  libpulse-dev pulseaudio pulseaudio-utils sox pipewire wireplumber pipewire-pulse \
   libxcb1-dev libxcb-shm0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-randr0-dev \
   libxcb-xfixes0-dev libxcb-shape0-dev libx11-dev libx11-xcb-dev \
   libva-dev libdrm-dev \

@@ -1,13 +1,93 @@
 #!/usr/bin/env bash
 # Runs a command with a display and a sound server. Uses the ones the user
 # has; otherwise starts a private Xvfb and a private PulseAudio with a null
-# sink (32-bit float, 48 kHz, stereo) as the default sink, and stops them
-# afterwards.
+# sink "rec" (32-bit float, 48 kHz, stereo) as the default sink, and stops
+# them afterwards.
 #   scripts/test-env.sh <command> [args...]
+# FV_SOUND_SERVER=pipewire starts a private PipeWire with its PulseAudio
+# server instead (always private: that is what such a run is for), under its
+# own D-Bus session and runtime folder.
+#
+# Tests that take the sound server away and bring it back call, from inside
+# such a run (only when this script started the server):
+#   $FV_TEST_ENV_SCRIPT --sound-server kill|start
+# The running server's process id is in the file $FV_SOUND_SERVER_PIDFILE.
 set -euo pipefail
+FV_SOUND_SERVER=${FV_SOUND_SERVER:-pulseaudio}
+FV_TEST_ENV_SCRIPT=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+export FV_SOUND_SERVER FV_TEST_ENV_SCRIPT
+
+wait_for_pactl() {
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "test-env: the sound server did not come up" >&2
+  return 1
+}
+
+# The null sink every audio test records from, as the default output.
+add_null_sink() {
+  if [ "$FV_SOUND_SERVER" = pipewire ]; then
+    pactl load-module module-null-sink sink_name=rec format=float32le rate=48000 channels=2 >/dev/null
+  fi
+  pactl set-default-sink rec
+}
+
+start_sound_server() {
+  if [ "$FV_SOUND_SERVER" = pipewire ]; then
+    pipewire-pulse >/dev/null 2>&1 &
+    echo $! >"$FV_SOUND_SERVER_PIDFILE"
+    wait_for_pactl
+  else
+    pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+      -L module-native-protocol-unix \
+      -L "module-null-sink sink_name=rec format=float32le rate=48000 channels=2" >/dev/null 2>&1
+    wait_for_pactl
+  fi
+  add_null_sink
+}
+
+kill_sound_server() {
+  local pid
+  pid=$(cat "$FV_SOUND_SERVER_PIDFILE" 2>/dev/null || true)
+  [ -n "$pid" ] || return 0
+  kill -CONT "$pid" 2>/dev/null || true
+  kill -KILL "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  # A server killed this way leaves its socket and pid file behind.
+  if [ "$FV_SOUND_SERVER" = pipewire ]; then
+    rm -f "$FV_SOUND_SERVER_PIDFILE"
+  else
+    rm -f "$PULSE_RUNTIME_PATH/pid" "$PULSE_RUNTIME_PATH/native"
+  fi
+}
+
+if [ "${1:-}" = "--sound-server" ]; then
+  [ -n "${FV_SOUND_SERVER_PIDFILE:-}" ] || { echo "test-env: no private sound server here" >&2; exit 2; }
+  case "${2:-}" in
+    kill) kill_sound_server ;;
+    start) start_sound_server ;;
+    *) echo "usage: $0 --sound-server kill|start" >&2; exit 2 ;;
+  esac
+  exit 0
+fi
+
+# PipeWire talks to its session manager over D-Bus: the whole run goes into
+# a private session bus.
+if [ "$FV_SOUND_SERVER" = pipewire ] && [ -z "${FV_IN_DBUS_SESSION:-}" ]; then
+  export FV_IN_DBUS_SESSION=1
+  exec dbus-run-session -- "$0" "$@"
+fi
+
 cleanup() {
   [ -n "${FV_XVFB_PID:-}" ] && kill "$FV_XVFB_PID" 2>/dev/null || true
-  if [ -n "${FV_PULSE_STARTED:-}" ]; then pulseaudio --kill 2>/dev/null || true; fi
+  if [ -n "${FV_PULSE_STARTED:-}" ]; then
+    if [ "$FV_SOUND_SERVER" = pipewire ]; then
+      kill_sound_server
+      for pid in ${FV_PIPEWIRE_PIDS:-}; do kill "$pid" 2>/dev/null || true; done
+      for pid in ${FV_PIPEWIRE_PIDS:-}; do wait "$pid" 2>/dev/null || true; done
+    else
+      pulseaudio --kill 2>/dev/null || kill_sound_server
+    fi
+  fi
   [ -n "${FV_PULSE_DIR:-}" ] && rm -rf "$FV_PULSE_DIR" || true
 }
 trap cleanup EXIT
@@ -24,15 +104,35 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   done
 fi
 
-if ! pactl info >/dev/null 2>&1; then
+if [ "$FV_SOUND_SERVER" = pipewire ]; then
+  FV_PULSE_DIR=$(mktemp -d)
+  chmod 700 "$FV_PULSE_DIR"
+  unset PULSE_SERVER PULSE_RUNTIME_PATH
+  export XDG_RUNTIME_DIR="$FV_PULSE_DIR"
+  # No client may start a PulseAudio daemon of its own while PipeWire's
+  # server is down (between a test's kill and start, or before it is up).
+  printf 'autospawn = no\n' >"$FV_PULSE_DIR/client.conf"
+  export PULSE_CLIENTCONFIG="$FV_PULSE_DIR/client.conf"
+  export FV_SOUND_SERVER_PIDFILE="$FV_PULSE_DIR/fv-sound-server.pid"
+  FV_PULSE_STARTED=1
+  pipewire >/dev/null 2>&1 &
+  FV_PIPEWIRE_PIDS="$!"
+  for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
+  # The session manager links streams to devices; it must run before any
+  # sink or stream exists, or those stay unlinked and carry nothing.
+  wireplumber >/dev/null 2>&1 &
+  FV_PIPEWIRE_PIDS="$FV_PIPEWIRE_PIDS $!"
+  sleep 1
+  start_sound_server
+  pactl info | grep -i '^Server Name' >&2 || true
+elif ! pactl info >/dev/null 2>&1; then
   FV_PULSE_DIR=$(mktemp -d)
   export PULSE_RUNTIME_PATH="$FV_PULSE_DIR"
-  pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
-    -L module-native-protocol-unix \
-    -L "module-null-sink sink_name=rec format=float32le rate=48000 channels=2" >/dev/null 2>&1
+  printf 'autospawn = no\n' >"$FV_PULSE_DIR/client.conf"
+  export PULSE_CLIENTCONFIG="$FV_PULSE_DIR/client.conf"
+  export FV_SOUND_SERVER_PIDFILE="$FV_PULSE_DIR/pid"
   FV_PULSE_STARTED=1
-  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-  pactl set-default-sink rec
+  start_sound_server
 fi
 
 "$@"

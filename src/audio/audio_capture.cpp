@@ -1,5 +1,6 @@
 #include "audio/audio_capture.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -7,6 +8,7 @@
 #include "audio/ring.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "recording/trace.h"
 
 namespace {
 AudioEndpoints* g_endpoints = nullptr;
@@ -37,6 +39,44 @@ void store_packet(AudioCapture* c, uint32_t* write, const AudioBuffer& b, uint32
   c->write_pos.store(*write, std::memory_order_release);
 }
 
+// A running stream signals its event for every packet; the capture thread
+// also looks on its own this often, so that a stream that died (it signals
+// nothing) is noticed and reopening is retried.
+constexpr uint32_t kCaptureWakeMs = 100;
+constexpr uint32_t kReopenIntervalMs = 250;
+// How long audio_capture_stop waits for the capture thread to take in what a
+// stopped stream still holds.
+constexpr uint32_t kSettleMs = 300;
+
+// Moves every queued packet into the ring. false: the stream failed. Once
+// the stream is being stopped, packets captured after the stop are let go
+// unstored, and *reached is set when the stream has delivered up to the stop.
+bool take_packets(AudioCapture* c, AudioClient* client, uint32_t* write, uint32_t block_align, bool* reached) {
+  const int64_t stop_time = c->stop_time.load(std::memory_order_acquire);
+  const uint64_t rate = c->stream_format->nSamplesPerSec;
+  // One device period: a packet ending this close to the stop is the last.
+  const int64_t period = kQpcFrequency / 100;
+  AudioBuffer b;
+  if (!client->get_buffer(&b)) return false;
+  while (b.frames != 0) {
+    const int64_t begin = static_cast<int64_t>(b.qpc_position);
+    const int64_t end = begin + static_cast<int64_t>(uint64_t{b.frames} * kQpcFrequency / rate);
+    if (stop_time == 0 || end <= stop_time) {
+      store_packet(c, write, b, block_align);
+    } else if (begin < stop_time) {
+      // The packet runs past the stop: only its frames before it.
+      AudioBuffer head = b;
+      head.frames = static_cast<uint32_t>(static_cast<uint64_t>(stop_time - begin) * rate / kQpcFrequency);
+      if (head.frames != 0) store_packet(c, write, head, block_align);
+    }
+    if (stop_time != 0 && end >= stop_time - period) *reached = true;
+    client->release_buffer(b.frames);
+    b = AudioBuffer{};
+    if (!client->get_buffer(&b)) return false;
+  }
+  return true;
+}
+
 void capture_thread_main(AudioCapture* c) {
   raise_thread_priority();
   set_thread_name("fv-audio-cap");
@@ -44,16 +84,30 @@ void capture_thread_main(AudioCapture* c) {
   const uint32_t block_align = c->stream_format->nBlockAlign;
   AutoResetEvent* event = c->data_event.get();
   AudioClient* client = c->audio_client.get();
+  bool lost = false;
+  bool reached = false;
+  int64_t lost_at = 0;
   for (;;) {
-    if (!event->wait(kWaitInfinite) || c->stop_requested.load(std::memory_order_acquire)) break;
-    AudioBuffer b;
-    if (!client->get_buffer(&b)) continue;
-    while (b.frames != 0) {
-      store_packet(c, &write, b, block_align);
-      client->release_buffer(b.frames);
-      b = AudioBuffer{};
-      if (!client->get_buffer(&b)) break;
+    event->wait(lost ? kReopenIntervalMs : kCaptureWakeMs);
+    if (c->stop_requested.load(std::memory_order_acquire)) break;
+    const uint32_t settle = c->settle_request.load(std::memory_order_acquire);
+    if (lost) {
+      // A stopped recording does not reopen anything: nothing more is wanted.
+      if (settle == 0 && client->reopen()) {
+        lost = false;
+        trace_eventf("audio.stream_restored stream=%s gap_ms=%llu", c->name,
+                     static_cast<unsigned long long>((qpc_now() - lost_at) / 10000));
+      }
     }
+    if (!lost && !take_packets(c, client, &write, block_align, &reached)) {
+      // The packets already in the ring stay; the mixer places the next
+      // ones by their capture time, so the gap becomes silence.
+      lost = true;
+      lost_at = qpc_now();
+      c->interruptions.fetch_add(1, std::memory_order_relaxed);
+      trace_eventf("audio.stream_lost stream=%s", c->name);
+    }
+    if (settle != 0 && (reached || lost)) c->settle_done.store(settle, std::memory_order_release);
   }
 }
 
@@ -86,7 +140,19 @@ bool start_stream(AudioCapture* c) {
     undo_start(c);
     return false;
   }
-  c->capture_thread = std::thread(capture_thread_main, c);
+  c->settle_request.store(0);
+  c->settle_done.store(0);
+  c->stop_time.store(0);
+  c->interruptions.store(0);
+  // Without its thread the stream cannot run: the opener fails, and recording
+  // start reports it like any other stream that cannot be opened.
+  try {
+    c->capture_thread = std::thread(capture_thread_main, c);
+  } catch (...) {
+    trace_event("audio.thread_create_failed");
+    undo_start(c);
+    return false;
+  }
   c->audio_client->set_event_handle(c->data_event.get());
   if (!c->audio_client->start()) {
     undo_start(c);
@@ -151,6 +217,7 @@ bool open_loopback_capture(AudioCapture* capture, uint64_t window) {
   WaveFormat format;
   if (!ep->open_system_loopback(&render, &client, &format) || !client) return false;
   capture->render_client = std::move(render);
+  capture->name = "system";
   return finish_open(capture, std::move(client), format, 1, 1);
 }
 
@@ -161,6 +228,7 @@ bool open_process_loopback_capture(AudioCapture* capture, uint32_t pid) {
       audio_endpoints()->open_process_loopback(pid, format, kApplicationAudioTimeoutMs);
   if (!client) return false;
   capture->render_client.reset();
+  capture->name = "application";
   return finish_open(capture, std::move(client), format, 1, 0);
 }
 
@@ -170,8 +238,37 @@ bool open_microphone_capture(AudioCapture* capture, const std::string& device_id
   std::unique_ptr<AudioClient> client = audio_endpoints()->open_microphone(device_id, format);
   if (!client) return false;
   capture->render_client.reset();
+  capture->name = "mic";
   return finish_open(capture, std::move(client), format, 1, 1);
 }
+
+namespace {
+void settle_capture(AudioCapture* capture) {
+  // The final drain reads the ring right after this: the capture thread
+  // first takes in the stream's packets up to the stop (they reach this
+  // process a little later; application audio hands out its held-back tail
+  // on stop). Bounded: a hung server costs this wait, not the stop.
+  const uint32_t request = capture->settle_request.fetch_add(1) + 1;
+  capture->data_event->set();
+  // Bounded on the real clock, whatever clock the recording runs on.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleMs);
+  while (capture->settle_done.load(std::memory_order_acquire) != request &&
+         std::chrono::steady_clock::now() < until) {
+    sleep_ms(1);
+  }
+}
+}  // namespace
+
+void audio_capture_stop(AudioCapture* capture, int64_t stop_time) {
+  if (!capture->audio_client) return;
+  capture->stop_time.store(stop_time != 0 ? stop_time : qpc_now(), std::memory_order_release);
+  capture->audio_client->stop();
+  if (capture->capture_thread.joinable()) settle_capture(capture);
+  // The silent stream last: the output keeps producing the monitor's
+  // packets until the capture has what it needs.
+  if (capture->render_client) capture->render_client->stop();
+}
+
 
 void close_capture(AudioCapture* capture) {
   if (!capture->audio_client) return;
@@ -209,6 +306,11 @@ void audio_capture_zero(AudioCapture* c) {
   c->overflow_count.store(0);
   c->near_overflow_count.store(0);
   c->max_buffered_bytes.store(0);
+  c->name = "";
+  c->interruptions.store(0);
+  c->settle_request.store(0);
+  c->settle_done.store(0);
+  c->stop_time.store(0);
 }
 
 bool read_packet(AudioCapture* capture, uint64_t start_time, AudioPacket* out) {

@@ -25,6 +25,11 @@ bool open_process_loopback_capture(AudioCapture* capture, uint32_t pid);
 // given, else in the default capture format. A missing input fails.
 bool open_microphone_capture(AudioCapture* capture, const std::string& device_id,
                              const WaveFormat* imposed_format);
+// Stops the stream (and its silent companion) and lets the capture thread
+// put the last packets captured before `stop_time` (counter ticks; 0: now)
+// into the ring, waiting a bounded time for it. The record stays open for
+// the final drain.
+void audio_capture_stop(AudioCapture* capture, int64_t stop_time);
 // Ends the capture thread and frees what the record owns; the caller zeroes
 // the record afterwards.
 void close_capture(AudioCapture* capture);

@@ -56,6 +56,17 @@ struct AudioCapture {
   std::atomic<uint64_t> overflow_count{0};
   std::atomic<uint64_t> near_overflow_count{0};
   std::atomic<uint32_t> max_buffered_bytes{0};
+  // What the trace calls the stream ("system", "application", "mic").
+  const char* name = "";
+  // Times the stream failed or lost its server during this recording; the
+  // capture thread reopens it and the mixer bridges the gap with silence.
+  std::atomic<uint32_t> interruptions{0};
+  // audio_capture_stop asks the capture thread to move everything the
+  // stopped stream still holds into the ring and waits for the answer.
+  // Packets captured from `stop_time` (counter ticks) on are not stored.
+  std::atomic<uint32_t> settle_request{0};
+  std::atomic<uint32_t> settle_done{0};
+  std::atomic<int64_t> stop_time{0};
 };
 
 // The packet of a stream the mixer is consuming; all zero = none held.

@@ -29,12 +29,6 @@ constexpr uint32_t kWorkerWaitMs = 4000;
 
 bool stream_open(const AudioCapture& c) { return c.audio_client != nullptr; }
 
-void stop_clients(AudioCapture& c) {
-  if (!stream_open(c)) return;
-  if (c.render_client) c.render_client->stop();
-  c.audio_client->stop();
-}
-
 void show_outcome(const StopOutcome& o) {
   switch (o.channel) {
     case OutcomeChannel::kNone:
@@ -71,7 +65,9 @@ void recording_stop() {
     rec.paused.store(0);
   }
 
-  // 3. From here on the workers no longer treat the recording as live.
+  // 3. From here on the workers no longer treat the recording as live. Frame
+  // intake takes no picture after this moment, and the sound ends with it.
+  const int64_t stopped_at = qpc_now();
   rec.active.store(0);
   rec.start_qpc.store(0);
   if (g_desktop_session) g_desktop_session->keep_awake(false);
@@ -139,8 +135,8 @@ void recording_stop() {
     } else {
       trace_event("stop.audio_lock_acquired");
       audio_drained = true;
-      stop_clients(g_app.system_capture);
-      stop_clients(g_app.mic_capture);
+      audio_capture_stop(&g_app.system_capture, stopped_at);
+      audio_capture_stop(&g_app.mic_capture, stopped_at);
       if (was_paused) {
         discard_audio();
       } else {
@@ -152,6 +148,11 @@ void recording_stop() {
       trace_event("stop.audio_drain_done");
     }
   }
+
+  // Read before the records are closed and zeroed below.
+  const uint32_t sound_breaks =
+      g_app.system_capture.interruptions.load() + g_app.mic_capture.interruptions.load();
+  if (sound_breaks != 0) trace_eventf("stop.audio_interrupted count=%u", sound_breaks);
 
   // 11.
   trace_event("stop.diag_begin");
@@ -237,6 +238,7 @@ void recording_stop() {
       g_app.exit_code = 3;
     }
     show_outcome(o);
+    if (sound_breaks != 0 && !output.empty()) show_outcome(sound_interrupted_notice(output));
   }
   trace_event("stop.rename_done");
 

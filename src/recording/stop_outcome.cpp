@@ -103,3 +103,16 @@ StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_pa
                          "You can rename this file yourself; it is a complete recording.",
                          temp));
 }
+
+StopOutcome sound_interrupted_notice(const std::string& path) {
+  StopOutcome o;
+  o.channel = OutcomeChannel::kMessage;
+  o.file = OutcomeFile::kFinalName;
+  o.icon = MB_ICONWARNING;
+  o.caption = "Sound Interrupted";
+  o.text = format_cut(1024,
+                      "The sound was interrupted during the recording: the sound server or a sound device went "
+                      "away. The recording kept its full length, with silence where the sound is missing.\n\n%s",
+                      path.c_str());
+  return o;
+}

@@ -43,3 +43,6 @@ struct StopOutcome {
 // `folder` is the output folder, named in the lost-recording message.
 StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_path, const std::string& output_path,
                                 const std::string& folder = std::string());
+// Shown after the outcome when a sound stream failed during the recording
+// and the file at `path` was kept: its sound has silent stretches.
+StopOutcome sound_interrupted_notice(const std::string& path);

@@ -89,12 +89,13 @@ uint64_t wait_first_packet(AudioCapture& cap) {
   return 0;
 }
 
-// Reads and releases packets the way the mixer does, for `ms` milliseconds.
+// Reads and releases packets the way the mixer does, for `ms` milliseconds
+// (0: what is there now).
 Received collect(AudioCapture& cap, uint64_t start, uint32_t ms) {
   Received r;
   const WaveFormat& f = *cap.stream_format;
   const int64_t until = qpc_now() + int64_t{ms} * 10000;
-  while (qpc_now() < until) {
+  do {
     AudioPacket p;
     while (read_packet(&cap, start, &p)) {
       r.packets.push_back({p.time, p.frames, static_cast<uint64_t>(qpc_now())});
@@ -113,7 +114,7 @@ Received collect(AudioCapture& cap, uint64_t start, uint32_t ms) {
       cap.read_pos.fetch_add(p.frames * f.nBlockAlign + kPacketHeaderBytes);
     }
     sleep_ms(5);
-  }
+  } while (qpc_now() < until);
   return r;
 }
 
@@ -243,15 +244,19 @@ TEST_F(PulseCaptureTest, SystemLoopbackKeepsPitchAndClock) {
 // test's tones. Unloaded at the end so the server is left as found.
 class VirtualInput {
  public:
-  VirtualInput() {
+  VirtualInput() { load(); }
+  ~VirtualInput() { unload(); }
+  bool ok() const { return !module_.empty(); }
+  // The input vanishes, as an unplugged device does, and comes back.
+  void unload() {
+    if (!module_.empty()) run("pactl unload-module " + module_);
+    module_.clear();
+  }
+  void load() {
     module_ = run("pactl load-module module-remap-source master=rec.monitor source_name=fv_test_mic "
                   "source_properties=device.description=FvTestMic 2>/dev/null");
     while (!module_.empty() && (module_.back() == '\n' || module_.back() == ' ')) module_.pop_back();
   }
-  ~VirtualInput() {
-    if (!module_.empty()) run("pactl unload-module " + module_);
-  }
-  bool ok() const { return !module_.empty(); }
 
  private:
   std::string module_;
@@ -285,6 +290,115 @@ TEST_F(PulseCaptureTest, MicrophoneIsListedOpenedByIdAndConverted) {
   Received r = collect(cap, start, 1000);
   EXPECT_NEAR(measured_frequency(r.left, 44100), 660.0, 660.0 * 0.01);
   EXPECT_GT(tone_power(r.left, 660, 44100), 100 * tone_power(r.left, 440, 44100));
+}
+
+// Unplugged during a recording, the input is not replaced by another one
+// (the server's default input hears the same tone here): the stream goes
+// silent, the break is counted, and when the same input is back it is
+// recorded again.
+TEST_F(PulseCaptureTest, VanishedMicrophoneIsNotReplacedAndComesBackWithItsInput) {
+  VirtualInput input;
+  ASSERT_TRUE(input.ok());
+  AudioCapture& cap = g_app.mic_capture;
+  ASSERT_TRUE(open_microphone_capture(&cap, "fv_test_mic", nullptr));
+  Player tone(tone_script(660, 20.0));
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+
+  input.unload();
+  sleep_ms(300);
+  collect(cap, start, 200);  // what was captured before the unplug
+  Received gone = collect(cap, start, 1000);
+  size_t loud = 0;
+  for (float v : gone.left) loud += std::fabs(v) > 0.05f;
+  EXPECT_EQ(loud, 0u) << "another input took the vanished one's place";
+  EXPECT_EQ(cap.interruptions.load(), 1u);
+
+  input.load();
+  ASSERT_TRUE(input.ok());
+  ASSERT_TRUE(wait_for_sound(cap, start)) << "the input came back but is not recorded again";
+  Received back = collect(cap, start, 600);
+  EXPECT_NEAR(measured_frequency(back.left, 48000), 660.0, 660.0 * 0.01);
+}
+
+// A default input that is the monitor of an output would record the
+// system sound a second time: without a configured input, only a real
+// input is taken.
+TEST_F(PulseCaptureTest, DefaultInputThatIsAMonitorIsNoMicrophone) {
+  std::string before = run("pactl get-default-source");
+  while (!before.empty() && before.back() == '\n') before.pop_back();
+  VirtualInput input;
+  ASSERT_TRUE(input.ok());
+  run("pactl set-default-source rec.monitor");
+  EXPECT_FALSE(open_microphone_capture(&g_app.mic_capture, "", nullptr));
+  EXPECT_EQ(g_app.mic_capture.audio_client, nullptr);
+  audio_capture_zero(&g_app.mic_capture);
+
+  run("pactl set-default-source fv_test_mic");
+  AudioCapture& cap = g_app.mic_capture;
+  EXPECT_TRUE(open_microphone_capture(&cap, "", nullptr));
+  if (!before.empty()) run("pactl set-default-source " + before);
+  ASSERT_NE(cap.audio_client, nullptr);
+  // It stays on the input it was opened on, whatever becomes the default.
+  Player tone(tone_script(550, 4.0));
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+  EXPECT_NEAR(measured_frequency(collect(cap, start, 500).left, 48000), 550.0, 550.0 * 0.01);
+}
+
+// Application audio keeps part of what arrived back for late fragments;
+// at the stop everything played up to that moment is in the ring, ready
+// for the final drain.
+TEST_F(PulseCaptureTest, ApplicationAudioIsCompleteToTheStop) {
+  Player wanted(tone_script(440, 10.0));
+  AudioCapture& cap = g_app.system_capture;
+  ASSERT_TRUE(open_process_loopback_capture(&cap, static_cast<uint32_t>(wanted.pid())));
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+  collect(cap, start, 500);
+  const int64_t stopped_at = qpc_now();
+  audio_capture_stop(&cap, 0);
+  Received tail = collect(cap, start, 0);
+  ASSERT_FALSE(tail.packets.empty());
+  const auto& last = tail.packets.back();
+  const int64_t end = static_cast<int64_t>(last.time + last.frames * kQpcFrequency / 48000);
+  EXPECT_GE(end, stopped_at - 20 * 10000) << "the sound ends " << (stopped_at - end) / 10000 << " ms before the stop";
+  // The tone runs through the last 100 ms before the stop.
+  const size_t n = std::min<size_t>(tail.left.size(), 4800);
+  ASSERT_GT(tail.left.size(), 4800u + 960u);
+  std::vector<float> last_part(tail.left.end() - static_cast<long>(n) - 960, tail.left.end() - 960);
+  EXPECT_LT(silent_share(last_part), 0.1);
+}
+
+// Application audio whose server is killed and started again: the capture
+// notices, follows the process tree's streams on the new server, and its
+// timeline goes on (silent for the time the server was away).
+TEST_F(PulseCaptureTest, ApplicationAudioComesBackAfterTheServerRestarts) {
+  const char* script = std::getenv("FV_TEST_ENV_SCRIPT");
+  if (!script || !std::getenv("FV_SOUND_SERVER_PIDFILE")) GTEST_SKIP() << "the sound server is not the test's own";
+  // Plays on, starting again whenever a server answers.
+  Player wanted("while :; do sox -V1 -q -n -t wav - synth 30 sine 440 vol 0.3 | paplay 2>/dev/null; sleep 0.1; done");
+  AudioCapture& cap = g_app.system_capture;
+  ASSERT_TRUE(open_process_loopback_capture(&cap, static_cast<uint32_t>(wanted.pid())));
+  const uint64_t start = wait_first_packet(cap);
+  ASSERT_NE(start, 0u);
+  ASSERT_TRUE(wait_for_sound(cap, start));
+
+  ASSERT_EQ(run(std::string(script) + " --sound-server kill >/dev/null 2>&1; echo $?"), "0\n");
+  sleep_ms(500);
+  EXPECT_EQ(cap.interruptions.load(), 1u);
+  ASSERT_EQ(run(std::string(script) + " --sound-server start >/dev/null 2>&1; echo $?"), "0\n");
+  collect(cap, start, 300);
+  ASSERT_TRUE(wait_for_sound(cap, start)) << "application audio did not come back";
+  Received r = collect(cap, start, 500);
+  EXPECT_NEAR(measured_frequency(r.left, 48000), 440.0, 440.0 * 0.01);
+  for (size_t i = 1; i < r.packets.size(); ++i) {  // still back to back on one timeline
+    const auto& a = r.packets[i - 1];
+    EXPECT_NEAR(double(r.packets[i].time), double(a.time + a.frames * kQpcFrequency / 48000), 1.0) << i;
+  }
 }
 
 // The default output, the outputs and the loaded modules: none of them may

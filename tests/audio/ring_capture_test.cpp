@@ -1,8 +1,10 @@
 // Capture streams against a scripted sound system: the ring's layout and
 // limits, the capture thread's bookkeeping and the packet time rules.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <cstring>
+#include <functional>
 #include <numeric>
 
 #include "app/app_state.h"
@@ -258,4 +260,58 @@ TEST_F(CaptureTest, MicrophoneListStopsAt32) {
   EXPECT_EQ(names[2], "Input 2");  // untouched from the first call
 }
 
+}  // namespace
+
+namespace {
+bool wait_for(const std::function<bool()>& done) {
+  for (int i = 0; i < 3000 && !done(); ++i) sleep_ms(1);
+  return done();
+}
+
+// A stream whose server goes away keeps what it captured, is counted once,
+// and is reopened until the server is back; then packets flow again.
+TEST_F(CaptureTest, FailedStreamIsCountedAndReopened) {
+  AudioCapture& cap = g_app.system_capture;
+  ASSERT_TRUE(open_loopback_capture(&cap, 0));
+  ScriptedClient* client = endpoints.last_client;
+  client->deliver({packet(480, 8, 1, 0, 1000)});
+  client->failed.store(true);
+  ASSERT_TRUE(wait_for([&] { return client->reopen_calls.load() >= 2; }));
+  EXPECT_EQ(cap.interruptions.load(), 1u);
+  client->reopen_ok.store(true);
+  ASSERT_TRUE(wait_for([&] { return !client->failed.load(); }));
+  client->deliver({packet(480, 8, 2, 480, 2000)});
+  EXPECT_EQ(cap.interruptions.load(), 1u);
+  EXPECT_EQ(cap.write_pos.load(), 2 * (480u * 8 + kPacketHeaderBytes));
+
+  // Stopped, a failed stream is not reopened any more.
+  client->reopen_ok.store(false);
+  client->failed.store(true);
+  ASSERT_TRUE(wait_for([&] { return cap.interruptions.load() == 2; }));
+  audio_capture_stop(&cap, 0);
+  const uint32_t calls = client->reopen_calls.load();
+  sleep_ms(600);
+  EXPECT_EQ(client->reopen_calls.load(), calls);
+}
+
+// No capture thread, no stream: the opener fails and leaves nothing open,
+// which recording start reports like any other stream it cannot open.
+TEST_F(CaptureTest, CaptureThreadThatCannotBeCreatedFailsTheOpener) {
+  pthread_attr_t old_attr, huge;
+  ASSERT_EQ(pthread_getattr_default_np(&old_attr), 0);
+  pthread_attr_init(&huge);
+  pthread_attr_setstacksize(&huge, size_t{1} << 46);  // no such stack can be mapped
+  ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+  const bool system_opened = open_loopback_capture(&g_app.system_capture, 0);
+  const bool mic_opened = open_microphone_capture(&g_app.mic_capture, "", nullptr);
+  pthread_setattr_default_np(&old_attr);
+  pthread_attr_destroy(&huge);
+  pthread_attr_destroy(&old_attr);
+  EXPECT_FALSE(system_opened);
+  EXPECT_FALSE(mic_opened);
+  EXPECT_EQ(g_app.system_capture.audio_client, nullptr);
+  EXPECT_EQ(g_app.system_capture.render_client, nullptr);
+  EXPECT_EQ(g_app.system_capture.ring, nullptr);
+  EXPECT_EQ(g_app.mic_capture.audio_client, nullptr);
+}
 }  // namespace

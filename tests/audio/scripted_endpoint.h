@@ -26,6 +26,7 @@ class ScriptedClient final : public AudioClient {
   bool get_buffer(AudioBuffer* out) override {
     std::lock_guard<std::mutex> lock(mutex_);
     *out = AudioBuffer{};
+    if (failed.load()) return false;
     if (queue_.empty()) return true;
     const ScriptedPacket& p = queue_.front();
     out->data = p.bytes.data();
@@ -52,8 +53,20 @@ class ScriptedClient final : public AudioClient {
     for (int i = 0; i < 2000 && released.load() < target; ++i) sleep_ms(1);
   }
 
+  bool reopen() override {
+    reopen_calls.fetch_add(1);
+    if (!reopen_ok.load()) return false;
+    failed.store(false);
+    return true;
+  }
+
   bool fail_start = false;
   bool started = false;
+  // The stream failed (its server went away); reopening works once
+  // `reopen_ok` is set.
+  std::atomic<bool> failed{false};
+  std::atomic<bool> reopen_ok{false};
+  std::atomic<uint32_t> reopen_calls{0};
   std::atomic<uint32_t> released{0};
 
  private:

@@ -395,3 +395,118 @@ TEST_F(RecordingE2E, HangUpFinishesAndSavesTheRecording) {
   EXPECT_GT(m.video.duration, 0.0);
 }
 }  // namespace
+
+namespace {
+// The sound server of a run whose test environment started it privately
+// (scripts/test-env.sh), which a test may take away and bring back.
+struct SoundServer {
+  static bool controllable() {
+    const char* script = std::getenv("FV_TEST_ENV_SCRIPT");
+    const char* pidfile = std::getenv("FV_SOUND_SERVER_PIDFILE");
+    return script && *script && pidfile && *pidfile;
+  }
+  static bool run(const char* action) {
+    const std::string script = std::getenv("FV_TEST_ENV_SCRIPT");
+    return run_process({script, "--sound-server", action}, {}, 30).exit_code == 0;
+  }
+  static pid_t pid() {
+    const std::string text = read_text(std::getenv("FV_SOUND_SERVER_PIDFILE"));
+    return static_cast<pid_t>(std::atol(text.c_str()));
+  }
+};
+
+// Waits (at most 20 s) until the run's stop trace holds `event`.
+bool wait_for_event(const std::string& trace, const std::string& event) {
+  for (int i = 0; i < 400; ++i) {
+    for (const std::string& line : split_lines(read_text(trace)))
+      if (line.find(" " + event) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+double seconds_since(const std::chrono::steady_clock::time_point& t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// The sound server dies two seconds into the recording and is back a
+// second and a half later: the file keeps its full length, the sound
+// resumes, the trace and the message say what happened, and the file is
+// saved as usual.
+TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
+  if (!SoundServer::controllable()) GTEST_SKIP() << "the sound server was not started by scripts/test-env.sh";
+  Background content;
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--still", "--tone", "440"}, {}, "ready"));
+  Installation inst("restart", "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n");
+  const std::string out = inst.videos + "/restart.mp4";
+  Background rec;
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "9", "--output", out, "--audio", "on", "--mic",
+                         "off"},
+                        {}));
+  ASSERT_TRUE(wait_for_event(out + ".stoptrace.txt", "recording.started")) << read_text(rec.output_file());
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  ASSERT_TRUE(SoundServer::run("kill"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_TRUE(SoundServer::run("start"));
+  const int code = rec.wait(40);
+  const std::string output = read_text(rec.output_file());
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_NE(output.find("Sound Interrupted: "), std::string::npos) << output;
+
+  const MediaSummary m = probe_media(out);
+  ASSERT_TRUE(m.video.present && m.audio.present) << output;
+  std::printf("[ figures ] server killed at 2 s, back 1.5 s later: video %.3f s, audio %.3f s\n", m.video.duration,
+              m.audio.duration);
+  EXPECT_GT(m.video.duration, 8.5);
+  EXPECT_GT(m.audio.duration, 8.5) << "the sound track ends early";
+  const AudioSamples sound = decode_audio(out);
+  const double before = tone_share(sound, 440, sound.start + 0.5, sound.start + 1.5);
+  const double after = tone_share(sound, 440, sound.start + 7.5, sound.start + 8.5);
+  std::printf("[ figures ] share of the 440 Hz tone before the loss %.2f, after the return %.2f\n", before, after);
+  EXPECT_GT(before, 0.6);
+  EXPECT_GT(after, 0.6) << "the sound did not resume";
+
+  const std::vector<std::string> events = trace_events(out + ".stoptrace.txt");
+  EXPECT_TRUE(in_order(events, {"recording.started", "audio.stream_lost stream=system", "stop.begin",
+                                "stop.audio_interrupted count=1", "stop.rename_done"}));
+  EXPECT_TRUE(has_event_prefix(events, "audio.stream_restored stream=system gap_ms="));
+}
+
+// The sound server stops answering (SIGSTOP) just before the recording
+// ends: the stop still ends within its bounds (2 s for video, 1 s for the
+// audio lock, 2 s of draining, 4 s for the encoder), and the file is saved.
+TEST_F(RecordingE2E, HungSoundServerDuringStopDoesNotHoldTheStop) {
+  if (!SoundServer::controllable()) GTEST_SKIP() << "the sound server was not started by scripts/test-env.sh";
+  Background content;
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--still", "--tone", "440"}, {}, "ready"));
+  Installation inst("hung", "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n");
+  const std::string out = inst.videos + "/hung.mp4";
+  Background rec;
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "3", "--output", out, "--audio", "on", "--mic",
+                         "off"},
+                        {}));
+  ASSERT_TRUE(wait_for_event(out + ".stoptrace.txt", "recording.started")) << read_text(rec.output_file());
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  const pid_t server = SoundServer::pid();
+  ASSERT_GT(server, 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+  } resume{server};
+  ASSERT_EQ(kill(server, SIGSTOP), 0);
+  const auto stopped_at = std::chrono::steady_clock::now();
+  const int code = rec.wait(40);
+  const double took = seconds_since(stopped_at);
+  kill(server, SIGCONT);
+  const std::string output = read_text(rec.output_file());
+  std::printf("[ figures ] sound server stopped 0.5 s before the end; the run ended %.2f s later\n", took);
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_LT(took, 9.5) << "the stop waited on the hung sound server";
+  const std::vector<std::string> events = trace_events(out + ".stoptrace.txt");
+  EXPECT_TRUE(in_order(events, {"stop.begin", "stop.audio_lock_acquired", "stop.audio_drain_done",
+                                "stop.encoder_stop_done", "stop.rename_done"}));
+  const MediaSummary m = probe_media(out);
+  EXPECT_TRUE(m.video.present && m.audio.present);
+  EXPECT_GT(m.video.duration, 2.5);
+}
+}  // namespace

@@ -79,9 +79,17 @@ static void* audio_main(void* arg) {
       }
       buf[2 * i] = buf[2 * i + 1] = v;
     }
-    if (pa_simple_write(s, buf, sizeof buf, &err) < 0) break;
+    if (pa_simple_write(s, buf, sizeof buf, &err) < 0) {
+      /* The sound server went away: play on once it is back, as a desktop
+       * application would. */
+      pa_simple_free(s);
+      s = NULL;
+      while (!s) {
+        usleep(100000);
+        s = pa_simple_new(NULL, "fv_testcontent", PA_STREAM_PLAYBACK, NULL, "tone", &ss, NULL, &ba, &err);
+      }
+    }
   }
-  pa_simple_free(s);
   return NULL;
 }
 

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -69,6 +71,7 @@ class PulseProcessLoopback final : public AudioClient {
   ~PulseProcessLoopback() override;
 
   void set_event_handle(AutoResetEvent* event) override {
+    std::lock_guard<std::mutex> guard(swap_);
     PulseLock lock(c_.get());
     event_.store(event);
   }
@@ -76,6 +79,7 @@ class PulseProcessLoopback final : public AudioClient {
   void stop() override;
   bool get_buffer(AudioBuffer* out) override;
   void release_buffer(uint32_t frames) override;
+  bool reopen() override;
 
  private:
   static void subscribe_cb(pa_context* c, pa_subscription_event_type_t t, uint32_t idx, void* self);
@@ -88,7 +92,15 @@ class PulseProcessLoopback final : public AudioClient {
   void follow(uint32_t sink_input, const std::string& monitor);
   void drop_follower(uint32_t sink_input);
   void take_fragment(Follower* f, const void* data, size_t bytes);
+  // Subscribes to the server's streams and outputs, follows the process
+  // tree's streams and starts the timer on `c`. With `c` locked.
+  bool attach(PulseConnection* c, const std::function<uint32_t()>& remaining);
+  // Stops following anything on the current connection. With it locked.
+  void detach();
 
+  // Guards the connection against replacement by reopen() while the thread
+  // that owns the recording starts or stops the stream.
+  std::mutex swap_;
   std::unique_ptr<PulseConnection> c_;
   uint32_t pid_ = 0;
   pa_sample_spec spec_{};
@@ -106,6 +118,7 @@ class PulseProcessLoopback final : public AudioClient {
   int64_t emitted_ = 0;  // first position not yet handed out
   int64_t ready_ = 0;    // positions below this are final
   uint32_t peeked_ = 0;
+  bool stopped_ = false;
 };
 
 bool PulseProcessLoopback::open(uint32_t pid, const WaveFormat& format, uint32_t timeout_ms) {
@@ -122,24 +135,34 @@ bool PulseProcessLoopback::open(uint32_t pid, const WaveFormat& format, uint32_t
   c_ = PulseConnection::open("Frelvanta application audio", timeout_ms);
   if (!c_) return false;
   PulseLock lock(c_.get());
-  pa_context* ctx = c_->context();
+  return attach(c_.get(), remaining);
+}
+
+bool PulseProcessLoopback::attach(PulseConnection* c, const std::function<uint32_t()>& remaining) {
+  pa_context* ctx = c->context();
   pa_context_set_subscribe_callback(ctx, subscribe_cb, this);
   auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SINK);
-  if (!c_->wait_operation(pa_context_subscribe(ctx, mask, nullptr, nullptr), remaining())) return false;
-  if (!c_->wait_operation(pa_context_get_sink_info_list(ctx, sink_cb, this), remaining())) return false;
-  if (!c_->wait_operation(pa_context_get_sink_input_info_list(ctx, sink_input_cb, this), remaining())) return false;
+  if (!c->wait_operation(pa_context_subscribe(ctx, mask, nullptr, nullptr), remaining())) return false;
+  if (!c->wait_operation(pa_context_get_sink_info_list(ctx, sink_cb, this), remaining())) return false;
+  if (!c->wait_operation(pa_context_get_sink_input_info_list(ctx, sink_input_cb, this), remaining())) return false;
   timer_ = pa_context_rttime_new(ctx, pa_rtclock_now() + kTickUs, timer_cb, this);
   return timer_ != nullptr;
+}
+
+void PulseProcessLoopback::detach() {
+  pa_context_set_subscribe_callback(c_->context(), nullptr, nullptr);
+  if (timer_) c_->api()->time_free(timer_);
+  timer_ = nullptr;
+  while (!followers_.empty()) drop_follower(followers_.begin()->first);
+  sink_monitors_.clear();
+  waiting_for_sink_.clear();
 }
 
 PulseProcessLoopback::~PulseProcessLoopback() {
   if (!c_) return;
   {
     PulseLock lock(c_.get());
-    pa_context_set_subscribe_callback(c_->context(), nullptr, nullptr);
-    if (timer_) c_->api()->time_free(timer_);
-    timer_ = nullptr;
-    while (!followers_.empty()) drop_follower(followers_.begin()->first);
+    detach();
   }
   c_.reset();
 }
@@ -323,6 +346,7 @@ void PulseProcessLoopback::timer_cb(pa_mainloop_api*, pa_time_event* e, const st
 }
 
 bool PulseProcessLoopback::start() {
+  std::lock_guard<std::mutex> guard(swap_);
   PulseLock lock(c_.get());
   std::fill(timeline_.begin(), timeline_.end(), 0.0f);
   t0_ = qpc_now();
@@ -330,29 +354,84 @@ bool PulseProcessLoopback::start() {
   peeked_ = 0;
   for (auto& [idx, f] : followers_) f->placed = false;
   running_ = true;
+  stopped_ = false;
   return true;
 }
 
 void PulseProcessLoopback::stop() {
+  std::lock_guard<std::mutex> guard(swap_);
   PulseLock lock(c_.get());
-  // Hand out what has arrived so far instead of keeping it back for late
-  // fragments: nothing more will come.
-  int64_t end = ready_;
+  if (!running_) return;
+  // Everything played up to this moment belongs to the recording. Fragments
+  // reach this client a little after they were played: wait briefly for the
+  // streams being followed to catch up with the stop, then hand out the
+  // whole timeline up to it instead of keeping the usual margin back.
+  constexpr uint32_t kTailWaitMs = 150;
+  const int64_t stop_pos = (qpc_now() - t0_) * int64_t{rate_} / 10'000'000;
+  if (PA_CONTEXT_IS_GOOD(pa_context_get_state(c_->context()))) {
+    c_->wait_until(
+        [&] {
+          for (auto& [idx, f] : followers_) {
+            if (f->placed && f->next_pos < stop_pos && PA_STREAM_IS_GOOD(pa_stream_get_state(f->stream))) {
+              return false;
+            }
+          }
+          return true;
+        },
+        kTailWaitMs);
+    for (auto& [idx, f] : followers_) read_cb(f->stream, 0, f);
+  }
+  int64_t end = stop_pos > ready_ ? stop_pos : ready_;
   for (auto& [idx, f] : followers_) {
     if (f->placed && f->next_pos > end) end = f->next_pos;
   }
   if (end > emitted_ + kTimelineFrames / 2) end = emitted_ + kTimelineFrames / 2;
-  if (running_ && end > ready_) {
+  if (end > ready_) {
     ready_ = end;
     AutoResetEvent* ev = event_.load();
     if (ev) ev->set();
   }
   running_ = false;
+  stopped_ = true;
+}
+
+// After the server came back: a new connection, and the process tree's
+// streams followed again. The timeline goes on; what played while the
+// server was gone stays silent.
+bool PulseProcessLoopback::reopen() {
+  if (stopped_) return false;
+  constexpr uint32_t kReopenMs = 800;
+  const int64_t deadline = qpc_now() + int64_t{kReopenMs} * 10000;
+  auto remaining = [&]() -> uint32_t {
+    int64_t left = (deadline - qpc_now()) / 10000;
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
+  };
+  std::unique_ptr<PulseConnection> fresh = PulseConnection::open("Frelvanta application audio", remaining());
+  if (!fresh) return false;
+  std::lock_guard<std::mutex> guard(swap_);
+  if (stopped_) return false;
+  {
+    PulseLock lock(c_.get());
+    detach();
+  }
+  // The timeline is only touched with the connection's loop locked; the old
+  // loop has nothing left that calls back into this object.
+  std::swap(c_, fresh);
+  fresh.reset();
+  PulseLock lock(c_.get());
+  if (!attach(c_.get(), remaining)) {
+    detach();
+    return false;
+  }
+  return true;
 }
 
 bool PulseProcessLoopback::get_buffer(AudioBuffer* out) {
   *out = AudioBuffer{};
   PulseLock lock(c_.get());
+  // The server went away (or the last reopen did not finish): the timeline
+  // stops filling, and what was handed out stays.
+  if (!timer_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(c_->context()))) return false;
   int64_t avail = ready_ - emitted_;
   if (avail <= 0) return true;
   const uint32_t offset = static_cast<uint32_t>(emitted_ % kTimelineFrames);

@@ -14,13 +14,13 @@ void signal_loop_cb(pa_stream*, void* loop) {
   pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
 }
 
-bool wait_ready(PulseConnection* c, pa_stream* s) {
+bool wait_ready(PulseConnection* c, pa_stream* s, uint32_t timeout_ms) {
   bool settled = c->wait_until(
       [&] {
         pa_stream_state_t st = pa_stream_get_state(s);
         return st == PA_STREAM_READY || !PA_STREAM_IS_GOOD(st);
       },
-      kPulseRequestTimeoutMs);
+      timeout_ms);
   return settled && pa_stream_get_state(s) == PA_STREAM_READY;
 }
 
@@ -37,7 +37,7 @@ void drop_stream(pa_stream* s) {
 }  // namespace
 
 bool pulse_connect_record(PulseConnection* c, pa_stream* stream, const char* source, uint32_t fragment_bytes,
-                          pa_stream_flags_t extra_flags) {
+                          pa_stream_flags_t extra_flags, uint32_t timeout_ms) {
   pa_buffer_attr attr;
   attr.maxlength = static_cast<uint32_t>(-1);
   attr.tlength = static_cast<uint32_t>(-1);
@@ -48,7 +48,7 @@ bool pulse_connect_record(PulseConnection* c, pa_stream* stream, const char* sou
   auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                               PA_STREAM_ADJUST_LATENCY | extra_flags);
   if (pa_stream_connect_record(stream, source, &attr, flags) < 0) return false;
-  return wait_ready(c, stream);
+  return wait_ready(c, stream, timeout_ms);
 }
 
 int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames, uint32_t rate) {
@@ -72,32 +72,48 @@ int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames,
   return now - back;
 }
 
+pa_stream* PulseRecordClient::connect(PulseConnection* c, const std::string& source, bool corked,
+                                      uint32_t timeout_ms) {
+  pa_stream* s = pa_stream_new(c->context(), "Frelvanta capture", &spec_, &map_);
+  if (!s) return nullptr;
+  pa_stream_set_read_callback(s, read_cb, this);
+  // A fragment of 10 ms, the usual period of a sound device (a server that
+  // is left to choose hands out seconds at a time).
+  const uint32_t fragment = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec_));
+  // Never moved: an input that goes away must not be replaced by whatever
+  // the server would pick instead; the stream fails and is reopened on the
+  // same source when it is back.
+  auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | (corked ? PA_STREAM_START_CORKED : 0));
+  if (!pulse_connect_record(c, s, source.c_str(), fragment, flags, timeout_ms)) {
+    drop_stream(s);
+    return nullptr;
+  }
+  // Wakes the capture thread at once when the stream fails.
+  pa_stream_set_state_callback(s, state_cb, this);
+  return s;
+}
+
 std::unique_ptr<PulseRecordClient> PulseRecordClient::open(std::unique_ptr<PulseConnection> connection,
-                                                           const std::string& source, const WaveFormat& format) {
-  pa_sample_spec ss;
-  pa_channel_map map;
-  if (!connection || !pulse_spec_from_format(format, &ss, &map)) return nullptr;
+                                                           const std::string& source, const WaveFormat& format,
+                                                           PulseSourceResolver resolve) {
   std::unique_ptr<PulseRecordClient> client(new PulseRecordClient());
+  if (!connection || source.empty() || !pulse_spec_from_format(format, &client->spec_, &client->map_)) {
+    return nullptr;
+  }
   client->block_align_ = format.nBlockAlign;
   client->rate_ = format.nSamplesPerSec;
+  client->resolve_ = std::move(resolve);
   PulseConnection* c = connection.get();
   client->connection_ = std::move(connection);
   PulseLock lock(c);
-  client->stream_ = pa_stream_new(c->context(), "Frelvanta capture", &ss, &map);
+  client->stream_ = client->connect(c, source, true, kPulseRequestTimeoutMs);
   if (!client->stream_) return nullptr;
-  pa_stream_set_read_callback(client->stream_, read_cb, client.get());
-  // A fragment of 10 ms, the usual period of a sound device.
-  uint32_t fragment = static_cast<uint32_t>(pa_usec_to_bytes(10000, &ss));
-  if (!pulse_connect_record(c, client->stream_, source.empty() ? nullptr : source.c_str(), fragment,
-                            PA_STREAM_START_CORKED)) {
-    drop_stream(client->stream_);
-    client->stream_ = nullptr;
-    return nullptr;
-  }
   return client;
 }
 
 PulseRecordClient::~PulseRecordClient() {
+  if (keeper_) keeper_->stop();
+  keeper_.reset();
   if (!connection_) return;
   {
     PulseLock lock(connection_.get());
@@ -107,6 +123,12 @@ PulseRecordClient::~PulseRecordClient() {
   connection_.reset();
 }
 
+void PulseRecordClient::set_event_handle(AutoResetEvent* event) {
+  std::lock_guard<std::mutex> guard(swap_);
+  PulseLock lock(connection_.get());
+  event_.store(event);
+}
+
 void PulseRecordClient::read_cb(pa_stream*, size_t, void* self) {
   auto* me = static_cast<PulseRecordClient*>(self);
   me->delivered_ = true;
@@ -114,9 +136,18 @@ void PulseRecordClient::read_cb(pa_stream*, size_t, void* self) {
   if (e) e->set();
 }
 
+void PulseRecordClient::state_cb(pa_stream* s, void* self) {
+  auto* me = static_cast<PulseRecordClient*>(self);
+  if (PA_STREAM_IS_GOOD(pa_stream_get_state(s))) return;
+  AutoResetEvent* e = me->event_.load();
+  if (e) e->set();
+}
+
 bool PulseRecordClient::start() {
+  std::lock_guard<std::mutex> guard(swap_);
   PulseLock lock(connection_.get());
   delivered_ = false;
+  stopped_ = false;
   if (!connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs)) {
     return false;
   }
@@ -129,17 +160,22 @@ bool PulseRecordClient::start() {
   return pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
+// Nothing is asked of the server, which may have stopped answering: the
+// capture thread lets packets captured after the stop go unstored, and the
+// stream ends when it is closed. Until then it keeps delivering, so that
+// what was captured just before the stop still arrives.
 void PulseRecordClient::stop() {
-  PulseLock lock(connection_.get());
-  if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
-    connection_->wait_operation(pa_stream_cork(stream_, 1, nullptr, nullptr), kPulseRequestTimeoutMs);
-  }
+  std::lock_guard<std::mutex> guard(swap_);
+  stopped_ = true;
 }
 
 bool PulseRecordClient::get_buffer(AudioBuffer* out) {
   *out = AudioBuffer{};
   PulseLock lock(connection_.get());
-  if (pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
+  if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    if (lost_at_ == 0) lost_at_ = qpc_now();
+    return false;
+  }
   const void* data = nullptr;
   size_t bytes = 0;
   if (pa_stream_peek(stream_, &data, &bytes) < 0) return false;
@@ -166,10 +202,53 @@ void PulseRecordClient::release_buffer(uint32_t frames) {
   frames_read_ += frames;
 }
 
+bool PulseRecordClient::reopen() {
+  if (!resolve_ || stopped_) return false;
+  constexpr uint32_t kReopenMs = 800;
+  const int64_t deadline = qpc_now() + int64_t{kReopenMs} * 10000;
+  auto left = [&]() -> uint32_t {
+    const int64_t ms = (deadline - qpc_now()) / 10000;
+    return ms > 0 ? static_cast<uint32_t>(ms) : 0;
+  };
+  std::unique_ptr<PulseConnection> c = PulseConnection::open("Frelvanta", left());
+  if (!c) return false;
+  std::string source;
+  std::unique_ptr<AudioClient> keeper;
+  if (!resolve_(c.get(), left(), &source, &keeper) || source.empty()) return false;
+  pa_stream* s = nullptr;
+  {
+    PulseLock lock(c.get());
+    s = connect(c.get(), source, false, left());
+  }
+  if (!s) return false;
+  std::lock_guard<std::mutex> guard(swap_);
+  if (stopped_) {
+    PulseLock lock(c.get());
+    drop_stream(s);
+    return false;
+  }
+  {
+    PulseLock lock(connection_.get());
+    drop_stream(stream_);
+  }
+  connection_.reset();
+  keeper_ = std::move(keeper);
+  connection_ = std::move(c);
+  PulseLock lock(connection_.get());
+  stream_ = s;
+  peeked_ = false;
+  // The device position runs on through the gap, as if the silence had been
+  // captured: streams timed by it stay on the recording's clock.
+  if (lost_at_ != 0) frames_read_ += static_cast<uint64_t>((qpc_now() - lost_at_) * int64_t{rate_} / 10'000'000);
+  lost_at_ = 0;
+  return true;
+}
+
 std::unique_ptr<PulseSilentPlayback> PulseSilentPlayback::open(std::unique_ptr<PulseConnection> connection,
                                                                const std::string& sink,
                                                                const pa_sample_spec& ss,
-                                                               const pa_channel_map& map) {
+                                                               const pa_channel_map& map, uint32_t timeout_ms,
+                                                               bool corked) {
   if (!connection) return nullptr;
   std::unique_ptr<PulseSilentPlayback> p(new PulseSilentPlayback());
   PulseConnection* c = connection.get();
@@ -189,8 +268,9 @@ std::unique_ptr<PulseSilentPlayback> PulseSilentPlayback::open(std::unique_ptr<P
   attr.prebuf = 0;  // never wait for data: an underrun keeps the stream running
   attr.minreq = static_cast<uint32_t>(-1);
   attr.fragsize = static_cast<uint32_t>(-1);
-  if (pa_stream_connect_playback(p->stream_, sink.c_str(), &attr, PA_STREAM_START_CORKED, nullptr, nullptr) < 0 ||
-      !wait_ready(c, p->stream_)) {
+  const auto flags = static_cast<pa_stream_flags_t>(corked ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS);
+  if (pa_stream_connect_playback(p->stream_, sink.c_str(), &attr, flags, nullptr, nullptr) < 0 ||
+      !wait_ready(c, p->stream_, timeout_ms)) {
     drop_stream(p->stream_);
     p->stream_ = nullptr;
     return nullptr;
@@ -224,9 +304,11 @@ bool PulseSilentPlayback::start() {
   return connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs);
 }
 
+// Sent, not awaited, like the capture stream's cork.
 void PulseSilentPlayback::stop() {
   PulseLock lock(connection_.get());
   if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
-    connection_->wait_operation(pa_stream_cork(stream_, 1, nullptr, nullptr), kPulseRequestTimeoutMs);
+    pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr);
+    if (op) pa_operation_unref(op);
   }
 }

@@ -3,52 +3,75 @@
 // or the monitor of an output) and the silent playback that keeps an output
 // running.
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 
 #include "audio/audio_client.h"
 #include "audio/pulse/pulse_connection.h"
 
+// Finds the source to record again after the server came back: sets its
+// name and, for the monitor of the default output, a started silent stream
+// that keeps that output running. Bounded by `timeout_ms`.
+using PulseSourceResolver = std::function<bool(PulseConnection* c, uint32_t timeout_ms, std::string* source,
+                                               std::unique_ptr<AudioClient>* keeper)>;
+
 class PulseRecordClient final : public AudioClient {
  public:
-  // Records `source` (empty: the default input) in `format`, corked until
-  // start(). Null when the server refuses.
+  // Records `source` in `format`, corked until start(). The stream never
+  // follows the source's replacement: when the source goes away, the stream
+  // fails. `resolve` (may be empty: no reopening) finds the source again.
+  // Null when the server refuses.
   static std::unique_ptr<PulseRecordClient> open(std::unique_ptr<PulseConnection> connection,
-                                                 const std::string& source, const WaveFormat& format);
+                                                 const std::string& source, const WaveFormat& format,
+                                                 PulseSourceResolver resolve);
   ~PulseRecordClient() override;
 
   // Callbacks run with the loop locked, so once this returns none is still
   // using the previous event.
-  void set_event_handle(AutoResetEvent* event) override {
-    PulseLock lock(connection_.get());
-    event_.store(event);
-  }
+  void set_event_handle(AutoResetEvent* event) override;
   bool start() override;
   void stop() override;
   bool get_buffer(AudioBuffer* out) override;
   void release_buffer(uint32_t frames) override;
+  bool reopen() override;
 
  private:
   PulseRecordClient() = default;
   static void read_cb(pa_stream* s, size_t bytes, void* self);
   static void state_cb(pa_stream* s, void* self);
+  // With c locked: a new record stream on `source`, ready.
+  pa_stream* connect(PulseConnection* c, const std::string& source, bool corked, uint32_t timeout_ms);
 
+  // Guards the connection, the stream and the keeper against replacement by
+  // reopen() while the thread that owns the recording stops it.
+  std::mutex swap_;
   std::unique_ptr<PulseConnection> connection_;
   pa_stream* stream_ = nullptr;
+  std::unique_ptr<AudioClient> keeper_;  // a reopened output's silent stream
+  PulseSourceResolver resolve_;
+  pa_sample_spec spec_{};
+  pa_channel_map map_{};
   std::atomic<AutoResetEvent*> event_{nullptr};
+  std::atomic<bool> stopped_{false};
   uint32_t block_align_ = 0;
   uint32_t rate_ = 0;
   uint64_t frames_read_ = 0;  // device position: running frame count
+  int64_t lost_at_ = 0;       // clock when the stream was found failed
   bool delivered_ = false;    // data arrived since start()
   bool peeked_ = false;
 };
 
 class PulseSilentPlayback final : public AudioClient {
  public:
-  // Plays silence on `sink` in its own format until stopped.
+  // Plays silence on `sink` in its own format until stopped; corked until
+  // start() unless `corked` is false.
   static std::unique_ptr<PulseSilentPlayback> open(std::unique_ptr<PulseConnection> connection,
-                                                   const std::string& sink,
-                                                   const pa_sample_spec& ss, const pa_channel_map& map);
+                                                   const std::string& sink, const pa_sample_spec& ss,
+                                                   const pa_channel_map& map,
+                                                   uint32_t timeout_ms = kPulseRequestTimeoutMs,
+                                                   bool corked = true);
   ~PulseSilentPlayback() override;
 
   void set_event_handle(AutoResetEvent*) override {}
@@ -67,7 +90,7 @@ class PulseSilentPlayback final : public AudioClient {
 
 // Connects `stream` for recording from `source` and waits until it runs.
 bool pulse_connect_record(PulseConnection* c, pa_stream* stream, const char* source, uint32_t fragment_bytes,
-                          pa_stream_flags_t extra_flags);
+                          pa_stream_flags_t extra_flags, uint32_t timeout_ms = kPulseRequestTimeoutMs);
 // Capture time of the first frame of the fragment about to be read, on the
 // platform clock.
 int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames, uint32_t rate);
