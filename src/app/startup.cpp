@@ -57,29 +57,6 @@ bool start_thread(std::thread* thread, int (*proc)()) {
 int watchdog_proc() { return static_cast<int>(watchdog_worker()); }
 }  // namespace
 
-void load_configuration() {
-  config_set_defaults(&g_app.config);
-  std::string legacy;
-  if (!file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy)) {
-    config_load(&g_app.config, legacy);
-    config_save(g_app.config);  // once; the older file stays as it is
-  } else {
-    config_load(&g_app.config, g_app.ini_path);
-  }
-}
-
-void apply_command_line_overrides() {
-  Config& c = g_app.config;
-  c.StartDelaySec = 0;
-  c.OpenFolder = 0;
-  if (g_app.cli_audio_given) c.CaptureAudio = g_app.cli_audio ? 1 : 0;
-  if (g_app.cli_mic_given) c.CaptureMicrophone = g_app.cli_mic ? 1 : 0;
-  if (g_app.cli_duration_sec > 0) {
-    c.EnableLimitLength = 1;
-    c.LimitLength = g_app.cli_duration_sec;
-  }
-}
-
 bool start_worker_threads() {
   g_app.audio_quit = 0;
   g_app.audio_tick_pending.exchange(0);

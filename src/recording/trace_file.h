@@ -1,5 +1,6 @@
 #pragma once
 // The operating-system side of the run trace: one append-only file handle.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,7 @@ class TraceFile {
   void sync_and_close();
 
  private:
-  int fd_ = -1;
+  intptr_t handle_ = -1;  // the system's descriptor or handle; -1 when none
   bool created_ = false;
   std::string folder_;
 };

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/app_state.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "recording/trace.h"
-#include "settings/ini_store.h"
+#include "settings/profile.h"
 
 const char* const kVideoCodecNames[3] = {"H264", "H265", "AV1"};
 const char* const kVideoProfileNames[4] = {"Base", "Main", "High", "Main10"};
@@ -47,16 +48,16 @@ void config_set_defaults(Config* config) {
 
 bool ini_read_string(const std::string& path, const char* key, std::string* buffer, size_t capacity_units) {
   size_t room = capacity_units > 0 ? capacity_units - 1 : 0;
-  *buffer = utf16_truncate(ini_get_string(path, kSection, key, kMissing), room);
-  if (*buffer == kMissing) *buffer = utf16_truncate(ini_get_string(path, kLegacySection, key, ""), room);
+  *buffer = utf16_truncate(profile_get_string(path, kSection, key, kMissing), room);
+  if (*buffer == kMissing) *buffer = utf16_truncate(profile_get_string(path, kLegacySection, key, ""), room);
   return !buffer->empty();
 }
 
 namespace {
 // The number both readers share; false when the field must keep its value.
 bool read_profile_number(const std::string& path, const char* key, uint32_t* v) {
-  *v = ini_get_int(path, kSection, key, -1);
-  if (*v == 0xFFFFFFFFu) *v = ini_get_int(path, kLegacySection, key, -1);
+  *v = profile_get_int(path, kSection, key, -1);
+  if (*v == 0xFFFFFFFFu) *v = profile_get_int(path, kLegacySection, key, -1);
   return static_cast<int32_t>(*v) >= 0;
 }
 }  // namespace
@@ -87,8 +88,7 @@ void ini_read_choice(const std::string& path, const char* key, uint32_t* field, 
 }
 
 void ini_write_uint(const char* key, uint32_t value) {
-  std::string text = u(value);
-  ini_put_string(g_app.ini_path, kSection, key, &text);
+  profile_put_strings(g_app.ini_path, kSection, {{key, u(value)}});
 }
 
 void config_load(Config* c, const std::string& path) {
@@ -178,11 +178,10 @@ void config_save(const Config& c) {
   std::string folder = path_directory(path);
   if (!folder.empty()) create_directories(folder);
 
-  // One read and one write for the whole record; the file ends up exactly as
-  // the key-by-key writes below would leave it.
-  IniDocument doc;
-  doc.load(path);
-  auto put = [&doc](const char* key, const std::string& value) { doc.set(kSection, key, value); };
+  // The whole record in one batch, so the own writer reads and writes the
+  // file once; the system's profile functions write key by key.
+  std::vector<ProfileWrite> writes;
+  auto put = [&writes](const char* key, const std::string& value) { writes.emplace_back(key, value); };
   auto choice = [](const char* const* names, size_t count, uint32_t index) {
     return std::string(index < count ? names[index] : names[0]);
   };
@@ -223,7 +222,7 @@ void config_save(const Config& c) {
   put("AudioChannels", u(c.AudioChannels));
   put("AudioSamplerate", u(c.AudioSamplerate));
   put("AudioBitrate", u(c.AudioBitrate));
-  doc.remove(kSection, "AudioMixMode");
+  writes.emplace_back("AudioMixMode", std::nullopt);
   put("CaptureMicrophone", b(c.CaptureMicrophone));
   put("MicrophoneDeviceId", c.MicrophoneDeviceId);
   put("MicrophoneVolume", u(c.MicrophoneVolume));
@@ -231,7 +230,7 @@ void config_save(const Config& c) {
   put("ShortcutWindow", u(c.ShortcutWindow));
   put("ShortcutRect", u(c.ShortcutRect));
   put("ShortcutPause", u(c.ShortcutPause));
-  doc.save(path);
+  profile_put_strings(path, kSection, writes);
 }
 
 bool legacy_ini_path(std::string* out) {
