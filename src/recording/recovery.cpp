@@ -38,9 +38,19 @@ bool has_temp_suffix(const std::string& name) {
   return name.size() >= n && equals_ignore_case(std::string_view(name).substr(name.size() - n), kTempSuffix);
 }
 
+// Paths are UTF-8 inside; a narrow path object would take the system's
+// code page on Windows, so they are converted as UTF-8 explicitly.
+std::filesystem::path fs_path(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+std::string utf8_text(const std::filesystem::path& p) {
+  std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
 // The file could be opened for reading and writing by this process.
 bool can_open_read_write(const std::string& path) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::fstream f(fs_path(path), std::ios::in | std::ios::out | std::ios::binary);
   return f.is_open();
 }
 }  // namespace
@@ -111,7 +121,7 @@ void recover_unfinished_recordings() {
   const size_t folder_units = utf16_length(folder);
 
   std::error_code ec;
-  std::filesystem::directory_iterator it(std::filesystem::path(folder), ec);
+  std::filesystem::directory_iterator it(fs_path(folder), ec);
   if (ec) return;
 
   int64_t log_time = 0;
@@ -129,7 +139,7 @@ void recover_unfinished_recordings() {
   std::vector<std::string> names;
   for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    std::string name = it->path().filename().string();
+    std::string name = utf8_text(it->path().filename());
     if (!has_temp_suffix(name)) continue;
     std::error_code type_ec;
     // Folders are skipped as the search does; so are pipes, sockets and
