@@ -15,3 +15,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libxcb-xfixes0-dev libxcb-shape0-dev libx11-dev libx11-xcb-dev \
   libva-dev libdrm-dev \
   xvfb x11-utils xdotool dbus
+# The Windows cross build (mingw-w64 with POSIX threads, GoogleTest's sources)
+# and Wine to run its tests.
+$SUDO apt-get install -y -qq --no-install-recommends \
+  g++-mingw-w64-x86-64-posix googletest wine wine64

@@ -7,3 +7,5 @@ BUILD=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD"
 scripts/test-env.sh ctest --test-dir "$BUILD" --output-on-failure --timeout 300 "$@"
+# The Windows build: cross-compiled with mingw-w64, its tests run under Wine.
+scripts/test-env.sh scripts/run-windows-tests.sh
