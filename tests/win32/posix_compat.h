@@ -1,6 +1,6 @@
 #pragma once
 // The few POSIX calls that portable core tests use for their fixtures
-// (private temporary folders, environment variables), so those tests build
+// (private temporary folders, folders, environment variables), so those tests build
 // unchanged for Windows. Included before each such test file.
 #include <direct.h>
 #include <stdlib.h>
@@ -26,6 +26,13 @@ inline char* mkdtemp(char* templ) {
   }
   return nullptr;
 }
+
+// The mode is POSIX-only: a folder's read-only attribute does not stop files
+// being created in it on Windows.
+inline int mkdir(const char* path, int /*mode*/) { return _mkdir(path); }
+// Tests skip their permission checks for the superuser, whom permission bits
+// do not bind; on Windows they do not bind either.
+inline unsigned geteuid() { return 0; }
 
 inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
 inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
