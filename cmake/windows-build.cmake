@@ -59,11 +59,10 @@ set_property(SOURCE ${SRC}/app/win32/frelvanta.rc APPEND PROPERTY OBJECT_DEPENDS
 # GoogleTest from Debian's source package, built with the cross compiler.
 set(FRELVANTA_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows tests")
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
-set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${FRELVANTA_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 target_compile_options(gtest PRIVATE -w)
-target_compile_options(gmock PRIVATE -w)
 
 enable_testing()
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/win32 ${CMAKE_BINARY_DIR}/tests/win32)
