@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
-#include <vector>
+#include <string>
 
 #include "platform/win32/wide.h"
 

@@ -32,7 +32,7 @@ inline std::string path_from_system(std::wstring_view wide) {
   return s;
 }
 
-// Owns a handle from CreateFileW and its kind (INVALID_HANDLE_VALUE when empty).
+// Owns a file handle and closes it (INVALID_HANDLE_VALUE when empty).
 class ScopedHandle {
  public:
   explicit ScopedHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
