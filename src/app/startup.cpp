@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "recording/recovery.h"
 #include "recording/trace.h"
 #include "settings/config_store.h"

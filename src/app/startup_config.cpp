@@ -2,17 +2,36 @@
 // without capture and encoding (Windows for now) runs them the same way.
 #include "app/app_state.h"
 #include "app/startup.h"
+#include "app/ui_service.h"
 #include "platform/files.h"
+#include "platform/text.h"
+#include "recording/trace.h"
 #include "settings/config_store.h"
+
+namespace {
+// A settings file that is there but could not be used is said, not silently
+// replaced by the defaults.
+void report_settings_file(ReadStatus status, const std::string& path) {
+  const char* why = status == ReadStatus::kTooLarge     ? "is too large to be a settings file"
+                    : status == ReadStatus::kNotRegular ? "is not a regular file"
+                    : status == ReadStatus::kFailed     ? "could not be read"
+                                                        : nullptr;
+  if (!why) return;
+  show_message(format_cut(1024, "The settings file %s, so the default settings are used and the file is left "
+                                "unchanged:\n\n%s", why, path.c_str()),
+               "Frelvanta", MB_ICONWARNING);
+}
+}  // namespace
 
 void load_configuration() {
   config_set_defaults(&g_app.config);
   std::string legacy;
   if (!file_exists(g_app.ini_path) && legacy_ini_path(&legacy) && file_exists(legacy)) {
-    config_load(&g_app.config, legacy);
-    config_save(g_app.config);  // once; the older file stays as it is
+    const ReadStatus status = config_load(&g_app.config, legacy);
+    report_settings_file(status, legacy);
+    if (status == ReadStatus::kOk) config_save(g_app.config);  // once; the older file stays as it is
   } else {
-    config_load(&g_app.config, g_app.ini_path);
+    report_settings_file(config_load(&g_app.config, g_app.ini_path), g_app.ini_path);
   }
 }
 

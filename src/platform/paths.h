@@ -9,7 +9,8 @@ std::string home_directory();
 // The user's Videos folder: XDG_VIDEOS_DIR from user-dirs.dirs, else ~/Videos.
 std::string videos_directory();
 // $XDG_CONFIG_HOME or ~/.config; $XDG_STATE_HOME or ~/.local/state;
-// $XDG_RUNTIME_DIR or a private folder under /tmp.
+// $XDG_RUNTIME_DIR when it is the user's own and closed to others, else a
+// private folder under /tmp or in the home folder; empty when none is.
 std::string config_home();
 std::string state_home();
 std::string runtime_directory();

@@ -5,8 +5,9 @@
 // version gate of the original platform). Every supported Linux passes.
 bool platform_supported();
 
-// Termination requests (SIGINT, SIGTERM): block them in every thread (call
-// before any thread starts), then let one thread wait for them. The first
-// request calls `on_request`; a second one ends the process at once.
+// Termination requests (SIGINT, SIGTERM, SIGHUP): block them in every thread
+// (call before any thread starts), then let one thread wait for them. The
+// first request calls `on_request`; a second one ends the process at once.
+// Blocking also makes a broken pipe (SIGPIPE) an ordinary write error.
 void block_termination_requests();
 void watch_termination_requests(void (*on_request)());

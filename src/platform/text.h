@@ -19,3 +19,8 @@ std::string format_cut(size_t capacity, const char* fmt, ...) __attribute__((for
 // ASCII case-insensitive comparison (ordinal, as identifiers and option
 // names are compared).
 bool equals_ignore_case(std::string_view a, std::string_view b);
+
+// The text with every control character (below 0x20, and 0x7F) written as
+// "\xHH", so that a name taken from the file system cannot end a line of a
+// log or start a forged one. Other text is returned unchanged.
+std::string escape_control_chars(std::string_view text);

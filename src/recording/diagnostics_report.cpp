@@ -100,7 +100,8 @@ void write_diag_report() {
   if (g_app.config.WriteDiagnostics == 0 || rec.output_path.empty()) return;
   const std::string path = format_cut(260, "%s.diag.txt", rec.output_path.c_str());
   const std::string text = format_diag_report(collect_diag_values());
-  // An older report of the same name is replaced, never appended to.
-  if (file_exists(path) && !delete_file(path)) return;
-  append_file(path, text, false);
+  // An older report of the same name is replaced, never appended to; the
+  // name is removed and created anew, so a link planted there is dropped
+  // rather than written through.
+  write_new_file(path, text);
 }

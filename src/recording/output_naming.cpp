@@ -47,6 +47,11 @@ std::string system_error_text(uint32_t error) {
   return utf16_truncate(text, 255);
 }
 
+bool timestamp_names_fit(const std::string& folder) {
+  // The first candidate's temporary name is the longest name that has to fit.
+  return fits(path_join(folder, "20250101_120000.tmp.mp4"));
+}
+
 bool make_output_path(const std::string& folder, const LocalTime& t) {
   Recording& rec = g_app.recording;
   for (unsigned counter = 0; counter <= 999; ++counter) {
@@ -73,7 +78,7 @@ bool prepare_explicit_output() {
   bool names_folder = full.size() > 1 && full.back() == '/';
   if (names_folder) full.pop_back();
   if (names_folder || directory_exists(full)) {
-    if (!ensure_folder(full)) return false;
+    if (!timestamp_names_fit(full) || !ensure_folder(full)) return false;
     return make_output_path(full, local_time_now());
   }
 
@@ -86,9 +91,11 @@ bool prepare_explicit_output() {
   }
   std::string folder = path_directory(file);
   if (folder.empty()) return false;
-  if (!ensure_folder(folder)) return false;
+  // Both names are checked whole before any folder is made: a name that
+  // cannot be used must not leave new folders behind.
   std::string temp = file.substr(0, ext) + ".tmp.mp4";
   if (!fits(temp)) return false;
+  if (!ensure_folder(folder)) return false;
   if (path_entry_exists(file) || path_entry_exists(temp)) return false;
   g_app.recording.output_path = file;
   g_app.recording.temp_path = temp;

@@ -29,8 +29,14 @@ std::string system_error_text(uint32_t error);
 // A name is taken when either its final or its temporary file exists.
 bool make_output_path(const std::string& folder, const LocalTime& time);
 
+// True when the first timestamp name (final and temporary) fits in
+// `folder`; checked before the folder is created, so that a folder too deep
+// for any name is not made in vain.
+bool timestamp_names_fit(const std::string& folder);
+
 // Turns g_app.cli_output_path into output_path and temp_path: relative paths
 // are resolved against the current directory, an existing folder gets a
 // timestamp name inside it, a name without extension gets ".mp4", and an
-// existing file (or its temporary name) is refused.
+// existing file (or its temporary name) is refused. Both names are checked
+// whole before any missing folder is created.
 bool prepare_explicit_output();

@@ -91,6 +91,11 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   // 2. Output file.
   bool named = false;
   if (g_app.cli_output_path.empty()) {
+    // A folder too deep for any name is refused before it is created.
+    if (!cfg.OutputFolder.empty() && !timestamp_names_fit(cfg.OutputFolder)) {
+      fail_tray("Cannot prepare output file path. Check output folder/path.");
+      return;
+    }
     if (!ensure_folder(cfg.OutputFolder)) {
       fail_tray("Output folder does not exist and could not be created.");
       return;

@@ -11,6 +11,7 @@
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "recording/desktop_session.h"
 #include "recording/diagnostics_report.h"
@@ -202,9 +203,14 @@ void recording_stop() {
     r.write_failed = write_failed;
     r.stalled = rec.stall_stop.load() != 0;
     r.crash_safe = cfg.FragmentedOutput != 0 && cfg.VideoCodec == VIDEO_CODEC_H264;
-    const StopOutcome o = decide_stop_outcome(r, rec.temp_path, rec.output_path);
+    const std::string folder = path_directory(rec.output_path);
+    if (!r.moved && !regular_file_info(rec.temp_path, nullptr, nullptr)) {
+      r.file_gone = true;
+      r.folder_gone = !directory_exists(folder);
+    }
+    const StopOutcome o = decide_stop_outcome(r, rec.temp_path, rec.output_path, folder);
     if (o.file == OutcomeFile::kDeleted) {
-      delete_file(r.moved ? rec.output_path : rec.temp_path);
+      if (!r.file_gone) delete_file(r.moved ? rec.output_path : rec.temp_path);
       rec.output_path.clear();
     } else if (o.file == OutcomeFile::kKept) {
       rec.output_path = rec.temp_path;

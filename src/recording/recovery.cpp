@@ -1,7 +1,6 @@
 #include "recording/recovery.h"
 
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "app/app_state.h"
@@ -36,22 +35,6 @@ uint64_t be64(const uint8_t* p) { return (uint64_t(be32(p)) << 32) | be32(p + 4)
 bool has_temp_suffix(const std::string& name) {
   size_t n = std::char_traits<char>::length(kTempSuffix);
   return name.size() >= n && equals_ignore_case(std::string_view(name).substr(name.size() - n), kTempSuffix);
-}
-
-// Paths are UTF-8 inside; a narrow path object would take the system's
-// code page on Windows, so they are converted as UTF-8 explicitly.
-std::filesystem::path fs_path(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-std::string utf8_text(const std::filesystem::path& p) {
-  std::u8string s = p.u8string();
-  return std::string(s.begin(), s.end());
-}
-
-// The file could be opened for reading and writing by this process.
-bool can_open_read_write(const std::string& path) {
-  std::fstream f(fs_path(path), std::ios::in | std::ios::out | std::ios::binary);
-  return f.is_open();
 }
 }  // namespace
 
@@ -89,7 +72,7 @@ bool is_crash_safe_mp4(const std::string& path) {
 }
 
 bool recording_file_in_use(const std::string& path) {
-  if (!can_open_read_write(path)) return true;
+  if (!regular_file_opens_read_write(path)) return true;
   if (file_is_locked(path)) return true;
   int64_t written = 0;
   if (!last_write_time(path, &written)) return false;
@@ -101,18 +84,18 @@ void append_recovery_log(const std::string& folder, const std::string& entry) {
   if (utf16_length(folder) + 24 + 2 >= 260) return;
   std::string path = path_join(folder, kLogName);
   LocalTime t = local_time_now();
+  // Entries carry file names, which may hold line breaks: escaped, a name
+  // cannot end its line and forge another entry.
   std::string line = format_cut(1024, "%04u-%02u-%02u %02u:%02u:%02u  %s\r\n", unsigned(t.year), unsigned(t.month),
                                 unsigned(t.day), unsigned(t.hour), unsigned(t.minute), unsigned(t.second),
-                                entry.c_str());
+                                escape_control_chars(entry).c_str());
   // The line is converted into a 2,048-byte buffer; a line that does not fit
   // there (with its terminator) is not written at all rather than half.
   if (line.size() + 1 > 2048) line.clear();
-  uint64_t size = 0;
-  std::string bytes;
-  if (!file_size(path, &size) || size == 0) bytes = kLogHeader;
-  bytes += line;
-  if (bytes.empty()) return;
-  append_file(path, bytes, true);
+  // The header goes in when the opened file is empty, decided on the file
+  // itself rather than on a name that may change in between.
+  const std::string header = kLogHeader;
+  append_file(path, line, true, &header);
 }
 
 void recover_unfinished_recordings() {
@@ -121,13 +104,17 @@ void recover_unfinished_recordings() {
   const size_t folder_units = utf16_length(folder);
 
   std::error_code ec;
-  std::filesystem::directory_iterator it(fs_path(folder), ec);
+  // Paths are UTF-8 inside; a narrow path object would take the system's
+  // code page on Windows, so the folder and the names are converted as UTF-8.
+  std::filesystem::directory_iterator it(std::filesystem::path(std::u8string(folder.begin(), folder.end())), ec);
   if (ec) return;
 
   int64_t log_time = 0;
   if (folder_units + 24 + 2 < 260) {
+    // Only a real log counts as the mark: a link planted at its name must
+    // not lend another file's time.
     int64_t t = 0;
-    if (last_write_time(path_join(folder, kLogName), &t)) log_time = t;
+    if (regular_file_info(path_join(folder, kLogName), nullptr, &t)) log_time = t;
   }
 
   int recovered = 0, failed = 0, unrecoverable = 0, in_use = 0;
@@ -139,12 +126,14 @@ void recover_unfinished_recordings() {
   std::vector<std::string> names;
   for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    std::string name = utf8_text(it->path().filename());
+    const std::u8string name8 = it->path().filename().u8string();
+    std::string name(name8.begin(), name8.end());
     if (!has_temp_suffix(name)) continue;
     std::error_code type_ec;
     // Folders are skipped as the search does; so are pipes, sockets and
-    // devices, which would block or mislead the readers below.
-    if (!it->is_regular_file(type_ec)) continue;
+    // devices, which would block or mislead the readers below, and links,
+    // which are not recordings of ours.
+    if (it->symlink_status(type_ec).type() != std::filesystem::file_type::regular) continue;
     names.push_back(std::move(name));
   }
 

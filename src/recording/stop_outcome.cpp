@@ -17,9 +17,22 @@ StopOutcome make(int row, OutcomeChannel channel, OutcomeFile file, uint32_t ico
 }
 }  // namespace
 
-StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_path, const std::string& output_path) {
+StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_path, const std::string& output_path,
+                                const std::string& folder) {
   const char* temp = temp_path.c_str();
   const char* out = output_path.c_str();
+  // Every row that says the file was kept would point at nothing: say what
+  // is true instead. (Without a picture and without a write failure the
+  // "Nothing Recorded" row is true as it stands.)
+  if (r.file_gone && (r.stop_timed_out || r.has_video || r.write_failed)) {
+    const char* why = r.folder_gone ? "the output folder was removed or renamed while recording"
+                                    : "its file was removed from the output folder while recording";
+    return make(10, OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONERROR, "Recording Lost",
+                format_cut(1024,
+                           "The recording was lost because %s, so nothing could be saved.\n\n"
+                           "Folder: %s\n\nChoose an output folder that stays in place while recording.",
+                           why, folder.c_str()));
+  }
   if (r.stop_timed_out && r.crash_safe) {
     return make(1, OutcomeChannel::kBoxInteractive, OutcomeFile::kKept, MB_ICONWARNING, "Recording Stopped Early",
                 format_cut(1024,

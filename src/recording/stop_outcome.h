@@ -12,6 +12,8 @@ struct StopResults {
   bool write_failed = false;    // the encoder failed to write
   bool stalled = false;         // the watchdog reported a stalled encoder
   bool crash_safe = false;      // fragmented H.264: plays up to where writing stopped
+  bool file_gone = false;       // not moved, and no file is left at the temporary name
+  bool folder_gone = false;     // ...because the output folder itself is gone
 };
 
 enum class OutcomeChannel {
@@ -28,7 +30,9 @@ enum class OutcomeFile {
 };
 
 struct StopOutcome {
-  int row = 0;  // 1..9
+  // 1..9 as in the outcome table; 10 when the file that rows 1, 2, 7, 8 and
+  // 9 would report as kept no longer exists (the recording was lost).
+  int row = 0;
   OutcomeChannel channel = OutcomeChannel::kNone;
   OutcomeFile file = OutcomeFile::kFinalName;
   uint32_t icon = 0;  // MB_ICON* style
@@ -36,4 +40,6 @@ struct StopOutcome {
   std::string text;  // cut to 1024 UTF-16 units
 };
 
-StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_path, const std::string& output_path);
+// `folder` is the output folder, named in the lost-recording message.
+StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_path, const std::string& output_path,
+                                const std::string& folder = std::string());

@@ -80,7 +80,9 @@ void append_trace_line(const std::string& path, std::string_view text) {
     // of a file are in counter order.
     std::string line = std::to_string(static_cast<unsigned long long>(qpc_now()));
     line += ' ';
-    line += until_nul(text);
+    // Event texts carry names from the file system; a line break in one
+    // must not end the line early or start a forged one.
+    line += escape_control_chars(until_nul(text));
     // Cut at the end of the text so the line still ends with CR LF.
     if (utf16_length(line) > kLineUnits - 3) line = utf16_truncate(line, kLineUnits - 3);
     line += "\r\n";
@@ -129,7 +131,13 @@ int show_message(const std::string& text, const std::string& caption, uint32_t t
 }
 
 int show_tray_notification(const std::string& text, const std::string& caption, int kind) {
-  if (g_app.cli_mode || !g_ui_service) return 0;
+  if (g_app.cli_mode) {
+    // No tray in a command-line run, but the reason a run fails must still
+    // reach the user: the same text goes to the console.
+    console_write_line(format_cut(2048, "%s: %s", caption.empty() ? "Frelvanta" : caption.c_str(), text.c_str()));
+    return 0;
+  }
+  if (!g_ui_service) return 0;
   return g_ui_service->tray_notification(utf16_truncate(text, 255),
                                          utf16_truncate(caption.empty() ? "Frelvanta" : caption, 63), kind);
 }

@@ -7,7 +7,8 @@
 // Appends "<ticks> <text>\r\n" (UTF-8) to the run trace and, when set, to the
 // current recording's stop trace. Does nothing, and touches no file, while
 // WriteDiagnostics is off. Safe from any thread; every failure is silent.
-// The text ends at its first NUL; a line longer than 255 UTF-16 units is cut
+// The text ends at its first NUL; control characters in it are written as
+// "\xHH" (see escape_control_chars); a line longer than 255 UTF-16 units is cut
 // at the end of the text and keeps its CR LF; a line needing more than 511
 // UTF-8 bytes is dropped.
 void trace_event(std::string_view text);
@@ -34,6 +35,7 @@ void set_stop_trace_for_output(const std::string& output_path);
 // "caption: text" on the console plus a "cli.message caption=..." event, and
 // the result is always IDOK. Main thread.
 int show_message(const std::string& text, const std::string& caption, uint32_t type);
-// Balloon on the tray icon; an empty caption means "Frelvanta". Shows
-// nothing in a command-line run. Main thread.
+// Balloon on the tray icon; an empty caption means "Frelvanta". In a
+// command-line run, which has no tray, "caption: text" on the console
+// instead. Main thread.
 int show_tray_notification(const std::string& text, const std::string& caption, int kind);

@@ -1,6 +1,5 @@
 #pragma once
 // The operating-system side of the run trace: one append-only file handle.
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,7 +19,7 @@ class TraceFile {
   void sync_and_close();
 
  private:
-  intptr_t handle_ = -1;  // the system's descriptor or handle; -1 when none
+  int fd_ = -1;
   bool created_ = false;
   std::string folder_;
 };

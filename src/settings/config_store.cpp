@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "recording/trace.h"
+#include "settings/ini_store.h"
 #include "settings/profile.h"
 
 const char* const kVideoCodecNames[3] = {"H264", "H265", "AV1"};
@@ -46,39 +47,40 @@ void config_set_defaults(Config* config) {
   config->OutputFolder = utf16_truncate(videos_directory(), 259);
 }
 
-bool ini_read_string(const std::string& path, const char* key, std::string* buffer, size_t capacity_units) {
+namespace {
+// The readers over one reading of the file; the path-taking readers below
+// read it for their one key, config_load reads it once for all.
+bool read_string(const ProfileReader& ini, const char* key, std::string* buffer, size_t capacity_units) {
   size_t room = capacity_units > 0 ? capacity_units - 1 : 0;
-  *buffer = utf16_truncate(profile_get_string(path, kSection, key, kMissing), room);
-  if (*buffer == kMissing) *buffer = utf16_truncate(profile_get_string(path, kLegacySection, key, ""), room);
+  *buffer = utf16_truncate(ini.get_string(kSection, key, kMissing), room);
+  if (*buffer == kMissing) *buffer = utf16_truncate(ini.get_string(kLegacySection, key, ""), room);
   return !buffer->empty();
 }
 
-namespace {
 // The number both readers share; false when the field must keep its value.
-bool read_profile_number(const std::string& path, const char* key, uint32_t* v) {
-  *v = profile_get_int(path, kSection, key, -1);
-  if (*v == 0xFFFFFFFFu) *v = profile_get_int(path, kLegacySection, key, -1);
+bool read_profile_number(const ProfileReader& ini, const char* key, uint32_t* v) {
+  *v = ini.get_int(kSection, key, -1);
+  if (*v == 0xFFFFFFFFu) *v = ini.get_int(kLegacySection, key, -1);
   return static_cast<int32_t>(*v) >= 0;
 }
-}  // namespace
 
-void ini_read_bool(const std::string& path, const char* key, uint32_t* field) {
+void read_bool(const ProfileReader& ini, const char* key, uint32_t* field) {
   uint32_t v;
-  if (read_profile_number(path, key, &v)) *field = v != 0 ? 1 : 0;
+  if (read_profile_number(ini, key, &v)) *field = v != 0 ? 1 : 0;
 }
 
-void ini_read_uint(const std::string& path, const char* key, uint32_t* field, const uint32_t* accepted,
-                   size_t accepted_count) {
+void read_uint(const ProfileReader& ini, const char* key, uint32_t* field, const uint32_t* accepted = nullptr,
+               size_t accepted_count = 0) {
   uint32_t v;
-  if (!read_profile_number(path, key, &v)) return;
+  if (!read_profile_number(ini, key, &v)) return;
   if (accepted && std::find(accepted, accepted + accepted_count, v) == accepted + accepted_count) return;
   *field = v;
 }
 
-void ini_read_choice(const std::string& path, const char* key, uint32_t* field, const char* const* names,
-                     size_t name_count) {
+void read_choice(const ProfileReader& ini, const char* key, uint32_t* field, const char* const* names,
+                 size_t name_count) {
   std::string text;
-  if (!ini_read_string(path, key, &text, 64)) return;
+  if (!read_string(ini, key, &text, 64)) return;
   for (size_t i = 0; i < name_count; ++i) {
     if (text == names[i]) {
       *field = static_cast<uint32_t>(i);
@@ -87,61 +89,89 @@ void ini_read_choice(const std::string& path, const char* key, uint32_t* field, 
   }
 }
 
+ProfileReader snapshot_of(const std::string& path) {
+  ProfileReader ini;
+  ini.open(path);
+  return ini;
+}
+}  // namespace
+
+bool ini_read_string(const std::string& path, const char* key, std::string* buffer, size_t capacity_units) {
+  return read_string(snapshot_of(path), key, buffer, capacity_units);
+}
+
+void ini_read_bool(const std::string& path, const char* key, uint32_t* field) {
+  read_bool(snapshot_of(path), key, field);
+}
+
+void ini_read_uint(const std::string& path, const char* key, uint32_t* field, const uint32_t* accepted,
+                   size_t accepted_count) {
+  read_uint(snapshot_of(path), key, field, accepted, accepted_count);
+}
+
+void ini_read_choice(const std::string& path, const char* key, uint32_t* field, const char* const* names,
+                     size_t name_count) {
+  read_choice(snapshot_of(path), key, field, names, name_count);
+}
+
 void ini_write_uint(const char* key, uint32_t value) {
   profile_put_strings(g_app.ini_path, kSection, {{key, u(value)}});
 }
 
-void config_load(Config* c, const std::string& path) {
+ReadStatus config_load(Config* c, const std::string& path) {
+  // One read of the file for every key.
+  ProfileReader ini;
+  const ReadStatus status = ini.open(path);
   std::string text;
-  ini_read_bool(path, "MouseCursor", &c->MouseCursor);
-  ini_read_bool(path, "OnlyClientArea", &c->OnlyClientArea);
-  ini_read_bool(path, "ShowRecordingBorder", &c->ShowRecordingBorder);
-  ini_read_bool(path, "KeepRoundedWindowCorners", &c->KeepRoundedWindowCorners);
-  ini_read_bool(path, "HardwareEncoder", &c->HardwareEncoder);
-  ini_read_bool(path, "HardwarePreferIntegrated", &c->HardwarePreferIntegrated);
-  if (ini_read_string(path, "OutputFolder", &text, 260)) c->OutputFolder = text;
-  ini_read_bool(path, "OpenFolder", &c->OpenFolder);
-  ini_read_bool(path, "FragmentedOutput", &c->FragmentedOutput);
+  read_bool(ini, "MouseCursor", &c->MouseCursor);
+  read_bool(ini, "OnlyClientArea", &c->OnlyClientArea);
+  read_bool(ini, "ShowRecordingBorder", &c->ShowRecordingBorder);
+  read_bool(ini, "KeepRoundedWindowCorners", &c->KeepRoundedWindowCorners);
+  read_bool(ini, "HardwareEncoder", &c->HardwareEncoder);
+  read_bool(ini, "HardwarePreferIntegrated", &c->HardwarePreferIntegrated);
+  if (read_string(ini, "OutputFolder", &text, 260)) c->OutputFolder = text;
+  read_bool(ini, "OpenFolder", &c->OpenFolder);
+  read_bool(ini, "FragmentedOutput", &c->FragmentedOutput);
   // Files from before the setting existed come up crash-safe; from the first
   // save on, the stored choice applies.
   uint32_t fragmented_set = 0;
-  ini_read_bool(path, "FragmentedOutputSet", &fragmented_set);
+  read_bool(ini, "FragmentedOutputSet", &fragmented_set);
   if (fragmented_set != 1) c->FragmentedOutput = 1;
-  ini_read_bool(path, "EnableLimitLength", &c->EnableLimitLength);
-  ini_read_bool(path, "EnableLimitSize", &c->EnableLimitSize);
-  ini_read_bool(path, "EnableDiskGuard", &c->EnableDiskGuard);
-  ini_read_uint(path, "LimitLength", &c->LimitLength);
-  ini_read_uint(path, "LimitSize", &c->LimitSize);
-  ini_read_uint(path, "MinFreeSpaceMB", &c->MinFreeSpaceMB);
-  ini_read_bool(path, "WriteDiagnostics", &c->WriteDiagnostics);
-  ini_read_bool(path, "GammaCorrectResize", &c->GammaCorrectResize);
-  ini_read_bool(path, "ImprovedColorConversion", &c->ImprovedColorConversion);
-  ini_read_choice(path, "VideoCodec", &c->VideoCodec, kVideoCodecNames, 3);
-  ini_read_choice(path, "VideoProfile", &c->VideoProfile, kVideoProfileNames, 4);
-  ini_read_uint(path, "VideoMaxWidth", &c->VideoMaxWidth);
-  ini_read_uint(path, "VideoMaxHeight", &c->VideoMaxHeight);
-  ini_read_uint(path, "VideoMaxFramerate", &c->VideoMaxFramerate);
-  ini_read_uint(path, "VideoBitrate", &c->VideoBitrate);
-  ini_read_bool(path, "EnableAdaptiveGovernor", &c->EnableAdaptiveGovernor);
-  ini_read_uint(path, "MinAdaptiveFps", &c->MinAdaptiveFps);
-  ini_read_uint(path, "MinAdaptiveBitrateKbps", &c->MinAdaptiveBitrateKbps);
-  ini_read_uint(path, "StartDelaySec", &c->StartDelaySec);
-  ini_read_bool(path, "ShowStartCountdownOverlay", &c->ShowStartCountdownOverlay);
-  ini_read_uint(path, "LastPreset", &c->LastPreset, kPresets, 3);
-  ini_read_bool(path, "CaptureAudio", &c->CaptureAudio);
-  ini_read_bool(path, "ApplicationLocalAudio", &c->ApplicationLocalAudio);
-  ini_read_choice(path, "AudioCodec", &c->AudioCodec, kAudioCodecNames, 2);
-  ini_read_uint(path, "AudioChannels", &c->AudioChannels, kChannels, 2);
-  ini_read_uint(path, "AudioSamplerate", &c->AudioSamplerate, kSamplerates, 2);
-  ini_read_uint(path, "AudioBitrate", &c->AudioBitrate, kAudioBitrates, 4);
-  ini_read_bool(path, "CaptureMicrophone", &c->CaptureMicrophone);
-  if (ini_read_string(path, "MicrophoneDeviceId", &text, 256)) c->MicrophoneDeviceId = text;
-  ini_read_uint(path, "MicrophoneVolume", &c->MicrophoneVolume);
+  read_bool(ini, "EnableLimitLength", &c->EnableLimitLength);
+  read_bool(ini, "EnableLimitSize", &c->EnableLimitSize);
+  read_bool(ini, "EnableDiskGuard", &c->EnableDiskGuard);
+  read_uint(ini, "LimitLength", &c->LimitLength);
+  read_uint(ini, "LimitSize", &c->LimitSize);
+  read_uint(ini, "MinFreeSpaceMB", &c->MinFreeSpaceMB);
+  read_bool(ini, "WriteDiagnostics", &c->WriteDiagnostics);
+  read_bool(ini, "GammaCorrectResize", &c->GammaCorrectResize);
+  read_bool(ini, "ImprovedColorConversion", &c->ImprovedColorConversion);
+  read_choice(ini, "VideoCodec", &c->VideoCodec, kVideoCodecNames, 3);
+  read_choice(ini, "VideoProfile", &c->VideoProfile, kVideoProfileNames, 4);
+  read_uint(ini, "VideoMaxWidth", &c->VideoMaxWidth);
+  read_uint(ini, "VideoMaxHeight", &c->VideoMaxHeight);
+  read_uint(ini, "VideoMaxFramerate", &c->VideoMaxFramerate);
+  read_uint(ini, "VideoBitrate", &c->VideoBitrate);
+  read_bool(ini, "EnableAdaptiveGovernor", &c->EnableAdaptiveGovernor);
+  read_uint(ini, "MinAdaptiveFps", &c->MinAdaptiveFps);
+  read_uint(ini, "MinAdaptiveBitrateKbps", &c->MinAdaptiveBitrateKbps);
+  read_uint(ini, "StartDelaySec", &c->StartDelaySec);
+  read_bool(ini, "ShowStartCountdownOverlay", &c->ShowStartCountdownOverlay);
+  read_uint(ini, "LastPreset", &c->LastPreset, kPresets, 3);
+  read_bool(ini, "CaptureAudio", &c->CaptureAudio);
+  read_bool(ini, "ApplicationLocalAudio", &c->ApplicationLocalAudio);
+  read_choice(ini, "AudioCodec", &c->AudioCodec, kAudioCodecNames, 2);
+  read_uint(ini, "AudioChannels", &c->AudioChannels, kChannels, 2);
+  read_uint(ini, "AudioSamplerate", &c->AudioSamplerate, kSamplerates, 2);
+  read_uint(ini, "AudioBitrate", &c->AudioBitrate, kAudioBitrates, 4);
+  read_bool(ini, "CaptureMicrophone", &c->CaptureMicrophone);
+  if (read_string(ini, "MicrophoneDeviceId", &text, 256)) c->MicrophoneDeviceId = text;
+  read_uint(ini, "MicrophoneVolume", &c->MicrophoneVolume);
   c->MicrophoneVolume = std::min<uint32_t>(c->MicrophoneVolume, 200);
-  ini_read_uint(path, "ShortcutMonitor", &c->ShortcutMonitor);
-  ini_read_uint(path, "ShortcutWindow", &c->ShortcutWindow);
-  ini_read_uint(path, "ShortcutRect", &c->ShortcutRect);
-  ini_read_uint(path, "ShortcutPause", &c->ShortcutPause);
+  read_uint(ini, "ShortcutMonitor", &c->ShortcutMonitor);
+  read_uint(ini, "ShortcutWindow", &c->ShortcutWindow);
+  read_uint(ini, "ShortcutRect", &c->ShortcutRect);
+  read_uint(ini, "ShortcutPause", &c->ShortcutPause);
 
   if (c->MinAdaptiveFps == 0) c->MinAdaptiveFps = 1;
   if (c->MinAdaptiveBitrateKbps == 0) c->MinAdaptiveBitrateKbps = 1;
@@ -153,6 +183,7 @@ void config_load(Config* c, const std::string& path) {
   if (std::find(allowed.items, allowed.items + allowed.count, c->VideoProfile) == allowed.items + allowed.count) {
     c->VideoProfile = allowed.items[allowed.count - 1];
   }
+  return status;
 }
 
 void config_normalize(Config* c) {
@@ -179,7 +210,8 @@ void config_save(const Config& c) {
   if (!folder.empty()) create_directories(folder);
 
   // The whole record in one batch, so the own writer reads and writes the
-  // file once; the system's profile functions write key by key.
+  // file once; the system's profile functions write key by key. A file that
+  // exists but cannot be read whole is left alone (profile_put_strings).
   std::vector<ProfileWrite> writes;
   auto put = [&writes](const char* key, const std::string& value) { writes.emplace_back(key, value); };
   auto choice = [](const char* const* names, size_t count, uint32_t index) {

@@ -5,17 +5,21 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
 #include "settings/config.h"
 
 void config_set_defaults(Config* config);
 // Reads every key of the file at `path` over the current contents, then
-// normalises. A missing file leaves the contents and still normalises.
-void config_load(Config* config, const std::string& path);
+// normalises. A missing file leaves the contents and still normalises, as
+// does a file that cannot be read whole; the result tells which happened,
+// so that the caller can report a file it had to ignore.
+ReadStatus config_load(Config* config, const std::string& path);
 // Clamping shared by loading and the settings dialog; ends with the
 // config.values trace line.
 void config_normalize(Config* config);
 // Writes every key into section "frelvanta" of App.ini_path (creating its
-// folder when needed). Write failures are not reported.
+// folder when needed). Write failures are not reported. A file there that
+// cannot be read whole is left as it is.
 void config_save(const Config& config);
 // The older engine's INI beside App.ini_path; false (and empty) when the
 // file name has no older form.

@@ -4,7 +4,6 @@
 #include "platform/text.h"
 
 namespace {
-constexpr size_t kMaxIniBytes = 16u << 20;  // a settings file is never near this
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
@@ -39,11 +38,11 @@ bool key_line(std::string_view line, std::string_view* key, std::string_view* va
 bool has_line_break(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 }  // namespace
 
-bool IniDocument::load(const std::string& path) {
+ReadStatus IniDocument::read(const std::string& path) {
   std::string bytes;
-  bool ok = read_whole_file(path, kMaxIniBytes, &bytes);
-  parse(ok ? std::string_view(bytes) : std::string_view());
-  return ok;
+  ReadStatus status = read_input_file(path, kMaxIniBytes, &bytes);
+  parse(status == ReadStatus::kOk ? std::string_view(bytes) : std::string_view());
+  return status;
 }
 
 void IniDocument::parse(std::string_view bytes) {
@@ -170,11 +169,74 @@ bool IniDocument::remove(std::string_view section, std::string_view key) {
   return true;
 }
 
+namespace {
+std::string lower_ascii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string snapshot_key(std::string_view section, std::string_view key) {
+  return lower_ascii(section) + '\n' + lower_ascii(key);
+}
+}  // namespace
+
+ReadStatus IniSnapshot::load(const std::string& path) {
+  std::string bytes;
+  ReadStatus status = read_input_file(path, kMaxIniBytes, &bytes);
+  parse(status == ReadStatus::kOk ? std::string_view(bytes) : std::string_view());
+  return status;
+}
+
+void IniSnapshot::parse(std::string_view bytes) {
+  values_.clear();
+  // The lines as IniDocument::parse splits them, walked once without
+  // copying; as IniDocument::get, only the first section of a name counts,
+  // and in it the first line of a key.
+  if (bytes.substr(0, kBom.size()) == kBom) bytes.remove_prefix(kBom.size());
+  std::unordered_map<std::string, bool> seen_sections;
+  bool collecting = false;
+  std::string prefix, lname;
+  while (!bytes.empty()) {
+    size_t nl = bytes.find('\n');
+    std::string_view line = bytes.substr(0, nl);
+    bytes.remove_prefix(nl == std::string_view::npos ? bytes.size() : nl + 1);
+    if (nl != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view name, k, v;
+    if (section_name(line, &name)) {
+      lname.assign(name);
+      for (char& c : lname) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+      collecting = seen_sections.find(lname) == seen_sections.end();
+      if (collecting) {
+        seen_sections.emplace(lname, true);
+        prefix = lname + '\n';
+      }
+      continue;
+    }
+    if (!collecting || !key_line(line, &k, &v)) continue;
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+      v = v.substr(1, v.size() - 2);
+    }
+    values_.emplace(prefix + lower_ascii(k), std::string(v));
+  }
+}
+
+bool IniSnapshot::get(std::string_view section, std::string_view key, std::string* value) const {
+  auto it = values_.find(snapshot_key(trim(section), trim(key)));
+  if (it == values_.end()) return false;
+  *value = it->second;
+  return true;
+}
+
 std::string ini_get_string(const std::string& path, std::string_view section, std::string_view key,
                            std::string_view fallback) {
-  IniDocument doc;
+  IniSnapshot snapshot;
   std::string value;
-  if (doc.load(path) && doc.get(section, key, &value)) return value;
+  if (snapshot.load(path) == ReadStatus::kOk && snapshot.get(section, key, &value)) return value;
   return std::string(fallback);
 }
 
@@ -203,7 +265,10 @@ uint32_t ini_get_int(const std::string& path, std::string_view section, std::str
 bool ini_put_string(const std::string& path, std::string_view section, std::string_view key,
                     const std::string* value) {
   IniDocument doc;
-  doc.load(path);
+  // A file that exists but cannot be read whole (too large, not a regular
+  // file) is left alone: writing our key alone would lose everything else.
+  ReadStatus status = doc.read(path);
+  if (status != ReadStatus::kOk && status != ReadStatus::kMissing) return false;
   if (value == nullptr) return !doc.remove(section, key) || doc.save(path);
   return doc.set(section, key, *value) && doc.save(path);
 }

@@ -8,13 +8,21 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "platform/files.h"
+
+// Largest settings file read; a larger one is refused as a whole (and
+// reported by the caller), never read in part.
+constexpr size_t kMaxIniBytes = 16u << 20;
 
 class IniDocument {
  public:
   // Replaces the contents with the file's. A missing or unreadable file
-  // gives an empty document and false.
-  bool load(const std::string& path);
+  // gives an empty document and false; read() tells why.
+  bool load(const std::string& path) { return read(path) == ReadStatus::kOk; }
+  ReadStatus read(const std::string& path);
   void parse(std::string_view bytes);
   std::string serialize() const;
   // Writes the whole document (through a temporary file and a rename when
@@ -47,6 +55,20 @@ class IniDocument {
   std::vector<std::string> ends_;
   std::string eol_ = "\r\n";
   bool bom_ = false;
+};
+
+// One reading of a file for many look-ups: the value each (section, key)
+// pair has under IniDocument::get, found without a walk over the lines, so
+// loading every setting costs one read and one pass however large the file.
+class IniSnapshot {
+ public:
+  ReadStatus load(const std::string& path);
+  void parse(std::string_view bytes);
+  bool get(std::string_view section, std::string_view key, std::string* value) const;
+
+ private:
+  // Lower-case "section\nkey" -> value.
+  std::unordered_map<std::string, std::string> values_;
 };
 
 // The profile functions, one file access per call.

@@ -372,4 +372,26 @@ TEST_F(RecordingE2E, KilledRecordingIsRecoveredAtTheNextStart) {
   // Fragments are at most a second long; start-up takes part of the 5 s.
   EXPECT_GT(played, 2.5);
 }
+
+// The terminal closing (SIGHUP) ends a command-line recording as the other
+// termination requests do: finished, under its final name, exit 0.
+TEST_F(RecordingE2E, HangUpFinishesAndSavesTheRecording) {
+  Background content;
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--no-audio"}, {}, "ready"));
+  Installation inst("hangup");
+  const std::string out = inst.videos + "/hangup.mp4";
+  Background rec;
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "30", "--output", out, "--audio", "off"}, {}));
+  for (int i = 0; i < 200 && !exists(inst.videos + "/hangup.tmp.mp4"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  rec.kill_now(SIGHUP);
+  EXPECT_EQ(rec.wait(20), 0) << read_text(rec.output_file());
+  EXPECT_FALSE(exists(inst.videos + "/hangup.tmp.mp4"));
+  ASSERT_TRUE(exists(out));
+  // A finished file that plays; how much it holds depends on how busy the machine is.
+  const MediaSummary m = probe_media(out);
+  EXPECT_TRUE(m.opened && m.video.present);
+  EXPECT_GT(m.video.duration, 0.0);
+}
 }  // namespace

@@ -14,3 +14,16 @@ TEST(Text, Utf16LengthAndCut) {
   EXPECT_TRUE(equals_ignore_case("--MODE", "--mode"));
   EXPECT_FALSE(equals_ignore_case("--mod", "--mode"));
 }
+
+TEST(Text, ControlCharactersAreEscaped) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"clip.tmp.mp4", "clip.tmp.mp4"},
+      {"évité \\ 名前.mp4", "évité \\ 名前.mp4"},
+      {"evil\r\n2099-01-01", "evil\\x0D\\x0A2099-01-01"},
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"\t\x1f\x7f", "\\x09\\x1F\\x7F"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(escape_control_chars(c.in), c.out) << c.out;
+}

@@ -4,7 +4,10 @@
 // a stop while paused, a final name that cannot be taken.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -171,5 +174,129 @@ TEST_F(RecordingFlow, FinalNameTakenKeepsTheTemporaryFile) {
   EXPECT_EQ(g_app.recording.output_path, dir_ / "clip.tmp.mp4");  // the folder opened would show it
   const std::string trace = read_all(dir_ / "clip.mp4.stoptrace.txt");
   EXPECT_NE(trace.find(" cli.message caption=Recording Saved With a Temporary Name\r\n"), std::string::npos);
+}
+
+// Another user of a shared output folder plants a link at the temporary
+// name between the recorder's check of the names and the creation of the
+// file (the test hook stands for the race). The link's target stays as it
+// was, and the start fails with the reason on the console.
+std::string g_plant_target;
+void plant_link(const std::string& path) { symlink(g_plant_target.c_str(), path.c_str()); }
+void plant_file(const std::string& path) { write_all(path, "another user's file"); }
+
+TEST_F(RecordingFlow, NameTakenBetweenTheCheckAndTheCreationIsNotWrittenThrough) {
+  TempDir outside;
+  g_plant_target = outside / "precious.bin";
+  write_all(g_plant_target, "precious");
+  for (void (*hook)(const std::string&) : {plant_link, plant_file}) {
+    std::error_code ec;
+    std::filesystem::remove(dir_ / "clip.tmp.mp4", ec);
+    g_app.cli_output_path = dir_ / "clip.mp4";
+    encoder_test_before_create(hook);
+    testing::internal::CaptureStderr();
+    capture_by_mode(CAPTURE_MONITOR);
+    const std::string err = testing::internal::GetCapturedStderr();
+    encoder_test_before_create(nullptr);
+    EXPECT_EQ(g_app.recording.active.load(), 0u);
+    EXPECT_NE(err.find("Frelvanta: Cannot create output mp4 file!"), std::string::npos) << err;
+    EXPECT_EQ(read_all(g_plant_target), "precious");
+    EXPECT_FALSE(exists(dir_ / "clip.mp4"));
+  }
+  EXPECT_EQ(read_all(dir_ / "clip.tmp.mp4"), "another user's file");
+}
+
+// Links planted at the names of the side files: the stop trace is not
+// appended through one, the report replaces its link instead of creating
+// the link's target, and the recording itself is saved.
+TEST_F(RecordingFlow, LinksAtTheSideFilesAreNotWrittenThrough) {
+  TempDir outside;
+  const std::string victim = outside / "victim.txt", dangling = outside / "created.txt";
+  write_all(victim, "keep");
+  ASSERT_EQ(symlink(victim.c_str(), (dir_ / "clip.mp4.stoptrace.txt").c_str()), 0);
+  ASSERT_EQ(symlink(dangling.c_str(), (dir_ / "clip.mp4.diag.txt").c_str()), 0);
+  start();
+  frames_for(300);
+  recording_stop();
+  EXPECT_EQ(g_app.exit_code, 0);
+  EXPECT_TRUE(exists(dir_ / "clip.mp4"));
+  EXPECT_EQ(read_all(victim), "keep");
+  EXPECT_FALSE(exists(dangling));
+  struct stat st {};
+  ASSERT_EQ(lstat((dir_ / "clip.mp4.diag.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_NE(read_all(dir_ / "clip.mp4.diag.txt").find("frame_callback_count="), std::string::npos);
+}
+
+// The output folder removed while recording: the file is gone with it, and
+// the user is told that the recording was lost and why, not that it was kept.
+TEST_F(RecordingFlow, RemovedOutputFolderIsReportedAsLost) {
+  const std::string sub = dir_ / "sub";
+  g_app.cli_output_path = sub + "/clip.mp4";
+  ASSERT_TRUE(capture_by_mode(CAPTURE_MONITOR));
+  ASSERT_EQ(g_app.recording.active.load(), 1u);
+  frames_for(300);
+  std::filesystem::remove_all(sub);
+  testing::internal::CaptureStderr();
+  recording_stop();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(g_app.exit_code, 3);
+  EXPECT_NE(err.find("Recording Lost: The recording was lost because the output folder was removed or renamed "
+                     "while recording"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Folder: " + sub), std::string::npos) << err;
+  EXPECT_EQ(err.find("Temporary Name"), std::string::npos) << err;
+  EXPECT_TRUE(g_app.recording.output_path.empty());
+  EXPECT_FALSE(exists(sub));
+}
+
+// Every start that fails in a command-line run says why on the console:
+// the text the tray would have shown.
+TEST_F(RecordingFlow, FailedCommandLineStartsSayWhy) {
+  const std::string not_a_folder = dir_ / "passwd";
+  write_all(not_a_folder, "x");
+  // Names that fit only without the temporary suffix, in a folder that does not exist yet.
+  const std::string deep = dir_ / "new";
+  auto long_name = [&](size_t total) { return deep + "/" + std::string(total - deep.size() - 5, 'n') + ".mp4"; };
+  const char* kPath = "Cannot Start Recording: Cannot prepare output file path. Check output folder/path.";
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    std::string output, expected;
+  } cases[] = {
+      {"existing target", [&] { write_all(dir_ / "clip.mp4", "x"); }, dir_ / "clip.mp4", kPath},
+      {"pipe at the output name", [&] { mkfifo((dir_ / "pipe.mp4").c_str(), 0644); }, dir_ / "pipe.mp4", kPath},
+      {"link at the output name", [&] { symlink("/nonexistent", (dir_ / "link.mp4").c_str()); }, dir_ / "link.mp4",
+       kPath},
+      {"folder at the temporary name", [&] { mkdir((dir_ / "dir.tmp.mp4").c_str(), 0755); }, dir_ / "dir.mp4",
+       kPath},
+      {"output folder is a file", [&] { g_app.config.OutputFolder = not_a_folder; }, "",
+       "Cannot Start Recording: Output folder does not exist and could not be created."},
+      {"name of 256 units", [] {}, long_name(256), kPath},
+      {"name of 259 units", [] {}, long_name(259), kPath},
+      {"folder too deep for a timestamp name", [] {}, long_name(250).substr(0, 250) + "/", kPath},
+      {"configured folder too deep for a timestamp name",
+       [&] { g_app.config.OutputFolder = long_name(250).substr(0, 250); }, "", kPath},
+      {"unknown microphone",
+       [] {
+         g_app.config.CaptureMicrophone = 1;
+         g_app.config.MicrophoneDeviceId = "frelvanta.no-such-source";
+       },
+       dir_ / "mic.mp4", "Warning: Microphone capture failed."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange();
+    g_app.cli_output_path = c.output;
+    testing::internal::CaptureStderr();
+    capture_by_mode(CAPTURE_MONITOR);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(g_app.recording.active.load(), 0u);
+    EXPECT_NE(err.find(c.expected + "\r\n"), std::string::npos) << err;
+    g_app.config.OutputFolder = dir_.path();
+    g_app.config.CaptureMicrophone = 0;
+  }
+  // The long names were refused before any folder was made for them.
+  EXPECT_FALSE(exists(deep));
 }
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <vector>
@@ -388,4 +389,40 @@ TEST_F(RecoveryTest, LogFileFormat) {
   ASSERT_TRUE(std::filesystem::create_directories(deep));
   append_recovery_log(deep, "x");
   EXPECT_TRUE(exists(deep + "/RECOVERED-RECORDINGS.txt"));
+}
+
+// A name made to look like log lines stays on its own line, and a log name
+// that is a link pointing elsewhere is neither written through nor taken as
+// the mark of what was reported.
+TEST_F(RecoveryTest, HostileNamesCannotForgeOrRedirectTheLog) {
+  const std::string forged =
+      "evil\r\n2099-01-01 00:00:00  recovered  C:FAKE-RECOVERED.mp4\r\nx.tmp.mp4";
+  put(forged, plain());
+  std::vector<std::string> entries;
+  recover_unfinished_recordings();
+  entries = log_entries(log());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0],
+            "unrecoverable  evil\\x0D\\x0A2099-01-01 00:00:00  recovered  C:FAKE-RECOVERED.mp4\\x0D\\x0Ax.tmp.mp4  "
+            "(not crash-safe; left untouched)");
+
+  // A link at the log's name, to a file outside the folder: nothing is
+  // appended there, and the link stays as it was.
+  TempDir outside;
+  const std::string target = outside / "target.txt";
+  write_all(target, "someone else's file");
+  ASSERT_EQ(std::remove((dir / "RECOVERED-RECORDINGS.txt").c_str()), 0);
+  ASSERT_EQ(symlink(target.c_str(), (dir / "RECOVERED-RECORDINGS.txt").c_str()), 0);
+  put("B.tmp.mp4", plain());
+  recover_unfinished_recordings();
+  EXPECT_EQ(read_all(target), "someone else's file");
+  struct stat st {};
+  ASSERT_EQ(lstat((dir / "RECOVERED-RECORDINGS.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  // A link named like a temporary recording is no recording: not renamed, not read.
+  ASSERT_EQ(symlink(g_samples->fragmented.c_str(), (dir / "L.tmp.mp4").c_str()), 0);
+  recover_unfinished_recordings();
+  EXPECT_TRUE(exists(dir / "L.tmp.mp4"));
+  EXPECT_FALSE(exists(dir / "L.mp4"));
 }

@@ -18,6 +18,8 @@ StopResults results(const char* flags) {
       case 'W': r.write_failed = true; break;
       case 'S': r.stalled = true; break;
       case 'C': r.crash_safe = true; break;
+      case 'G': r.file_gone = true; break;
+      case 'D': r.file_gone = r.folder_gone = true; break;
     }
   }
   return r;
@@ -48,6 +50,11 @@ TEST(StopOutcome, FirstMatchingRow) {
       {"W", 7, "Recording Not Saved", OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONERROR, &kTemp},
       {"VS", 8, "Recording Not Saved", OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONERROR, &kTemp},
       {"FV", 9, "Recording Saved With a Temporary Name", OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONWARNING, &kTemp},
+      // The temporary file is gone: every row that would say "kept" says "lost" instead.
+      {"FVD", 10, "Recording Lost", OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONERROR, nullptr},
+      {"VWG", 10, "Recording Lost", OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONERROR, nullptr},
+      {"TCD", 10, "Recording Lost", OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONERROR, nullptr},
+      {"FG", 3, "Nothing Recorded", OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONINFORMATION, nullptr},
   };
   for (const Case& c : cases) {
     const StopOutcome o = decide_stop_outcome(results(c.flags), kTemp, kOut);
@@ -86,4 +93,13 @@ TEST(StopOutcome, LongPathIsCutToTheTextBuffer) {
   const StopOutcome o = decide_stop_outcome(results("FV"), long_temp, kOut);
   EXPECT_EQ(o.row, 9);
   EXPECT_EQ(o.text.size(), 1023u);
+}
+
+TEST(StopOutcome, LostRecordingSaysWhy) {
+  EXPECT_EQ(decide_stop_outcome(results("FVD"), kTemp, kOut, "/v").text,
+            "The recording was lost because the output folder was removed or renamed while recording, so nothing "
+            "could be saved.\n\nFolder: /v\n\nChoose an output folder that stays in place while recording.");
+  EXPECT_NE(decide_stop_outcome(results("FVG"), kTemp, kOut, "/v")
+                .text.find("because its file was removed from the output folder while recording"),
+            std::string::npos);
 }

@@ -262,3 +262,24 @@ TEST_F(TraceTest, StopTracePathIsCutToThePathLimit) {
   set_stop_trace_for_output("");
   EXPECT_TRUE(g_app.recording.stop_trace_path.empty());
 }
+
+// Names in event texts cannot break a line, and a link planted at a trace
+// file's name (the stop trace lies in the output folder) is not written
+// through.
+TEST_F(TraceTest, HostileNamesAndPlantedLinks) {
+  trace_event("recovery.renamed name=evil\r\n1 forged.event\r\nx.tmp.mp4");
+  EXPECT_EQ(read_all(run_trace()), "1234567 recovery.renamed name=evil\\x0D\\x0A1 forged.event\\x0D\\x0Ax.tmp.mp4\r\n");
+
+  TempDir outside;
+  const std::string victim = outside / "victim.txt";
+  write_all(victim, "keep");
+  ASSERT_EQ(symlink(victim.c_str(), (dir / "clip.mp4.stoptrace.txt").c_str()), 0);
+  const std::string dangling = outside / "created.txt";
+  ASSERT_EQ(symlink(dangling.c_str(), (dir / "clip2.mp4.stoptrace.txt").c_str()), 0);
+  for (const char* clip : {"clip.mp4", "clip2.mp4"}) {
+    set_stop_trace_for_output(dir / clip);
+    trace_event("stop.begin");
+  }
+  EXPECT_EQ(read_all(victim), "keep");
+  EXPECT_FALSE(exists(dangling));
+}

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
 
 #include <functional>
 #include <sstream>
@@ -321,3 +325,67 @@ TEST(IniLocation, ProcessUsesTheRealFolderTest) {
   EXPECT_EQ(w.trace_folder, exe.substr(0, exe.rfind('/')));
 }
 }  // namespace
+
+namespace {
+// A settings file of `bytes` bytes: the keys of this test in section
+// "frelvanta" (one repeated later, which must not count) and, around them,
+// other sections of filler lines.
+std::string large_ini(size_t bytes) {
+  std::string text = "[frelvanta]\r\nVideoBitrate=4321\r\nVideoCodec=H265\r\nOutputFolder=/big\r\n";
+  const std::string filler = "[filler]\r\nSomeKeyThatIsNotOurs=some value of a fair length\r\n";
+  while (text.size() + filler.size() + 40 < bytes) text += filler;
+  text += "[frelvanta]\r\nVideoBitrate=1\r\n";
+  text.resize(bytes, ';');
+  return text;
+}
+}  // namespace
+
+// A large file is read once for all keys; a file over the limit is not
+// read in part, the caller is told, and a save leaves it as it is.
+TEST(ConfigLoad, LargeAndOversizeFiles) {
+  TempFolder dir;
+  app_reset();
+  const std::string path = dir.file("frelvanta.ini");
+  write_text(path, large_ini(16'000'000));
+  Config c;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(config_load(&c, path), ReadStatus::kOk);
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("[ figures ] config_load of a 16,000,000-byte INI: %.0f ms\n", ms);
+  RecordProperty("load_16mb_ms", std::to_string(ms));
+  EXPECT_EQ(c.VideoBitrate, 4321u);  // the first section of the name counts
+  EXPECT_EQ(c.VideoCodec, VIDEO_CODEC_H265);
+  EXPECT_EQ(c.OutputFolder, "/big");
+
+  const std::string oversize = large_ini(kMaxIniBytes + 1);
+  write_text(path, oversize);
+  Config d;
+  d.OutputFolder = "/videos";
+  EXPECT_EQ(config_load(&d, path), ReadStatus::kTooLarge);
+  EXPECT_EQ(d.VideoBitrate, 8000u);
+  g_app.ini_path = path;
+  config_save(d);
+  ini_write_uint("LastPreset", 2);
+  EXPECT_EQ(read_text(path), oversize);
+  app_reset();
+}
+
+// A pipe at the INI's name: reported to the
+// caller without blocking (a test that blocked would never end), and never
+// replaced by a file holding only our keys.
+TEST(ConfigLoad, PipeAtTheNameIsNotRead) {
+  TempFolder dir;
+  app_reset();
+  const std::string path = dir.file("frelvanta.ini");
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  Config c;
+  c.OutputFolder = "/videos";
+  EXPECT_EQ(config_load(&c, path), ReadStatus::kNotRegular);
+  EXPECT_EQ(c.VideoBitrate, 8000u);
+  g_app.ini_path = path;
+  config_save(c);
+  struct stat st {};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  app_reset();
+}

@@ -39,6 +39,7 @@ const LookupCase kLookups[] = {
     {"header without closing bracket", "[s\nk=1\n", "s", "k", true, "1"},
 };
 
+// The document and the one-pass snapshot that loading uses answer alike.
 TEST(IniDocument, Lookup) {
   for (const LookupCase& c : kLookups) {
     IniDocument doc;
@@ -46,6 +47,11 @@ TEST(IniDocument, Lookup) {
     std::string value;
     EXPECT_EQ(doc.get(c.section, c.key, &value), c.found) << c.name;
     if (c.found) EXPECT_EQ(value, c.value) << c.name;
+    IniSnapshot snapshot;
+    snapshot.parse(c.file);
+    value.clear();
+    EXPECT_EQ(snapshot.get(c.section, c.key, &value), c.found) << "snapshot: " << c.name;
+    if (c.found) EXPECT_EQ(value, c.value) << "snapshot: " << c.name;
   }
 }
 

@@ -45,7 +45,7 @@ InstanceClaim claim_single_instance(const std::string& folder) {
   sockaddr_un addr;
   if (folder.empty() || !make_address(socket_path, &addr)) return InstanceClaim::UNAVAILABLE;
 
-  int lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (lock_fd < 0) return InstanceClaim::UNAVAILABLE;
   if (flock(lock_fd, LOCK_EX | LOCK_NB) == 0) {
     unlink(socket_path.c_str());
@@ -66,15 +66,18 @@ InstanceClaim claim_single_instance(const std::string& folder) {
   // The owner binds right after taking the lock; give it a moment when we
   // arrive in between.
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  bool sent = false;
   if (fd >= 0) {
     HandOver h{MSG_ALREADY_RUNNING, 0, 0, 0};
-    for (int attempt = 0; attempt < 20; ++attempt) {
-      if (sendto(fd, &h, sizeof h, 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == sizeof h) break;
-      sleep_ms(50);
+    for (int attempt = 0; attempt < 20 && !sent; ++attempt) {
+      sent = sendto(fd, &h, sizeof h, 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == sizeof h;
+      if (!sent) sleep_ms(50);
     }
     close(fd);
   }
-  return InstanceClaim::HANDED_OVER;
+  // Ending is right only when the running instance was told; otherwise this
+  // start would vanish without a trace.
+  return sent ? InstanceClaim::HANDED_OVER : InstanceClaim::UNAVAILABLE;
 }
 
 void listen_for_other_instances() {

@@ -20,14 +20,23 @@ int64_t to_100ns(const timespec& ts) {
 }
 
 bool copy_then_remove(const std::string& from, const std::string& to, bool replace) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (in < 0) return false;
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
-  int out = open(to.c_str(), flags, 0644);
-  if (out < 0) {
+  struct stat st {};
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(in);
     return false;
   }
+  // The copy is always a new file: replacing removes the old name first, so
+  // a link planted at `to` is dropped rather than written through.
+  FileHandle out_file;
+  int error = 0;
+  bool created = replace ? create_file_always(to, &out_file) : create_new_file(to, &out_file, &error);
+  if (!created) {
+    close(in);
+    return false;
+  }
+  int out = out_file.fd;
   std::vector<char> buf(1 << 20);
   bool ok = true;
   for (;;) {
@@ -59,6 +68,43 @@ bool copy_then_remove(const std::string& from, const std::string& to, bool repla
   unlink(from.c_str());
   return true;
 }
+
+constexpr int kNoFollowFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+
+// Opened without blocking (a pipe would otherwise wait for a peer); regular
+// files ignore the flag, so it is simply left on.
+int open_regular(const char* path, int flags, struct stat* st) {
+  int fd = open(path, flags | kNoFollowFlags);
+  if (fd < 0) return -1;
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+// A link at `path` that the user made (dotfile managers link settings
+// files) is followed; anybody else's is not.
+std::string own_link_target(const std::string& path) {
+  struct stat lst {};
+  if (lstat(path.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode) || lst.st_uid != geteuid()) return path;
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string target = real;
+  free(real);
+  return target;
+}
+
+bool write_all_fd(int fd, std::string_view bytes) {
+  for (size_t off = 0; off < bytes.size();) {
+    ssize_t w = write(fd, bytes.data() + off, bytes.size() - off);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    off += static_cast<size_t>(w);
+  }
+  return true;
+}
 }  // namespace
 
 bool file_exists(const std::string& path) {
@@ -79,8 +125,17 @@ bool move_file(const std::string& from, const std::string& to, bool replace) {
     if (errno == EEXIST) return false;
     if (errno == EXDEV) return copy_then_remove(from, to, false);
     if (errno != EINVAL && errno != ENOSYS) return false;
-    // File systems without the no-replace flag: check, then rename.
-    if (file_exists(to)) return false;
+    // File systems without the no-replace flag: a second name, which the
+    // system refuses when `to` exists, then the old one removed.
+    if (link(from.c_str(), to.c_str()) == 0) {
+      unlink(from.c_str());
+      return true;
+    }
+    if (errno == EEXIST) return false;
+    if (errno == EXDEV) return copy_then_remove(from, to, false);
+    // No hard links either (FAT, some network mounts): check, then rename.
+    struct stat st {};
+    if (lstat(to.c_str(), &st) == 0) return false;
     return rename(from.c_str(), to.c_str()) == 0;
   }
   if (rename(from.c_str(), to.c_str()) == 0) return true;
@@ -151,7 +206,8 @@ FileLock::~FileLock() { unlock(); }
 
 bool FileLock::try_lock(const std::string& path) {
   unlock();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  int fd = open_regular(path.c_str(), O_RDONLY, &st);
   if (fd < 0) return false;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
@@ -170,8 +226,17 @@ void FileLock::unlock() {
   }
 }
 
+bool regular_file_opens_read_write(const std::string& path) {
+  struct stat st {};
+  int fd = open_regular(path.c_str(), O_RDWR, &st);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 bool file_is_locked(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  int fd = open_regular(path.c_str(), O_RDONLY, &st);
   if (fd < 0) return false;
   bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   if (!locked) flock(fd, LOCK_UN);
@@ -180,7 +245,8 @@ bool file_is_locked(const std::string& path) {
 }
 
 bool read_file_prefix(const std::string& path, size_t max_bytes, std::string* out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  int fd = open_regular(path.c_str(), O_RDONLY, &st);
   if (fd < 0) return false;
   out->assign(max_bytes, '\0');
   size_t got = 0;
@@ -195,82 +261,156 @@ bool read_file_prefix(const std::string& path, size_t max_bytes, std::string* ou
   return true;
 }
 
-bool append_file(const std::string& path, const std::string& bytes, bool durable) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = true;
-  for (size_t off = 0; off < bytes.size();) {
-    ssize_t w = write(fd, bytes.data() + off, bytes.size() - off);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    off += static_cast<size_t>(w);
+bool create_new_file(const std::string& path, FileHandle* out, int* error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoFollowFlags, 0666);
+  if (fd < 0) {
+    if (error) *error = errno;
+    return false;
   }
-  if (ok && durable && fdatasync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
+  out->fd = fd;
+  return true;
+}
+
+bool create_file_always(const std::string& path, FileHandle* out) {
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  int error = 0;
+  return create_new_file(path, out, &error);
+}
+
+bool open_for_append(const std::string& path, FileHandle* out, bool* created) {
+  *created = false;
+  // Two rounds: the file may appear or go between the two opens.
+  for (int round = 0; round < 2; ++round) {
+    struct stat st {};
+    int fd = open_regular(path.c_str(), O_WRONLY | O_APPEND, &st);
+    if (fd >= 0) {
+      // A second name for somebody's file (a hard link planted here) is not ours to extend.
+      if (st.st_nlink > 1) {
+        close(fd);
+        return false;
+      }
+      out->fd = fd;
+      return true;
+    }
+    if (errno != ENOENT) return false;
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | kNoFollowFlags, 0666);
+    if (fd >= 0) {
+      out->fd = fd;
+      *created = true;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool write_file_all(const FileHandle& file, std::string_view bytes) {
+  return file.fd >= 0 && write_all_fd(file.fd, bytes);
+}
+
+bool sync_file(const FileHandle& file) { return file.fd >= 0 && fdatasync(file.fd) == 0; }
+
+bool handle_size(const FileHandle& file, uint64_t* bytes) {
+  struct stat st {};
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) return false;
+  *bytes = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool close_file(FileHandle* file) {
+  if (file->fd < 0) return true;
+  bool ok = close(file->fd) == 0;
+  file->fd = -1;
   return ok;
 }
 
-bool read_whole_file(const std::string& path, size_t max_bytes, std::string* out) {
-  out->clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(fd);
-    return false;
-  }
-  char buf[65536];
+bool append_file(const std::string& path, const std::string& bytes, bool durable, const std::string* header_if_empty) {
+  FileHandle f;
+  bool created = false;
+  if (!open_for_append(path, &f, &created)) return false;
+  uint64_t size = 0;
   bool ok = true;
+  if (header_if_empty && handle_size(f, &size) && size == 0) ok = write_file_all(f, *header_if_empty);
+  ok = ok && write_file_all(f, bytes);
+  if (ok && durable && !sync_file(f)) ok = false;
+  if (!close_file(&f)) ok = false;
+  return ok;
+}
+
+bool write_new_file(const std::string& path, const std::string& bytes) {
+  FileHandle f;
+  if (!create_file_always(path, &f)) return false;
+  bool ok = write_file_all(f, bytes);
+  return close_file(&f) && ok;
+}
+
+ReadStatus read_input_file(const std::string& path, size_t max_bytes, std::string* out) {
+  out->clear();
+  std::string target = own_link_target(path);
+  struct stat st {};
+  int fd = open(target.c_str(), O_RDONLY | kNoFollowFlags);
+  if (fd < 0) {
+    if (errno == ENOENT) return ReadStatus::kMissing;
+    return errno == ELOOP ? ReadStatus::kNotRegular : ReadStatus::kFailed;
+  }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return ReadStatus::kNotRegular;
+  }
+  if (static_cast<uint64_t>(st.st_size) > max_bytes) {
+    close(fd);
+    return ReadStatus::kTooLarge;
+  }
+  // One allocation for the size the file has now; a file that grows while
+  // it is read still fails at the limit.
+  out->reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  ReadStatus status = ReadStatus::kOk;
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) { ok = false; break; }
+    if (n < 0) { status = ReadStatus::kFailed; break; }
     if (n == 0) break;
-    if (out->size() + static_cast<size_t>(n) > max_bytes) { ok = false; break; }
+    if (out->size() + static_cast<size_t>(n) > max_bytes) { status = ReadStatus::kTooLarge; break; }
     out->append(buf, static_cast<size_t>(n));
   }
   close(fd);
-  if (!ok) out->clear();
-  return ok;
+  if (status != ReadStatus::kOk) out->clear();
+  return status;
 }
 
-namespace {
-bool write_all_and_sync(int fd, const std::string& bytes) {
-  for (size_t off = 0; off < bytes.size();) {
-    ssize_t w = write(fd, bytes.data() + off, bytes.size() - off);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    off += static_cast<size_t>(w);
-  }
-  return fsync(fd) == 0;
+bool read_whole_file(const std::string& path, size_t max_bytes, std::string* out) {
+  return read_input_file(path, max_bytes, out) == ReadStatus::kOk;
 }
-}  // namespace
+
+bool regular_file_info(const std::string& path, uint64_t* bytes, int64_t* time_100ns) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (bytes) *bytes = static_cast<uint64_t>(st.st_size);
+  if (time_100ns) *time_100ns = to_100ns(st.st_mtim);
+  return true;
+}
 
 bool replace_file_contents(const std::string& path, const std::string& bytes) {
-  std::string target = path;
-  if (char* real = realpath(path.c_str(), nullptr)) {
-    target = real;
-    free(real);
-  }
+  std::string target = own_link_target(path);
   struct stat st {};
-  bool existed = stat(target.c_str(), &st) == 0;
+  bool existed = lstat(target.c_str(), &st) == 0;
   if (existed && S_ISDIR(st.st_mode)) return false;
 
   static std::atomic<unsigned> counter{0};
   std::string tmp = target + ".~" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoFollowFlags, 0666);
   if (fd >= 0) {
-    if (existed) fchmod(fd, st.st_mode & 07777);  // best effort: a foreign owner's bits may be refused
-    bool ok = write_all_and_sync(fd, bytes);
+    if (existed && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);  // best effort: a foreign owner's bits may be refused
+    bool ok = write_all_fd(fd, bytes) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (ok && rename(tmp.c_str(), target.c_str()) == 0) return true;
     unlink(tmp.c_str());
   }
-  fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  struct stat cur {};
+  fd = open_regular(target.c_str(), O_WRONLY | O_TRUNC, &cur);
+  if (fd < 0 && errno == ENOENT) fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoFollowFlags, 0666);
   if (fd < 0) return false;
-  bool ok = write_all_and_sync(fd, bytes);
+  bool ok = write_all_fd(fd, bytes) && fsync(fd) == 0;
   return close(fd) == 0 && ok;
 }

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace {
 std::string env(const char* name) {
@@ -56,7 +58,11 @@ std::string home_directory() {
 }
 
 std::string videos_directory() {
-  std::ifstream in(path_join(config_home(), "user-dirs.dirs"));
+  // Read as every other input: a regular file only, never a pipe that
+  // would hold up the start.
+  std::string text;
+  read_input_file(path_join(config_home(), "user-dirs.dirs"), 1 << 20, &text);
+  std::istringstream in(text);
   std::string line, dir;
   while (std::getline(in, line)) {
     if (parse_user_dir_line(line, "XDG_VIDEOS_DIR", &dir)) return dir;
@@ -67,22 +73,25 @@ std::string videos_directory() {
 std::string config_home() { return xdg_or("XDG_CONFIG_HOME", ".config"); }
 std::string state_home() { return xdg_or("XDG_STATE_HOME", ".local/state"); }
 
+static bool private_folder(const std::string& dir) {
+  struct stat st{};
+  return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 0077) == 0;
+}
+
 std::string runtime_directory() {
+  // The session's runtime folder counts only when it is ours and closed to
+  // others: in a shared one, another user's endpoint could pose as ours.
   std::string v = env("XDG_RUNTIME_DIR");
-  if (!v.empty() && v[0] == '/') return v;
-  // Without a session runtime folder, use a private one under /tmp, but
-  // only if it really is ours: another user could have made it first.
+  if (!v.empty() && v[0] == '/' && private_folder(v)) return v;
+  // Otherwise a private one under /tmp, but only if it really is ours:
+  // another user could have made it first.
   std::string dir = "/tmp/frelvanta-" + std::to_string(getuid());
   mkdir(dir.c_str(), 0700);
-  struct stat st{};
-  if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
-      (st.st_mode & 0077) == 0) {
-    return dir;
-  }
+  if (private_folder(dir)) return dir;
   std::string fallback = path_join(home_directory(), ".cache/frelvanta-run");
   mkdir(path_join(home_directory(), ".cache").c_str(), 0700);
   mkdir(fallback.c_str(), 0700);
-  return fallback;
+  return private_folder(fallback) ? fallback : std::string();
 }
 
 bool directory_writable(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }

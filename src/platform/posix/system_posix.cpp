@@ -14,11 +14,17 @@ sigset_t termination_set() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  // The terminal closing: the recording is finished and saved as for any
+  // other request, not cut off with its temporary name.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 }  // namespace
 
 void block_termination_requests() {
+  // A closed pipe (standard error piped into a program that has ended) is a
+  // failed write, not a reason to lose the recording.
+  signal(SIGPIPE, SIG_IGN);
   sigset_t set = termination_set();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }

@@ -1,10 +1,13 @@
 #include "platform/files.h"
 
 #include <windows.h>
+#include <io.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <string_view>
 
 #include "platform/win32/wide.h"
 
@@ -26,7 +29,40 @@ HANDLE open_existing(const std::string& path, DWORD access) {
   return CreateFileW(to_wide(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool write_all(HANDLE h, const std::string& bytes) {
+// Opens the file at `path` itself (a link there is opened as the link, never
+// followed) and keeps it only when it is a plain file on a disk: not a
+// folder, link, pipe or device.
+HANDLE open_regular(const std::string& path, DWORD access, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE h = CreateFileW(to_wide(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  BY_HANDLE_FILE_INFORMATION local;
+  if (!info) info = &local;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, info) ||
+      (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    CloseHandle(h);
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+// A FileHandle holds a C runtime descriptor that owns the system handle.
+bool to_file_handle(HANDLE h, FileHandle* out) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return false;
+  }
+  out->fd = fd;
+  return true;
+}
+
+HANDLE system_handle(const FileHandle& file) {
+  return file.fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(file.fd));
+}
+
+bool write_all(HANDLE h, std::string_view bytes) {
   size_t off = 0;
   while (off < bytes.size()) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - off, 1u << 30));
@@ -177,8 +213,15 @@ bool file_is_locked(const std::string& path) {
   return GetLastError() == ERROR_LOCK_VIOLATION;
 }
 
+bool regular_file_opens_read_write(const std::string& path) {
+  HANDLE h = open_regular(path, GENERIC_READ | GENERIC_WRITE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
 bool read_file_prefix(const std::string& path, size_t max_bytes, std::string* out) {
-  ScopedHandle h(open_existing(path, GENERIC_READ));
+  ScopedHandle h(open_regular(path, GENERIC_READ, nullptr));
   if (!h.valid()) return false;
   out->assign(max_bytes, '\0');
   size_t got = 0;
@@ -192,35 +235,145 @@ bool read_file_prefix(const std::string& path, size_t max_bytes, std::string* ou
   return true;
 }
 
-bool append_file(const std::string& path, const std::string& bytes, bool durable) {
-  // Append-only access: the system puts every write at the current end.
-  ScopedHandle h(CreateFileW(to_wide(path).c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h.valid()) return false;
-  bool ok = write_all(h.get(), bytes);
-  if (ok && durable && !FlushFileBuffers(h.get())) ok = false;
+bool create_new_file(const std::string& path, FileHandle* out, int* error) {
+  // Fails when anything, a link included, exists at the name.
+  HANDLE h = CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = static_cast<int>(GetLastError());
+    return false;
+  }
+  return to_file_handle(h, out);
+}
+
+bool create_file_always(const std::string& path, FileHandle* out) {
+  // DeleteFileW removes a link itself, never its target, and refuses a folder.
+  if (!DeleteFileW(to_wide(path).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  int error = 0;
+  return create_new_file(path, out, &error);
+}
+
+bool open_for_append(const std::string& path, FileHandle* out, bool* created) {
+  *created = false;
+  // Two rounds: the file may appear or go between the two opens.
+  for (int round = 0; round < 2; ++round) {
+    BY_HANDLE_FILE_INFORMATION info;
+    // Append-only access: the system puts every write at the current end.
+    HANDLE h = open_regular(path, FILE_APPEND_DATA | SYNCHRONIZE, &info);
+    if (h != INVALID_HANDLE_VALUE) {
+      // A second name for somebody's file (a hard link planted here) is not ours to extend.
+      if (info.nNumberOfLinks > 1) {
+        CloseHandle(h);
+        return false;
+      }
+      return to_file_handle(h, out);
+    }
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    h = CreateFileW(to_wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *created = true;
+      return to_file_handle(h, out);
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
+bool write_file_all(const FileHandle& file, std::string_view bytes) {
+  HANDLE h = system_handle(file);
+  return h != INVALID_HANDLE_VALUE && write_all(h, bytes);
+}
+
+bool sync_file(const FileHandle& file) {
+  HANDLE h = system_handle(file);
+  return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+}
+
+bool handle_size(const FileHandle& file, uint64_t* bytes) {
+  LARGE_INTEGER size;
+  HANDLE h = system_handle(file);
+  if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &size)) return false;
+  *bytes = static_cast<uint64_t>(size.QuadPart);
+  return true;
+}
+
+bool close_file(FileHandle* file) {
+  if (file->fd < 0) return true;
+  bool ok = _close(file->fd) == 0;
+  file->fd = -1;
   return ok;
 }
 
-bool read_whole_file(const std::string& path, size_t max_bytes, std::string* out) {
+bool append_file(const std::string& path, const std::string& bytes, bool durable, const std::string* header_if_empty) {
+  FileHandle f;
+  bool created = false;
+  if (!open_for_append(path, &f, &created)) return false;
+  uint64_t size = 0;
+  bool ok = true;
+  if (header_if_empty && handle_size(f, &size) && size == 0) ok = write_file_all(f, *header_if_empty);
+  ok = ok && write_file_all(f, bytes);
+  if (ok && durable && !sync_file(f)) ok = false;
+  if (!close_file(&f)) ok = false;
+  return ok;
+}
+
+bool write_new_file(const std::string& path, const std::string& bytes) {
+  FileHandle f;
+  if (!create_file_always(path, &f)) return false;
+  bool ok = write_file_all(f, bytes);
+  return close_file(&f) && ok;
+}
+
+ReadStatus read_input_file(const std::string& path, size_t max_bytes, std::string* out) {
   out->clear();
-  if (directory_exists(path)) return false;
-  ScopedHandle h(open_existing(path, GENERIC_READ));
-  if (!h.valid()) return false;
+  // Unlike open_regular, a link is followed here: on Windows only the
+  // user's own or an administrator's links can exist in the user's folders.
+  HANDLE raw = CreateFileW(to_wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) {
+    DWORD e = GetLastError();
+    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return ReadStatus::kMissing;
+    return directory_exists(path) ? ReadStatus::kNotRegular : ReadStatus::kFailed;
+  }
+  ScopedHandle h(raw);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(raw) != FILE_TYPE_DISK || !GetFileInformationByHandle(raw, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return ReadStatus::kNotRegular;
+  }
+  uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > max_bytes) return ReadStatus::kTooLarge;
+  out->reserve(static_cast<size_t>(size));
   char buf[65536];
   for (;;) {
     DWORD n = 0;
-    if (!ReadFile(h.get(), buf, sizeof buf, &n, nullptr)) {
+    if (!ReadFile(raw, buf, sizeof buf, &n, nullptr)) {
       out->clear();
-      return false;
+      return ReadStatus::kFailed;
     }
-    if (n == 0) return true;
+    if (n == 0) return ReadStatus::kOk;
     if (out->size() + n > max_bytes) {
       out->clear();
-      return false;
+      return ReadStatus::kTooLarge;
     }
     out->append(buf, n);
   }
+}
+
+bool read_whole_file(const std::string& path, size_t max_bytes, std::string* out) {
+  return read_input_file(path, max_bytes, out) == ReadStatus::kOk;
+}
+
+bool regular_file_info(const std::string& path, uint64_t* bytes, int64_t* time_100ns) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &d) ||
+      (d.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    return false;
+  }
+  if (bytes) *bytes = (static_cast<uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  if (time_100ns) *time_100ns = filetime_to_unix_100ns(d.ftLastWriteTime);
+  return true;
 }
 
 bool replace_file_contents(const std::string& path, const std::string& bytes) {

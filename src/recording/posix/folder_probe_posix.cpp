@@ -29,7 +29,8 @@ bool probe_folder_write(const std::string& folder, uint32_t* error) {
   // Opened a second time as the recorder opens its file, so a folder that
   // lets files be created but not written (some network and FUSE mounts)
   // is caught here and not when the encoder starts.
-  int wfd = open(name.data(), O_WRONLY | O_CLOEXEC);
+  // Not through a link or into a pipe someone may have put at the name.
+  int wfd = open(name.data(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   int open_error = errno;
   if (wfd >= 0) close(wfd);
   unlink(name.data());

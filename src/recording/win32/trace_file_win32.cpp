@@ -1,45 +1,33 @@
 #include "recording/trace_file.h"
 
-#include <windows.h>
+#include "platform/files.h"
 
-#include "platform/win32/wide.h"
-
-namespace {
-HANDLE as_handle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-}  // namespace
-
+// The platform's appending file: each write lands at the end of the file as a
+// whole, also against writers in other processes, which share the file.
 TraceFile::~TraceFile() {
-  if (handle_ != -1) CloseHandle(as_handle(handle_));
+  FileHandle f{fd_};
+  close_file(&f);
 }
 
 bool TraceFile::open_append(const std::string& path) {
-  if (handle_ != -1) CloseHandle(as_handle(handle_));
-  handle_ = -1;
+  FileHandle f{fd_};
+  close_file(&f);
+  fd_ = -1;
   created_ = false;
-  // Append-only access: each write lands at the end of the file as a whole,
-  // also against writers in other processes, which share the file.
-  HANDLE h = CreateFileW(to_wide(path).c_str(), FILE_APPEND_DATA,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  created_ = GetLastError() != ERROR_ALREADY_EXISTS;
-  handle_ = reinterpret_cast<intptr_t>(h);
+  if (!open_for_append(path, &f, &created_)) return false;
+  fd_ = f.fd;
   return true;
 }
 
-bool TraceFile::write(std::string_view bytes) {
-  if (handle_ == -1) return false;
-  DWORD written = 0;
-  return WriteFile(as_handle(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
-}
+bool TraceFile::write(std::string_view bytes) { return fd_ >= 0 && write_file_all(FileHandle{fd_}, bytes); }
 
-// NTFS journals the new file's name with its folder, so flushing the file is
+// NTFS journals a new file's name with its folder, so flushing the file is
 // enough here (unlike Linux, where the folder needs its own flush).
 void TraceFile::sync_and_close() {
-  if (handle_ == -1) return;
-  FlushFileBuffers(as_handle(handle_));
-  CloseHandle(as_handle(handle_));
-  handle_ = -1;
+  if (fd_ < 0) return;
+  FileHandle f{fd_};
+  sync_file(f);
+  close_file(&f);
+  fd_ = -1;
   created_ = false;
 }

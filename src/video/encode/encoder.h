@@ -55,3 +55,8 @@ void clear_input_texture(Encoder& encoder);
 // Test hook: while set, every writer call the worker makes first waits until
 // it is cleared (a writer stuck inside the platform).
 void encoder_test_block_writer(bool block);
+
+// Test hook: called with the path just before the writer creates the output
+// file, after the recording's names were checked; tests plant files there to
+// play the part of another user racing the recorder. Null when unused.
+void encoder_test_before_create(void (*hook)(const std::string& path));

@@ -13,6 +13,7 @@
 #include "video/encode/sample_pool.h"
 
 namespace {
+void (*g_before_create)(const std::string& path) = nullptr;
 
 struct CodecRow {
   VideoCodecKind codec;
@@ -140,6 +141,7 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   debug_output(format_cut(1024, "Attempting to create file: %s\n", path.c_str()));
   std::unique_ptr<MediaWriter> writer;
   std::unique_ptr<AudioTransform> resampler;
+  if (g_before_create) g_before_create(path);
   MediaResult hr = platform.create_writer(path, attributes, &writer);
   debug_output(format_cut(1024, "MFCreateSinkWriterFromURL returned: 0x%08X\n", hex32(hr)));
   if (media_failed(hr) || !writer) {
@@ -324,3 +326,5 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   delete_file(path);
   return false;
 }
+
+void encoder_test_before_create(void (*hook)(const std::string& path)) { g_before_create = hook; }

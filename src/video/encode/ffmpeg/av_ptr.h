@@ -3,6 +3,8 @@
 // its library's own free function on every path.
 #include <memory>
 
+#include "video/encode/ffmpeg/fd_output.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -30,10 +32,11 @@ struct SwrFree {
 struct SwsFree {
   void operator()(SwsContext* p) const { sws_freeContext(p); }
 };
-// An output format context with its file: closes the file, then frees.
+// An output format context with its file (fd_output.h): closes the file,
+// then frees.
 struct AvOutputFree {
   void operator()(AVFormatContext* p) const {
-    if (p->pb && !(p->oformat->flags & AVFMT_NOFILE)) avio_closep(&p->pb);
+    fd_output_close(p);
     avformat_free_context(p);
   }
 };

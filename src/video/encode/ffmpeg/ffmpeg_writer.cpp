@@ -5,7 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/files.h"
 #include "video/encode/ffmpeg/av_ptr.h"
+#include "video/encode/ffmpeg/fd_output.h"
 #include "video/encode/ffmpeg/video_encoders.h"
 
 extern "C" {
@@ -216,7 +218,7 @@ class FfmpegWriter final : public MediaWriter {
     video_->last.reset();
     if (r >= 0) r = av_write_trailer(oc_.get());
     if (r >= 0 && oc_->pb && oc_->pb->error < 0) r = oc_->pb->error;
-    const int closed = avio_closep(&oc_->pb);
+    const int closed = fd_output_close(oc_.get());
     if (r >= 0 && closed < 0) r = closed;
     return r;
   }
@@ -494,9 +496,17 @@ MediaResult ffmpeg_create_writer(const std::string& path, const WriterAttributes
   int r = avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str());
   if (r < 0 || !raw) return r < 0 ? r : AVERROR(ENOMEM);
   AvOutputPtr oc(raw);
-  // The file protocol by name: a colon in the file name must not read as one.
-  r = avio_open(&oc->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
-  if (r < 0) return r;
+  // Created here, exclusively and never through a link, then written only
+  // through the open descriptor: whatever appears at the name later (a link
+  // planted by another user of the folder) cannot redirect the recording.
+  FileHandle file;
+  int error = 0;
+  if (!create_new_file(path, &file, &error)) return AVERROR(error != 0 ? error : EIO);
+  r = fd_output_open(oc.get(), file);
+  if (r < 0) {
+    delete_file(path);
+    return r;
+  }
   *writer = std::make_unique<FfmpegWriter>(std::move(oc), attributes);
   return 0;
 }
