@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "app/countdown.h"
+#include "app/region_overlay.h"
 #include "audio/audio_state.h"
 #include "capture/capture_state.h"
 #include "platform/event.h"
@@ -56,8 +58,15 @@ struct App {
   std::atomic<uint32_t> watchdog_tick_pending{0};
   std::atomic<uint32_t> skip_worker_join{0};
 
+  // Names of the shortcuts whose last registration was refused, joined by ", ".
+  std::string shortcut_conflicts;
+
   // Capture targets: set while a capture request runs (shortcuts are ignored).
   uint32_t capture_request_active = 0;
+
+  // The region overlay and the start countdown (interactive shell).
+  RegionOverlay overlay;
+  Countdown countdown;
 
   // Recording, encoder, frame intake, audio, capture.
   Recording recording;

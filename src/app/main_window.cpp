@@ -1,9 +1,16 @@
 #include "app/main_window.h"
 
 #include "app/app_state.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
+#include "app/region_overlay.h"
+#include "app/shell_dialogs.h"
+#include "app/shortcuts.h"
 #include "app/startup.h"
+#include "app/tray_menu.h"
 #include "app/ui_service.h"
+#include "platform/system.h"
+#include "recording/desktop_session.h"
+#include "settings/config_store.h"
 #include "recording/recording.h"
 #include "recording/recording_control.h"
 #include "recording/trace.h"
@@ -19,6 +26,88 @@ void on_destroy() {
   if (g_ui_service) g_ui_service->tray_delete();
   if (MessageLoop* loop = g_app.main_window.load()) loop->quit();
 }
+
+bool recording_active() { return g_app.recording.active.load() != 0; }
+
+// Adds the icon with the state's picture and the plain tooltip; the state's
+// tooltip comes back with the next change of state.
+void tray_add() {
+  if (g_app.cli_mode || !g_ui_service) return;
+  const Recording& rec = g_app.recording;
+  g_ui_service->tray_add();
+  g_ui_service->tray_set_icon(tray_icon_for_state(rec.active.load() != 0, rec.paused.load() != 0));
+  g_ui_service->tray_set_tip("Frelvanta");
+}
+
+// Settings (menu, or a double click while idle). The shortcuts are taken
+// again only after OK, so a cancelled dialog changes nothing.
+void open_settings() {
+  if (!g_show_settings_dialog) return;
+  if (g_show_settings_dialog(&g_app.config) == 0) return;
+  config_save(g_app.config);
+  unregister_shortcuts();
+  if (!register_shortcuts()) report_shortcut_conflicts();
+}
+
+void tray_menu() {
+  if (!g_ui_service) return;
+  const int id = g_ui_service->tray_popup_menu(
+      tray_menu_items(recording_active(), g_show_settings_dialog != nullptr, g_show_donate_dialog != nullptr));
+  switch (id) {
+    case TRAY_CMD_HOME:
+      g_ui_service->open_url(kHomePageUrl);
+      break;
+    case TRAY_CMD_EXIT:
+      destroy_main_window();  // stops a running recording first
+      break;
+    case TRAY_CMD_SETTINGS:
+      // The item is disabled while recording, but a recording may have
+      // started while the menu was open.
+      if (!recording_active()) open_settings();
+      break;
+    case TRAY_CMD_DONATE:
+      if (g_show_donate_dialog) g_show_donate_dialog();
+      break;
+    default:
+      break;
+  }
+}
+
+void on_tray_callback(intptr_t lparam) {
+  switch (static_cast<uint32_t>(lparam) & 0xFFFFu) {
+    case TRAY_EVENT_RBUTTONUP:
+      tray_menu();
+      break;
+    case TRAY_EVENT_LBUTTONDBLCLK:
+      if (!recording_active()) open_settings();
+      break;
+    case TRAY_EVENT_BALLOON_CLICK:
+      open_output_folder();
+      break;
+    default:
+      break;
+  }
+}
+
+void on_hotkey(uintptr_t id) {
+  if (recording_active()) {
+    if (id == 4) {
+      toggle_pause();
+    } else {
+      // A capture shortcut pressed while recording stops the recording.
+      trace_event("message.hotkey_stop");
+      post_stop_request();
+    }
+    return;
+  }
+  if (g_app.capture_request_active != 0) return;
+  if (countdown_pending()) {
+    end_countdown();  // any shortcut cancels the countdown, and does nothing else
+    return;
+  }
+  if (region_overlay_open()) return;
+  if (id >= CAPTURE_WINDOW && id <= CAPTURE_REGION) start_with_delay(static_cast<CaptureMode>(id));
+}
 }  // namespace
 
 void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
@@ -28,7 +117,21 @@ void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
 void post_stop_request() { post_main_window_message(MSG_STOP_REQUEST, 0, 0); }
 
 void main_window_created() {
-  if (!g_app.cli_mode && g_ui_service) g_ui_service->tray_add();
+  if (g_app.cli_mode || !g_ui_service) return;
+  tray_add();
+  if (!g_ui_service->tray_available()) {
+    // Without a tray the instance would run unseen: say once how to use it
+    // and how to end it.
+    const Config& c = g_app.config;
+    g_ui_service->desktop_notice(
+        no_tray_notice(c.ShortcutMonitor, c.ShortcutWindow, c.ShortcutRect, c.ShortcutPause, current_process_id()),
+        "Frelvanta");
+  }
+}
+
+void open_output_folder() {
+  const std::string& path = g_app.recording.output_path;
+  if (!path.empty() && g_desktop_session) g_desktop_session->show_in_folder(path);
 }
 
 void destroy_main_window() {
@@ -37,7 +140,7 @@ void destroy_main_window() {
   main_window_proc(WM_DESTROY, 0, 0);
 }
 
-bool region_selection_pending() { return false; }  // the region overlay answers here
+bool region_selection_pending() { return region_overlay_open(); }
 
 void main_window_reset() { g_destroyed = false; }
 
@@ -47,14 +150,36 @@ intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
       on_destroy();
       return 0;
     case WM_CLOSE:
-      // An open region overlay is cancelled instead, once it exists.
-      destroy_main_window();
+      // Closing the region overlay cancels the selection, not the application.
+      if (region_overlay_open()) {
+        cancel_region_overlay();
+      } else {
+        destroy_main_window();
+      }
+      return 0;
+    case WM_ACTIVATEAPP:
+      if (region_overlay_open() && wparam == 0) cancel_region_overlay();
+      return 0;
+    case WM_KEYDOWN:
+      if (region_overlay_open()) {
+        if (wparam == VK_ESCAPE) cancel_region_overlay();
+        if (wparam == VK_RETURN) region_overlay_enter();
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+      if (region_overlay_open()) region_mouse_down(mouse_x(lparam), mouse_y(lparam));
+      return 0;
+    case WM_MOUSEMOVE:
+      if (region_overlay_open()) region_mouse_move(mouse_x(lparam), mouse_y(lparam), (wparam & MK_LBUTTON) != 0);
+      return 0;
+    case WM_LBUTTONUP:
+      if (region_overlay_open()) region_mouse_up();
       return 0;
     case MSG_ALREADY_RUNNING:
       show_tray_notification("Frelvanta is already running!", "", NOTIFY_INFO);
       return 0;
     case WM_TIMER:
-      // Timer 3 (countdown) is handled here by the countdown once it exists.
+      if (wparam == TIMER_COUNTDOWN) countdown_timer_step();
       if (wparam == TIMER_AUDIO_TICK) on_audio_timer();
       if (wparam == TIMER_WATCHDOG_TICK) on_watchdog_timer();
       return 0;
@@ -62,16 +187,13 @@ intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
       on_stop_request();
       return 0;
     case WM_HOTKEY:
-      // While recording: 4 pauses or resumes, any capture shortcut stops.
-      // Starting a capture by shortcut is the shortcut helper's part.
-      if (g_app.recording.active.load()) {
-        if (wparam == 4) {
-          toggle_pause();
-        } else {
-          trace_event("message.hotkey_stop");
-          post_stop_request();
-        }
-      }
+      on_hotkey(wparam);
+      return 0;
+    case MSG_TRAY_CALLBACK:
+      on_tray_callback(lparam);
+      return 0;
+    case MSG_TASKBAR_CREATED:
+      tray_add();
       return 0;
     case MSG_FORCED_SLEEP:
       on_forced_sleep();

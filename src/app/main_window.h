@@ -12,6 +12,8 @@ void post_stop_request();
 
 // WM_CREATE: the tray icon (interactive mode only).
 void main_window_created();
+// The folder of the last recording, with its file selected.
+void open_output_folder();
 // DestroyWindow: runs the shutdown sequence once.
 void destroy_main_window();
 // True while the region overlay waits for a selection.

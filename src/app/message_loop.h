@@ -16,6 +16,26 @@ constexpr uint32_t WM_USER = 0x0400;
 constexpr uint32_t WM_APP = 0x8000;
 #endif
 
+// Input to the main window while it is shown as the region overlay.
+#ifndef WM_KEYDOWN
+constexpr uint32_t WM_ACTIVATEAPP = 0x001C;  // wparam 0: another application was activated
+constexpr uint32_t WM_KEYDOWN = 0x0100;      // wparam: the virtual-key code
+constexpr uint32_t WM_MOUSEMOVE = 0x0200;    // wparam: button flags; lparam: position
+constexpr uint32_t WM_LBUTTONDOWN = 0x0201;
+constexpr uint32_t WM_LBUTTONUP = 0x0202;
+constexpr uintptr_t MK_LBUTTON = 0x0001;
+constexpr uintptr_t VK_RETURN = 0x0D;
+constexpr uintptr_t VK_ESCAPE = 0x1B;
+#endif
+
+// A mouse position packed as two signed 16-bit values (x low, y high).
+constexpr intptr_t mouse_lparam(int32_t x, int32_t y) {
+  return static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16) |
+                               static_cast<uint16_t>(x));
+}
+constexpr int32_t mouse_x(intptr_t lparam) { return static_cast<int16_t>(lparam & 0xFFFF); }
+constexpr int32_t mouse_y(intptr_t lparam) { return static_cast<int16_t>((lparam >> 16) & 0xFFFF); }
+
 // Private messages of the main window.
 constexpr uint32_t MSG_ALREADY_RUNNING = WM_USER + 1;  // 1025, from a second interactive start
 constexpr uint32_t MSG_STOP_REQUEST = WM_USER + 2;     // 1026, end the current recording
@@ -24,6 +44,10 @@ constexpr uint32_t MSG_TRAY_CALLBACK = WM_USER + 4;    // 1028
 // override): the recording is stopped first. Stands for a power broadcast
 // of a suspend that may not ask the user.
 constexpr uint32_t MSG_FORCED_SLEEP = WM_USER + 0x40;
+
+// The desktop's tray came (back): the tray icon is added again. Stands for
+// the registered "TaskbarCreated" message.
+constexpr uint32_t MSG_TASKBAR_CREATED = WM_USER + 0x41;
 
 // Timers of the main window.
 constexpr uintptr_t TIMER_AUDIO_TICK = 1;     // 50 ms while recording with audio

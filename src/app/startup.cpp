@@ -5,8 +5,9 @@
 #include "app/app_state.h"
 #include "app/command_line.h"
 #include "app/main_window.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
 #include "recording/watchdog.h"
+#include "app/shortcuts.h"
 #include "app/single_instance.h"
 #include "app/toolkit.h"
 #include "app/ui_service.h"
@@ -135,12 +136,14 @@ int app_main(const std::vector<std::string>& args) {
   if (!loop) return 0;
   g_app.main_window = loop.get();
   toolkit_install_desktop_session();
+  if (display) toolkit_install_shell_window();
   main_window_created();
   if (g_termination_requested) post_main_window_message(WM_CLOSE, 0, 0);
 
   if (!g_app.cli_mode) {
     listen_for_other_instances();
-    // The global shortcuts are registered here once they exist.
+    toolkit_install_hotkeys();
+    if (!register_shortcuts()) report_shortcut_conflicts();
   } else {
     // With --minimize the window shows minimized once it has a visible form.
     capture_by_mode(g_app.cli_capture_mode);

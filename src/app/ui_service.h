@@ -4,6 +4,7 @@
 // tests) message boxes and balloons are not shown.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Message box styles the core passes (values as the classic API defines them;
 // where the system's header is included first, its macros are these).
@@ -21,6 +22,13 @@ constexpr int NOTIFY_ERROR = 3;
 
 enum class TrayIconState { kIdle, kRecording, kPaused };
 
+// One entry of the tray's popup menu; id 0 is a separator.
+struct TrayMenuItem {
+  int id;
+  std::string text;
+  bool enabled;
+};
+
 class UiService {
  public:
   virtual ~UiService() = default;
@@ -34,6 +42,16 @@ class UiService {
   // "Recording (PAUSED)" or "Frelvanta").
   virtual void tray_set_icon(TrayIconState state) {}
   virtual void tray_set_tip(const std::string& tip) {}
+  // False when the desktop offers no tray to show the icon in.
+  virtual bool tray_available() { return true; }
+  // Shows the menu at the mouse pointer and waits for the choice; returns
+  // the chosen id, 0 when the menu was dismissed.
+  virtual int tray_popup_menu(const std::vector<TrayMenuItem>& items) { return 0; }
+  // A desktop notification that needs no tray (said once, at start, on a
+  // desktop without one).
+  virtual void desktop_notice(const std::string& text, const std::string& caption) {}
+  // Opens a web address in the user's browser.
+  virtual void open_url(const std::string& url) {}
 };
 
 inline UiService* g_ui_service = nullptr;

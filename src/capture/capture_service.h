@@ -4,6 +4,7 @@
 // frames on its own thread. A backend implements these and holds no policy;
 // the choice of target, the refusals and the crop rules stay in the core.
 #include <cstdint>
+#include <vector>
 
 #include "capture/capture_state.h"
 
@@ -64,6 +65,13 @@ class CaptureService {
   virtual bool client_rect(WindowId window, Rect* rect) = 0;
   // Process that owns the window; 0 when unknown.
   virtual uint32_t window_process_id(WindowId window) = 0;
+
+  // A still picture of a monitor: rows of B, G, R, A packed 4 * width bytes
+  // apart. False when it cannot be taken.
+  virtual bool grab_monitor(MonitorId monitor, std::vector<uint8_t>* pixels, int32_t* width, int32_t* height) {
+    (void)monitor, (void)pixels, (void)width, (void)height;
+    return false;
+  }
 
   // Open a target; the size is that of the frames the source will deliver.
   virtual CaptureSource* open_window(WindowId window, int32_t* width, int32_t* height) = 0;

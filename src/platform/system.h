@@ -11,3 +11,6 @@ bool platform_supported();
 // Blocking also makes a broken pipe (SIGPIPE) an ordinary write error.
 void block_termination_requests();
 void watch_termination_requests(void (*on_request)());
+
+// This process's id, as other programs name it (kill, ps).
+long current_process_id();

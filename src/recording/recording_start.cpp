@@ -3,7 +3,7 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
 #include "recording/recording_control.h"
 #include "app/ui_service.h"
 #include "audio/audio_capture.h"

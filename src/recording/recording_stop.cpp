@@ -2,7 +2,8 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/pending_links.h"
+#include "app/countdown.h"
+#include "app/region_overlay.h"
 #include "recording/recording_control.h"
 #include "app/ui_service.h"
 #include "audio/audio_capture.h"
@@ -190,44 +191,54 @@ void recording_stop() {
   }
   const bool write_failed = rec.write_failed_stop.load() != 0;
 
-  // 16-17. The file's name and the outcome.
+  // 16-17. The file's name and the outcome. The outcome box runs a nested
+  // event loop in which a shortcut may start the next recording; so this
+  // recording's paths are taken out of the record and settled before the box
+  // is shown, and only the local copies are used afterwards.
+  std::string output = rec.output_path;
   if (!rec.temp_path.empty()) {
+    const std::string temp = std::move(rec.temp_path);
+    rec.temp_path.clear();
     // An abandoned worker may still be writing; the lock stays with the file
     // until the process ends so recovery never takes it for a dead one.
     if (!stop_timed_out) rec.temp_lock.unlock();
     StopResults r;
     r.stop_timed_out = stop_timed_out;
     r.finalized = finalized;
-    r.moved = finalized && move_file(rec.temp_path, rec.output_path, true);
+    r.moved = finalized && move_file(temp, output, true);
     r.has_video = has_video;
     r.write_failed = write_failed;
     r.stalled = rec.stall_stop.load() != 0;
     r.crash_safe = cfg.FragmentedOutput != 0 && cfg.VideoCodec == VIDEO_CODEC_H264;
-    const std::string folder = path_directory(rec.output_path);
-    if (!r.moved && !regular_file_info(rec.temp_path, nullptr, nullptr)) {
+    const std::string folder = path_directory(output);
+    if (!r.moved && !regular_file_info(temp, nullptr, nullptr)) {
       r.file_gone = true;
       r.folder_gone = !directory_exists(folder);
     }
-    const StopOutcome o = decide_stop_outcome(r, rec.temp_path, rec.output_path, folder);
+    const StopOutcome o = decide_stop_outcome(r, temp, output, folder);
     if (o.file == OutcomeFile::kDeleted) {
-      if (!r.file_gone) delete_file(r.moved ? rec.output_path : rec.temp_path);
-      rec.output_path.clear();
+      if (!r.file_gone) delete_file(r.moved ? output : temp);
+      output.clear();
     } else if (o.file == OutcomeFile::kKept) {
-      rec.output_path = rec.temp_path;
+      output = temp;
     }
-    show_outcome(o);
+    rec.output_path = output;  // the last recording, for a click on a balloon
     if (g_app.cli_mode && o.row != 6 && g_app.exit_code == 0) g_app.exit_code = 3;
-    rec.temp_path.clear();
+    show_outcome(o);
   }
   trace_event("stop.rename_done");
 
   // 19-21.
-  if (cfg.OpenFolder != 0 && !rec.output_path.empty() && g_desktop_session) {
-    g_desktop_session->show_in_folder(rec.output_path);
+  if (cfg.OpenFolder != 0 && !output.empty() && g_desktop_session) {
+    g_desktop_session->show_in_folder(output);
   }
-  // The main window is only ever shown as an overlay, and none is open
-  // while recording on this platform; there is nothing to hide.
-  tray_update_state();
+  // 20-21. The main window (the region frame during a region recording) is
+  // hidden and the tray shows the idle state, unless a recording started
+  // from the outcome box has already put up its own frame and state.
+  if (rec.active.load() == 0) {
+    hide_region_frame();
+    tray_update_state();
+  }
 
   // 22. An abandoned worker cannot be reused: the application closes.
   if (stop_timed_out || g_app.cli_mode) post_main_window_message(WM_CLOSE, 0, 0);

@@ -6,7 +6,10 @@
 
 #include "app/app_state.h"
 #include "app/startup.h"
+#include "app/shell_dialogs.h"
+#include "app/tray_menu.h"
 #include "app/ui_service.h"
+#include "recording/desktop_session.h"
 
 namespace {
 struct FakeUi : UiService {
@@ -16,7 +19,20 @@ struct FakeUi : UiService {
   };
   std::vector<Note> notes;
   int tray_adds = 0, tray_deletes = 0;
+  bool has_tray = true;
+  std::vector<TrayIconState> icons;
+  std::vector<std::string> tips, notices;
+  std::vector<std::vector<TrayMenuItem>> menus;
+  int menu_choice = 0;
   int message_box(const std::string&, const std::string&, uint32_t) override { return IDOK; }
+  void tray_set_icon(TrayIconState s) override { icons.push_back(s); }
+  void tray_set_tip(const std::string& tip) override { tips.push_back(tip); }
+  bool tray_available() override { return has_tray; }
+  int tray_popup_menu(const std::vector<TrayMenuItem>& items) override {
+    menus.push_back(items);
+    return menu_choice;
+  }
+  void desktop_notice(const std::string& text, const std::string&) override { notices.push_back(text); }
   int tray_notification(const std::string& text, const std::string& caption, int kind) override {
     notes.push_back({text, caption, kind});
     return 1;
@@ -144,5 +160,110 @@ TEST(CommandLineOverrides, InMemoryTable) {
   apply_command_line_overrides();
   EXPECT_EQ(g_app.config.EnableLimitLength, 0u);
   app_reset();
+}
+
+struct FolderSession : DesktopSession {
+  std::vector<std::string> shown;
+  void keep_awake(bool) override {}
+  void show_in_folder(const std::string& path) override { shown.push_back(path); }
+};
+
+TEST_F(MainWindow, PauseShortcutTogglesStateIconAndTip) {
+  g_app.recording.active = 1;
+  main_window_proc(WM_HOTKEY, 4, 0);
+  EXPECT_EQ(g_app.recording.paused.load(), 1u);
+  main_window_proc(WM_HOTKEY, 4, 0);
+  EXPECT_EQ(g_app.recording.paused.load(), 0u);
+  EXPECT_EQ(ui.icons, (std::vector<TrayIconState>{TrayIconState::kPaused, TrayIconState::kRecording}));
+  EXPECT_EQ(ui.tips, (std::vector<std::string>{"Recording (PAUSED)", "Recording"}));
+  EXPECT_TRUE(loop.posted.empty());
+  g_app.recording.active = 0;
+}
+
+TEST_F(MainWindow, CaptureShortcutWhileRecordingAsksForTheStop) {
+  g_app.recording.active = 1;
+  for (uintptr_t id : {1, 2, 3}) main_window_proc(WM_HOTKEY, id, 0);
+  EXPECT_EQ(loop.posted, (std::vector<uint32_t>{MSG_STOP_REQUEST, MSG_STOP_REQUEST, MSG_STOP_REQUEST}));
+  g_app.recording.active = 0;
+}
+
+TEST_F(MainWindow, ShortcutsIdleWithoutEffect) {
+  // Pause with nothing recorded; any shortcut while a capture request runs.
+  main_window_proc(WM_HOTKEY, 4, 0);
+  g_app.capture_request_active = 1;
+  for (uintptr_t id : {1, 2, 3, 4}) main_window_proc(WM_HOTKEY, id, 0);
+  EXPECT_TRUE(loop.posted.empty());
+  EXPECT_TRUE(ui.icons.empty());
+  EXPECT_EQ(g_app.recording.active.load(), 0u);
+}
+
+TEST_F(MainWindow, RightClickShowsTheMenuForTheState) {
+  auto settings_enabled = [&] { return ui.menus.back().at(2).enabled; };
+  g_show_settings_dialog = [](Config*) { return 0; };
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_RBUTTONUP);
+  ASSERT_EQ(ui.menus.size(), 1u);
+  EXPECT_TRUE(settings_enabled());
+  g_app.recording.active = 1;
+  main_window_proc(MSG_TRAY_CALLBACK, 0, 0x10000 | TRAY_EVENT_RBUTTONUP);  // only the low word counts
+  ASSERT_EQ(ui.menus.size(), 2u);
+  EXPECT_FALSE(settings_enabled());
+  g_app.recording.active = 0;
+  g_show_settings_dialog = nullptr;
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_RBUTTONUP);
+  EXPECT_FALSE(settings_enabled()) << "no dialog in this build: present but disabled";
+}
+
+TEST_F(MainWindow, SettingsFromDoubleClickOnlyWhenIdle) {
+  static int opened;
+  opened = 0;
+  g_show_settings_dialog = [](Config*) {
+    ++opened;
+    return 0;  // cancelled: nothing saved, shortcuts untouched
+  };
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_LBUTTONDBLCLK);
+  EXPECT_EQ(opened, 1);
+  g_app.recording.active = 1;
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_LBUTTONDBLCLK);
+  EXPECT_EQ(opened, 1);
+  g_app.recording.active = 0;
+  g_show_settings_dialog = nullptr;
+}
+
+TEST_F(MainWindow, ExitFromTheMenuRunsTheShutdown) {
+  ui.menu_choice = TRAY_CMD_EXIT;
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_RBUTTONUP);
+  EXPECT_EQ(ui.tray_deletes, 1);
+  EXPECT_EQ(loop.quits, 1);
+}
+
+TEST_F(MainWindow, BalloonClickShowsTheLastRecording) {
+  FolderSession session;
+  g_desktop_session = &session;
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_BALLOON_CLICK);  // nothing recorded yet
+  g_app.recording.output_path = "/videos/clip.mp4";
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_BALLOON_CLICK);
+  g_desktop_session = nullptr;
+  EXPECT_EQ(session.shown, std::vector<std::string>{"/videos/clip.mp4"});
+}
+
+TEST_F(MainWindow, TrayComingBackShowsTheStateIconWithThePlainTip) {
+  g_app.recording.active = 1;
+  g_app.recording.paused = 1;
+  main_window_proc(MSG_TASKBAR_CREATED, 0, 0);
+  EXPECT_EQ(ui.tray_adds, 1);
+  EXPECT_EQ(ui.icons, std::vector<TrayIconState>{TrayIconState::kPaused});
+  EXPECT_EQ(ui.tips, std::vector<std::string>{"Frelvanta"});
+  g_app.recording.active = 0;
+  g_app.recording.paused = 0;
+}
+
+TEST_F(MainWindow, DesktopWithoutTraySaysOnceHowToReachIt) {
+  main_window_created();
+  EXPECT_TRUE(ui.notices.empty());
+  ui.has_tray = false;
+  main_window_created();
+  ASSERT_EQ(ui.notices.size(), 1u);
+  EXPECT_NE(ui.notices[0].find("Ctrl + PrtScr"), std::string::npos);
+  EXPECT_NE(ui.notices[0].find("To exit Frelvanta"), std::string::npos);
 }
 }  // namespace

@@ -1,6 +1,7 @@
 #include "e2e/media_probe.h"
 
 #include <cmath>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -142,6 +143,26 @@ std::vector<PictureInfo> decode_pictures(const std::string& path, int source_wid
     }
     p.number = number;
     out.push_back(p);
+  });
+  sws_freeContext(sws);
+  return out;
+}
+
+std::vector<RgbPicture> decode_rgb(const std::string& path) {
+  std::vector<RgbPicture> out;
+  SwsContext* sws = nullptr;
+  decode_stream(path, AVMEDIA_TYPE_VIDEO, [&](AVFrame* f, AVStream*) {
+    const int w = f->width, h = f->height;
+    sws = sws_getCachedContext(sws, w, h, static_cast<AVPixelFormat>(f->format), w, h, AV_PIX_FMT_RGB24,
+                               SWS_POINT, nullptr, nullptr, nullptr);
+    RgbPicture p;
+    p.width = w;
+    p.height = h;
+    p.rgb.resize(static_cast<size_t>(w) * h * 3);
+    uint8_t* dst[4] = {p.rgb.data(), nullptr, nullptr, nullptr};
+    int stride[4] = {w * 3, 0, 0, 0};
+    sws_scale(sws, f->data, f->linesize, 0, h, dst, stride);
+    out.push_back(std::move(p));
   });
   sws_freeContext(sws);
   return out;

@@ -45,3 +45,11 @@ AudioSamples decode_audio(const std::string& path);
 // Fraction of the signal's power in [from, to) seconds (of the track's own
 // time line) that lies at `hz` (Goertzel, one bin).
 double tone_share(const AudioSamples& a, double hz, double from, double to);
+
+// Every decoded picture as rows of R, G, B bytes (3 * width apart).
+struct RgbPicture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t* at(int x, int y) const { return rgb.data() + (static_cast<size_t>(y) * width + x) * 3; }
+};
+std::vector<RgbPicture> decode_rgb(const std::string& path);

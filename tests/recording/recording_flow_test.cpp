@@ -7,15 +7,19 @@
 #include <unistd.h>
 
 #include <filesystem>
+
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/ui_service.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "recording/desktop_session.h"
 #include "recording/recording.h"
 #include "recording/recording_control.h"
 #include "temp_dir.h"
@@ -298,5 +302,60 @@ TEST_F(RecordingFlow, FailedCommandLineStartsSayWhy) {
   }
   // The long names were refused before any folder was made for them.
   EXPECT_FALSE(exists(deep));
+}
+
+// The outcome box of one recording runs a nested event loop; a shortcut
+// pressed there starts the next recording. Each recording must keep its own
+// temporary file, final name and stop: the second one is saved in full and
+// the first one's folder is not opened on the second one's file.
+struct NestedStartUi : UiService {
+  std::function<void()> inside_box;
+  std::vector<std::string> captions;
+  int message_box(const std::string&, const std::string& caption, uint32_t) override {
+    captions.push_back(caption);
+    if (inside_box) std::exchange(inside_box, nullptr)();
+    return IDOK;
+  }
+  int tray_notification(const std::string&, const std::string&, int) override { return 1; }
+};
+
+struct RecordingSession : DesktopSession {
+  std::vector<std::string> shown;
+  void keep_awake(bool) override {}
+  void show_in_folder(const std::string& path) override { shown.push_back(path); }
+};
+
+TEST_F(RecordingFlow, RecordingStartedFromTheOutcomeBoxKeepsItsOwnFile) {
+  NestedStartUi ui;
+  RecordingSession session;
+  g_app.cli_mode = false;
+  g_app.config.OpenFolder = 1;
+  g_ui_service = &ui;
+  g_desktop_session = &session;
+
+  start();  // clip.mp4, stopped before any frame: "Nothing Recorded" in a box
+  std::string second_temp;
+  ui.inside_box = [&] {
+    g_app.cli_output_path = dir_ / "second.mp4";
+    ASSERT_TRUE(capture_by_mode(CAPTURE_MONITOR));
+    second_temp = g_app.recording.temp_path;
+    frames_for(400);
+  };
+  recording_stop();
+  g_ui_service = nullptr;  // before any assertion can leave the test
+
+  ASSERT_EQ(ui.captions, std::vector<std::string>{"Nothing Recorded"});
+  ASSERT_EQ(g_app.recording.active.load(), 1u) << "the second recording runs on";
+  EXPECT_EQ(g_app.recording.temp_path, second_temp);
+  EXPECT_EQ(g_app.recording.output_path, dir_ / "second.mp4");
+  EXPECT_TRUE(session.shown.empty()) << "nothing of the first recording to show, and the second is not done";
+
+  frames_for(200);
+  recording_stop();
+  g_desktop_session = nullptr;
+  EXPECT_TRUE(exists(dir_ / "second.mp4"));
+  EXPECT_FALSE(exists(second_temp)) << "the second recording was left under its temporary name";
+  EXPECT_FALSE(exists(dir_ / "clip.mp4"));
+  EXPECT_EQ(session.shown, std::vector<std::string>{dir_ / "second.mp4"});
 }
 }  // namespace

@@ -5,8 +5,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDesktopServices>
 #include <QFileInfo>
+#include <QProcess>
 #include <QUrl>
 
 namespace {
@@ -61,8 +61,10 @@ void DesktopSessionQt::show_in_folder(const std::string& file_path) {
     QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage) return;
   }
-  // No file manager service: open the folder itself (a desktop launcher, not a shell).
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+  // No file manager service: open the folder itself. xdg-open is started
+  // directly with the folder as its one argument, never through a shell, so
+  // no character of the path is ever interpreted.
+  QProcess::startDetached(QStringLiteral("xdg-open"), {QFileInfo(path).absolutePath()});
 }
 
 void toolkit_install_desktop_session() {

@@ -41,7 +41,11 @@ void QtMessageLoop::kill_timer(uintptr_t id) {
 
 void QtMessageLoop::quit() { QCoreApplication::postEvent(this, new QEvent(kQuitType)); }
 
-void QtMessageLoop::run() { QCoreApplication::exec(); }
+void QtMessageLoop::run() {
+  // A quit handled by a nested loop (a message box shown during start-up)
+  // still ends this one, as a quit message left in the queue would.
+  if (!quit_seen_) QCoreApplication::exec();
+}
 
 bool QtMessageLoop::event(QEvent* e) {
   if (e->type() == kPostedType) {
@@ -50,6 +54,7 @@ bool QtMessageLoop::event(QEvent* e) {
     return true;
   }
   if (e->type() == kQuitType) {
+    quit_seen_ = true;
     QCoreApplication::exit(0);
     return true;
   }

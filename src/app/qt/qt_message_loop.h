@@ -24,4 +24,5 @@ class QtMessageLoop final : public QObject, public MessageLoop {
  private:
   Dispatcher dispatch_;
   std::map<uintptr_t, int> timers_;  // window timer id -> Qt timer id
+  bool quit_seen_ = false;  // the loop was told to end, perhaps while nested
 };

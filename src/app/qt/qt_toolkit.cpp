@@ -2,15 +2,18 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QIcon>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
-#include <QSystemTrayIcon>
+#include <QUrl>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/qt/qt_message_loop.h"
+#include "app/qt/tray_qt.h"
 #include "app/toolkit.h"
 #include "app/ui_service.h"
 
@@ -42,19 +45,6 @@ bool display_usable() {
   return ok;
 }
 
-QIcon idle_icon() {
-  QPixmap pm(32, 32);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setBrush(QColor(0x30, 0x30, 0x30));
-  p.setPen(Qt::NoPen);
-  p.drawEllipse(2, 2, 28, 28);
-  p.setBrush(QColor(0xE0, 0x30, 0x30));
-  p.drawEllipse(10, 10, 12, 12);
-  return QIcon(pm);
-}
-
 class QtUiService final : public UiService {
  public:
   int message_box(const std::string& text, const std::string& caption, uint32_t type) override {
@@ -67,33 +57,36 @@ class QtUiService final : public UiService {
                 : icon == MB_ICONINFORMATION ? QMessageBox::Information
                                              : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
+    // Ctrl+C copies caption and text, as message boxes do on the desktop
+    // the settings come from, so a user can paste an error into a report.
+    const QString copied = QStringLiteral("---------------------------\n%1\n---------------------------\n%2\n")
+                               .arg(box.windowTitle(), box.text());
+    QShortcut copy(QKeySequence::Copy, &box);
+    QObject::connect(&copy, &QShortcut::activated, [&copied] { QGuiApplication::clipboard()->setText(copied); });
     box.exec();
     return IDOK;
   }
 
   int tray_notification(const std::string& text, const std::string& caption, int kind) override {
-    if (!tray_) return 0;
-    QSystemTrayIcon::MessageIcon icon = kind == NOTIFY_ERROR     ? QSystemTrayIcon::Critical
-                                        : kind == NOTIFY_WARNING ? QSystemTrayIcon::Warning
-                                                                 : QSystemTrayIcon::Information;
-    tray_->showMessage(QString::fromStdString(caption), QString::fromStdString(text), icon, 10000);
-    return 1;
+    return tray().notify(text, caption, kind);
   }
-
-  void tray_add() override {
-    if (!tray_) {
-      tray_ = new QSystemTrayIcon(idle_icon());
-      tray_->setToolTip(QStringLiteral("Frelvanta"));
-    }
-    tray_->show();
+  void tray_add() override { tray().add(); }
+  void tray_delete() override { tray().remove(); }
+  void tray_set_icon(TrayIconState state) override { tray().set_icon(state); }
+  void tray_set_tip(const std::string& tip) override { tray().set_tip(tip); }
+  bool tray_available() override { return tray().available(); }
+  int tray_popup_menu(const std::vector<TrayMenuItem>& items) override { return tray().popup_menu(items); }
+  void desktop_notice(const std::string& text, const std::string& caption) override {
+    tray().desktop_notice(text, caption);
   }
-
-  void tray_delete() override {
-    if (tray_) tray_->hide();
-  }
+  void open_url(const std::string& url) override { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
 
  private:
-  QSystemTrayIcon* tray_ = nullptr;  // lives until the process ends
+  TrayQt& tray() {
+    if (!tray_) tray_ = new TrayQt;  // lives until the process ends
+    return *tray_;
+  }
+  TrayQt* tray_ = nullptr;
 };
 }  // namespace
 

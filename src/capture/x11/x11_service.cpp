@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <numeric>
 
 #include "capture/x11/x11_capture.h"
@@ -282,6 +283,39 @@ class X11Service final : public CaptureService {
       *height = mon.rect.height();
     }
     return s;
+  }
+
+  // Read through a monitor source, the same path a recording takes, so the
+  // frozen picture matches what the recording will show.
+  bool grab_monitor(MonitorId id, std::vector<uint8_t>* pixels, int32_t* width, int32_t* height) override {
+    X11Monitor mon;
+    if (!find_monitor(id, &mon)) return false;
+    std::unique_ptr<CaptureSource> source(x11_open_monitor_source(mon, 0, 0));
+    if (!source) return false;
+    struct CopySink final : SourceSink {
+      std::vector<uint8_t>* out = nullptr;
+      int32_t w = 0, h = 0;
+      void frame_arrived(const SourceFrame& f) override {
+        w = std::min(f.content_width, f.image.width);
+        h = std::min(f.content_height, f.image.height);
+        if (w <= 0 || h <= 0 || f.image.data == nullptr) {
+          w = h = 0;
+          return;
+        }
+        out->resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+        for (int32_t y = 0; y < h; ++y) {
+          std::memcpy(out->data() + static_cast<size_t>(y) * w * 4, f.image.data + static_cast<size_t>(y) * f.image.stride,
+                      static_cast<size_t>(w) * 4);
+        }
+      }
+      void closed() override {}
+    } sink;
+    sink.out = pixels;
+    if (!x11_source_grab_once(source.get(), &sink, false) || sink.w == 0) return false;
+    source->stop();
+    *width = sink.w;
+    *height = sink.h;
+    return true;
   }
 
  private:

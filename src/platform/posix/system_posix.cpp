@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
@@ -45,3 +46,5 @@ void watch_termination_requests(void (*on_request)()) {
     // Without the watcher the requests stay blocked; the tray's Exit still works.
   }
 }
+
+long current_process_id() { return static_cast<long>(getpid()); }

@@ -1,0 +1,191 @@
+#include "app/qt/shell_window_qt.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QScreen>
+#include <cmath>
+
+#include "app/message_loop.h"
+#include "app/qt/qt_canvas.h"
+#include "app/toolkit.h"
+
+namespace {
+constexpr double kCountdownOpacity = 216.0 / 255.0;
+// The visible band of the region frame: 2 pixels of yellow, 1 of black.
+constexpr int kFrameBand = 3;
+
+Qt::CursorShape cursor_shape(ShellCursor c) {
+  switch (c) {
+    case ShellCursor::kCross: return Qt::CrossCursor;
+    case ShellCursor::kSizeNWSE: return Qt::SizeFDiagCursor;
+    case ShellCursor::kSizeNS: return Qt::SizeVerCursor;
+    case ShellCursor::kSizeNESW: return Qt::SizeBDiagCursor;
+    case ShellCursor::kSizeWE: return Qt::SizeHorCursor;
+    case ShellCursor::kSizeAll: return Qt::SizeAllCursor;
+    case ShellCursor::kHand: return Qt::PointingHandCursor;
+    case ShellCursor::kArrow: break;
+  }
+  return Qt::ArrowCursor;
+}
+
+void dispatch(uint32_t msg, uintptr_t wparam, intptr_t lparam) { main_window_proc(msg, wparam, lparam); }
+}  // namespace
+
+ShellWindowQt::ShellWindowQt() : QWidget(nullptr) {
+  setWindowTitle(QStringLiteral("Frelvanta"));
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+          [this](Qt::ApplicationState s) { application_state_changed(s); });
+}
+
+void ShellWindowQt::show_as(Form form, const Rect& screen) {
+  set_mouse_capture(false);
+  QWidget::hide();
+  Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+  if (form != Form::kOverlay) {
+    flags |= Qt::Tool | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
+  }
+  setWindowFlags(flags);
+  setAttribute(Qt::WA_ShowWithoutActivating, form != Form::kOverlay);
+  setWindowOpacity(form == Form::kCountdown ? kCountdownOpacity : 1.0);
+  // A scaled desktop places windows in whole units of several pixels: the
+  // window covers at least the rectangle, and the core's pictures are
+  // painted at their exact pixels inside it.
+  pixels_ = screen;
+  const qreal r = ratio();
+  auto down = [r](int32_t v) { return static_cast<int>(std::floor(v / r)); };
+  auto up = [r](int32_t v) { return static_cast<int>(std::ceil(v / r)); };
+  const int left = down(screen.left), top = down(screen.top);
+  const int w = up(screen.right) - left, h = up(screen.bottom) - top;
+  origin_ = QPoint(static_cast<int>(std::lround(screen.left - left * r)),
+                   static_cast<int>(std::lround(screen.top - top * r)));
+  setGeometry(left, top, w, h);
+  if (form == Form::kFrame) {
+    // Only the outline belongs to the window. The hole covers at least the
+    // recorded area, which shows through it, so not one pixel of the window
+    // can be recorded.
+    QRegion outer(0, 0, w, h);
+    const int hl = down(screen.left + kFrameBand) - left, ht = down(screen.top + kFrameBand) - top;
+    const int hr = up(screen.right - kFrameBand) - left, hb = up(screen.bottom - kFrameBand) - top;
+    setMask(outer.subtracted(QRegion(hl, ht, hr - hl, hb - ht)));
+  } else {
+    clearMask();
+  }
+  form_ = form;
+  show();
+  if (form == Form::kOverlay) {
+    raise();
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+  }
+}
+
+void ShellWindowQt::show_overlay(const Rect& screen) { show_as(Form::kOverlay, screen); }
+void ShellWindowQt::show_countdown(const Rect& screen) { show_as(Form::kCountdown, screen); }
+void ShellWindowQt::show_region_frame(const Rect& screen) { show_as(Form::kFrame, screen); }
+
+void ShellWindowQt::hide() {
+  set_mouse_capture(false);
+  const bool was_shown = isVisible();
+  form_ = Form::kHidden;
+  QWidget::hide();
+  // A capture may start right after this on another connection to the
+  // display: the window must be gone from the screen by then, or its last
+  // picture could be recorded.
+  if (was_shown) QGuiApplication::sync();
+}
+
+void ShellWindowQt::invalidate() { update(); }
+
+void ShellWindowQt::set_cursor(ShellCursor cursor) { setCursor(cursor_shape(cursor)); }
+
+void ShellWindowQt::set_mouse_capture(bool on) {
+  if (on && !grabbing_ && isVisible()) {
+    grabMouse();
+    grabbing_ = true;
+  } else if (!on && grabbing_) {
+    releaseMouse();
+    grabbing_ = false;
+  }
+}
+
+qreal ShellWindowQt::ratio() const {
+  const QScreen* s = QGuiApplication::primaryScreen();
+  const qreal r = s ? s->devicePixelRatio() : 1.0;
+  return r > 0 ? r : 1.0;
+}
+
+QPoint ShellWindowQt::to_pixels(const QPointF& p) const {
+  const qreal r = ratio();
+  return QPoint(static_cast<int>(std::floor(p.x() * r)), static_cast<int>(std::floor(p.y() * r))) - origin_;
+}
+
+bool ShellWindowQt::cursor_position(int32_t* x, int32_t* y) {
+  const QPoint p = to_pixels(QPointF(QCursor::pos() - mapToGlobal(QPoint(0, 0))));
+  *x = p.x();
+  *y = p.y();
+  return true;
+}
+
+void ShellWindowQt::paintEvent(QPaintEvent* e) {
+  QPainter painter(this);
+  // Paint in screen pixels: one unit of the canvas is one device pixel.
+  const qreal r = ratio();
+  painter.scale(1 / r, 1 / r);
+  painter.translate(origin_);
+  QtCanvas canvas(&painter);
+  const QRect a = e->rect();
+  const Rect area{static_cast<int32_t>(std::floor(a.left() * r)) - origin_.x(),
+                  static_cast<int32_t>(std::floor(a.top() * r)) - origin_.y(),
+                  static_cast<int32_t>(std::ceil((a.left() + a.width()) * r)) - origin_.x(),
+                  static_cast<int32_t>(std::ceil((a.top() + a.height()) * r)) - origin_.y()};
+  main_window_paint(canvas, Rect{0, 0, pixels_.width(), pixels_.height()}, area);
+}
+
+void ShellWindowQt::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  const QPoint p = to_pixels(e->position());
+  dispatch(WM_LBUTTONDOWN, MK_LBUTTON, mouse_lparam(p.x(), p.y()));
+}
+
+void ShellWindowQt::mouseMoveEvent(QMouseEvent* e) {
+  const QPoint p = to_pixels(e->position());
+  dispatch(WM_MOUSEMOVE, (e->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0, mouse_lparam(p.x(), p.y()));
+}
+
+void ShellWindowQt::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  const QPoint p = to_pixels(e->position());
+  dispatch(WM_LBUTTONUP, 0, mouse_lparam(p.x(), p.y()));
+}
+
+void ShellWindowQt::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) dispatch(WM_KEYDOWN, VK_ESCAPE, 0);
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) dispatch(WM_KEYDOWN, VK_RETURN, 0);
+}
+
+void ShellWindowQt::closeEvent(QCloseEvent* e) {
+  // The window manager's close is the main window's WM_CLOSE; the window
+  // itself stays and the dispatcher decides (an open overlay is cancelled).
+  e->ignore();
+  dispatch(WM_CLOSE, 0, 0);
+}
+
+void ShellWindowQt::application_state_changed(Qt::ApplicationState state) {
+  // Another application took the focus.
+  if (form_ == Form::kOverlay && state != Qt::ApplicationActive) dispatch(WM_ACTIVATEAPP, 0, 0);
+}
+
+void toolkit_install_shell_window() {
+  if (g_shell_window != nullptr || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
+  g_shell_window = new ShellWindowQt;  // lives until the process ends
+}

@@ -1,0 +1,8 @@
+#pragma once
+// The tray's pictures: idle and recording drawn from the SVG resources, the
+// paused one made from the recording picture at every size.
+#include <QIcon>
+
+#include "app/ui_service.h"
+
+QIcon tray_icon_picture(TrayIconState state);

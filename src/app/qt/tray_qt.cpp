@@ -1,0 +1,106 @@
+#include "app/qt/tray_qt.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+
+#include "app/main_window.h"
+#include "app/qt/tray_icons_qt.h"
+#include "app/tray_menu.h"
+
+namespace {
+constexpr int kBalloonMs = 10000;
+constexpr int kTipUnits = 127;  // 128 with the terminator
+
+void post_tray_event(uint32_t event) { post_main_window_message(MSG_TRAY_CALLBACK, 0, static_cast<intptr_t>(event)); }
+}  // namespace
+
+TrayQt::TrayQt() {
+  icon_ = new QSystemTrayIcon(tray_icon_picture(state_), this);
+  connect(icon_, &QSystemTrayIcon::activated, this, &TrayQt::on_activated);
+  connect(icon_, &QSystemTrayIcon::messageClicked, this, &TrayQt::on_message_clicked);
+  // The X11 platform announces a tray manager that appears or is replaced
+  // (the tray host restarted). It has no typed signal, hence the old syntax.
+  // QPlatformNativeInterface derives from QObject alone; its header is private.
+  if (auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface())) {
+    if (native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0) {
+      connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(on_tray_window_changed()));
+    }
+  }
+}
+
+void TrayQt::add() {
+  icon_->setIcon(tray_icon_picture(state_));
+  icon_->show();
+}
+
+void TrayQt::remove() { icon_->hide(); }
+
+void TrayQt::set_icon(TrayIconState state) {
+  state_ = state;
+  icon_->setIcon(tray_icon_picture(state));
+}
+
+void TrayQt::set_tip(const std::string& tip) {
+  icon_->setToolTip(QString::fromStdString(tip).left(kTipUnits));
+}
+
+bool TrayQt::available() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+int TrayQt::notify(const std::string& text, const std::string& caption, int kind) {
+  if (!icon_->isVisible()) return 0;
+  const QSystemTrayIcon::MessageIcon icon = kind == NOTIFY_ERROR     ? QSystemTrayIcon::Critical
+                                            : kind == NOTIFY_WARNING ? QSystemTrayIcon::Warning
+                                                                     : QSystemTrayIcon::Information;
+  icon_->showMessage(QString::fromStdString(caption), QString::fromStdString(text), icon, kBalloonMs);
+  // A notification also puts the plain tooltip back.
+  icon_->setToolTip(QStringLiteral("Frelvanta"));
+  return 1;
+}
+
+int TrayQt::popup_menu(const std::vector<TrayMenuItem>& items) {
+  QMenu menu;
+  for (const TrayMenuItem& item : items) {
+    if (item.id == 0) {
+      menu.addSeparator();
+      continue;
+    }
+    QAction* action = menu.addAction(QString::fromStdString(item.text));
+    action->setData(item.id);
+    action->setEnabled(item.enabled);
+  }
+  QAction* chosen = menu.exec(QCursor::pos());
+  return chosen ? chosen->data().toInt() : 0;
+}
+
+void TrayQt::desktop_notice(const std::string& text, const std::string& caption) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected()) {
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                                       "org.freedesktop.Notifications", "Notify");
+    call << QStringLiteral("Frelvanta") << 0u << QString() << QString::fromStdString(caption)
+         << QString::fromStdString(text) << QStringList() << QVariantMap() << 0;
+    if (bus.call(call, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage) return;
+  }
+  // No notification service either: a window that stays until it is read.
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(caption),
+                              QString::fromStdString(text), QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+void TrayQt::on_activated(QSystemTrayIcon::ActivationReason reason) {
+  if (reason == QSystemTrayIcon::Context) post_tray_event(TRAY_EVENT_RBUTTONUP);
+  if (reason == QSystemTrayIcon::DoubleClick) post_tray_event(TRAY_EVENT_LBUTTONDBLCLK);
+}
+
+void TrayQt::on_message_clicked() { post_tray_event(TRAY_EVENT_BALLOON_CLICK); }
+
+void TrayQt::on_tray_window_changed() {
+  if (QSystemTrayIcon::isSystemTrayAvailable()) post_main_window_message(MSG_TASKBAR_CREATED, 0, 0);
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The tray icon on QSystemTrayIcon (StatusNotifierItem or XEmbed, whichever
+// the desktop offers). Its clicks reach the main window as the tray callback
+// message, so what they do is decided there.
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <string>
+#include <vector>
+
+#include "app/ui_service.h"
+
+class TrayQt final : public QObject {
+  Q_OBJECT
+ public:
+  TrayQt();
+  void add();
+  void remove();
+  void set_icon(TrayIconState state);
+  void set_tip(const std::string& tip);
+  bool available() const;
+  int notify(const std::string& text, const std::string& caption, int kind);
+  int popup_menu(const std::vector<TrayMenuItem>& items);
+  void desktop_notice(const std::string& text, const std::string& caption);
+
+ private slots:
+  void on_activated(QSystemTrayIcon::ActivationReason reason);
+  void on_message_clicked();
+  void on_tray_window_changed();
+
+ private:
+  QSystemTrayIcon* icon_ = nullptr;
+  TrayIconState state_ = TrayIconState::kIdle;
+};

@@ -1,0 +1,37 @@
+#pragma once
+// What the tray shows: the popup menu, the tooltips of the recording states
+// and the notice for a desktop without a tray. The backend only draws it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ui_service.h"
+
+// Menu command ids.
+constexpr int TRAY_CMD_HOME = 1;
+constexpr int TRAY_CMD_EXIT = 2;
+constexpr int TRAY_CMD_SETTINGS = 3;
+constexpr int TRAY_CMD_DONATE = 4;
+
+// Tray callback events (low word of the callback's lparam).
+constexpr uint32_t TRAY_EVENT_RBUTTONUP = 0x205;
+constexpr uint32_t TRAY_EVENT_LBUTTONDBLCLK = 0x203;
+constexpr uint32_t TRAY_EVENT_BALLOON_CLICK = 0x405;
+
+// The menu in its order: "Frelvanta", a separator, "Settings" (not while
+// recording, nor when this build has no settings dialog), "Donate" (only
+// when this build has the dialog), "Exit".
+std::vector<TrayMenuItem> tray_menu_items(bool recording, bool settings_available, bool donate_available);
+
+// "Frelvanta" when idle, "Recording" or "Recording (PAUSED)".
+const char* tray_tip_for_state(bool active, bool paused);
+// The icon of the state; paused falls back to the recording icon when there
+// is no paused icon.
+TrayIconState tray_icon_for_state(bool active, bool paused, bool have_paused_icon = true);
+
+// Said once at start when the desktop has no tray: how to use and how to end
+// the instance that would otherwise run unseen.
+std::string no_tray_notice(uint32_t monitor, uint32_t window, uint32_t region, uint32_t pause, long pid);
+
+// The page the first menu item opens.
+extern const char kHomePageUrl[];

@@ -1,0 +1,343 @@
+// End-to-end: the interactive instance on a desktop with a window manager
+// (openbox) and an XEmbed tray (trayer), driven by xdotool like a user:
+// shortcuts record, pause, resume and stop; a shortcut another program holds
+// is reported by name; the tray menu's Exit saves a running recording; a
+// shortcut cancels the start countdown; the icon survives a tray restart.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "e2e/e2e_support.h"
+#include "e2e/media_probe.h"
+
+namespace {
+constexpr int kScreenWidth = 1920;
+
+std::string sh(const std::string& command, double timeout_s = 10) {
+  return run_process({"/bin/sh", "-c", command}, {}, timeout_s).output;
+}
+
+bool desktop_tools_ready() {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) return false;
+  return run_process({"/bin/sh", "-c",
+                      "xdpyinfo >/dev/null 2>&1 && command -v openbox && command -v trayer && "
+                      "command -v xdotool && command -v xclip"},
+                     {}, 10)
+             .exit_code == 0;
+}
+
+double now_s() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void sleep_s(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
+
+// Presses a key combination; returns the moment it was sent (the middle of
+// the xdotool run, whose start-up time is most of its cost).
+double press(const char* keys) {
+  const double before = now_s();
+  run_process({"/usr/bin/env", "xdotool", "key", keys}, {}, 10);
+  return (before + now_s()) / 2;
+}
+
+// Ids of the visible windows of the instance, with their widths.
+std::vector<std::pair<std::string, int>> instance_windows() {
+  std::vector<std::pair<std::string, int>> out;
+  for (const std::string& id : split_lines(sh("xdotool search --onlyvisible --classname frelvanta"))) {
+    if (id.empty()) continue;
+    const std::string geo = sh("xdotool getwindowgeometry " + id);
+    const size_t at = geo.find("Geometry: ");
+    out.push_back({id, at == std::string::npos ? 0 : std::atoi(geo.c_str() + at + 10)});
+  }
+  return out;
+}
+
+// The docked tray icon: the instance's small window inside the tray.
+std::string tray_icon_window() {
+  for (const auto& [id, width] : instance_windows())
+    if (width > 0 && width <= 64) return id;
+  return "";
+}
+
+template <class Pred>
+bool wait_for(Pred pred, double timeout_s) {
+  for (const double end = now_s() + timeout_s; now_s() < end; sleep_s(0.1))
+    if (pred()) return true;
+  return pred();
+}
+
+// A private installation of the executable (its INI beside it) and its own
+// runtime folder, so it is the one interactive instance of its session.
+struct TrayInstance {
+  std::string dir, exe, videos, runtime;
+  Background process;
+
+  explicit TrayInstance(const char* tag, const std::string& extra_ini = "StartDelaySec=0\r\n") {
+    dir = make_temp_dir(tag);
+    exe = dir + "/frelvanta";
+    videos = dir + "/videos";
+    runtime = dir + "/run";
+    mkdir(videos.c_str(), 0755);
+    mkdir(runtime.c_str(), 0700);
+    copy_file(FV_FRELVANTA_EXE, exe, true);
+    write_text(dir + "/frelvanta.ini",
+               "[frelvanta]\r\nHardwareEncoder=0\r\nOutputFolder=" + videos +
+                   "\r\nWriteDiagnostics=1\r\nFragmentedOutput=1\r\nVideoCodec=H264\r\nCaptureAudio=0\r\n"
+                   "CaptureMicrophone=0\r\nOpenFolder=0\r\n"
+                   "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n" + extra_ini);
+  }
+  ~TrayInstance() {
+    if (process.pid() > 0) process.kill_now(SIGKILL);
+    run_process({"/bin/rm", "-rf", dir}, {}, 20);
+  }
+  // Starts it and waits until its icon sits in the tray (by then the
+  // shortcuts are registered: that happens before the event loop runs).
+  bool start() {
+    if (!process.start({exe}, {"XDG_RUNTIME_DIR=" + runtime})) return false;
+    return wait_for([] { return !tray_icon_window().empty(); }, 15);
+  }
+  std::vector<std::string> recordings() const {
+    std::vector<std::string> out;
+    for (const std::string& name : split_lines(sh("ls " + videos)))
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mp4") == 0) out.push_back(videos + "/" + name);
+    return out;
+  }
+};
+
+class ShellTrayE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!desktop_tools_ready()) return;
+    wm_ = new Background;
+    tray_ = new Background;
+    wm_->start({"/usr/bin/env", "openbox"}, {});
+    sleep_s(1);
+    tray_->start({"/usr/bin/env", "trayer", "--edge", "bottom", "--SetDockType", "true"}, {});
+    sleep_s(1);
+  }
+  static void TearDownTestSuite() {
+    delete tray_;
+    delete wm_;
+    tray_ = wm_ = nullptr;
+  }
+  void SetUp() override {
+    if (!wm_) GTEST_SKIP() << "needs a display with openbox, trayer, xdotool and xclip (scripts/install-deps.sh)";
+  }
+  static inline Background* wm_ = nullptr;
+  static inline Background* tray_ = nullptr;
+};
+
+constexpr double kFlashPeriod = 0.25;
+
+// Times at which the content's flash appears: it is painted at clock-exact
+// instants (unlike the frame number, which lags when the painter falls
+// behind on a loaded machine).
+std::vector<double> flash_onsets(const std::vector<PictureInfo>& pictures) {
+  double lo = 1e9, hi = -1e9;
+  for (const PictureInfo& p : pictures) {
+    lo = std::min(lo, p.mean_luma);
+    hi = std::max(hi, p.mean_luma);
+  }
+  const double mid = (lo + hi) / 2;
+  std::vector<double> onsets;
+  for (size_t i = 1; i < pictures.size(); ++i)
+    if (pictures[i - 1].mean_luma < mid && pictures[i].mean_luma >= mid) onsets.push_back(pictures[i].time);
+  return onsets;
+}
+
+TEST_F(ShellTrayE2E, ShortcutsStartPauseResumeAndStop) {
+  Background content;
+  // Above the tray panel, so the tray stays reachable. Its sound only times
+  // the flashes; the recording takes none.
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--flash-every", "250", "--geometry", "1920x600+0+0"}, {}, "ready"));
+  TrayInstance inst("shell-keys");
+  ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
+
+  press("ctrl+Print");  // the default monitor shortcut
+  ASSERT_TRUE(wait_for([&] { return !inst.recordings().empty(); }, 10)) << "no recording started";
+  sleep_s(2);
+  const double paused_at = press("ctrl+shift+p");
+  sleep_s(1.5);
+  const double resumed_at = press("ctrl+shift+p");
+  sleep_s(2);
+  press("ctrl+Print");  // again: stop
+  ASSERT_TRUE(wait_for([&] {
+    const auto files = inst.recordings();
+    return files.size() == 1 && files[0].find(".tmp.mp4") == std::string::npos;
+  }, 15)) << "the recording was not finished";
+  const std::string file = inst.recordings()[0];
+  EXPECT_EQ(waitpid(inst.process.pid(), nullptr, WNOHANG), 0) << "the instance must keep running after a stop";
+
+  const std::vector<PictureInfo> pictures = decode_pictures(file, kScreenWidth);
+  ASSERT_GT(pictures.size(), 60u);
+  // The pause sits where the content's frame number jumps ahead of the
+  // file's time line.
+  size_t cut = 0;
+  double step = 0;
+  for (size_t i = 1; i < pictures.size(); ++i) {
+    if (pictures[i].number < 0 || pictures[i - 1].number < 0) continue;
+    const double d = (pictures[i].number - pictures[i - 1].number) / 60.0 - (pictures[i].time - pictures[i - 1].time);
+    if (d > step) {
+      step = d;
+      cut = i;
+    }
+  }
+  ASSERT_GT(cut, 0u);
+  const double t_cut = pictures[cut].time;
+  const double paused = resumed_at - paused_at;
+  // Flashes come every 250 ms of content time. Between a flash before the
+  // pause and one after it, the file lacks exactly the paused time, so that
+  // file distance plus the missing time is a whole number of periods (the
+  // keys' timing picks which one). The median over all pairs is the
+  // missing time.
+  std::vector<double> before, after, missing_each;
+  for (double t : flash_onsets(pictures)) (t < t_cut ? before : after).push_back(t);
+  ASSERT_GE(before.size(), 3u);
+  ASSERT_GE(after.size(), 3u);
+  for (double a : before) {
+    for (double b : after) {
+      const double d = b - a;
+      missing_each.push_back(std::round((d + paused) / kFlashPeriod) * kFlashPeriod - d);
+    }
+  }
+  std::sort(missing_each.begin(), missing_each.end());
+  const double missing = missing_each[missing_each.size() / 2];
+  const double frame = 1.0 / 60;
+  std::printf("[ figures ] paused %.1f ms by the keys, %.1f ms missing from the file (%zu + %zu flashes); "
+              "file %.3f s, %zu pictures\n",
+              paused * 1000, missing * 1000, before.size(), after.size(), pictures.back().time, pictures.size());
+  EXPECT_NEAR(missing, paused, frame) << "the file is not shorter by the paused time";
+}
+
+// The X keycode that carries `keysym` (first column), or 0.
+uint8_t keycode_for(xcb_connection_t* c, uint32_t keysym) {
+  const xcb_setup_t* setup = xcb_get_setup(c);
+  const uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+  xcb_get_keyboard_mapping_reply_t* map =
+      xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
+  if (!map) return 0;
+  uint8_t found = 0;
+  const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+  for (int i = 0; i < count && !found; ++i)
+    if (syms[i * map->keysyms_per_keycode] == keysym) found = static_cast<uint8_t>(setup->min_keycode + i);
+  std::free(map);
+  return found;
+}
+
+TEST_F(ShellTrayE2E, ShortcutHeldByAnotherProgramIsNamedInTheWarning) {
+  // Another program holds Ctrl + Print Screen, the monitor shortcut.
+  xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+  ASSERT_FALSE(xcb_connection_has_error(other));
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+  const uint8_t print = keycode_for(other, 0xff61);
+  ASSERT_NE(print, 0);
+  ASSERT_EQ(xcb_request_check(other, xcb_grab_key_checked(other, 0, root, XCB_MOD_MASK_CONTROL, print,
+                                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
+            nullptr);
+
+  TrayInstance inst("shell-conflict");
+  ASSERT_TRUE(inst.process.start({inst.exe}, {"XDG_RUNTIME_DIR=" + inst.runtime}));
+  // The warning box: the instance's wide visible window.
+  std::string box;
+  ASSERT_TRUE(wait_for([&] {
+    for (const auto& [id, width] : instance_windows())
+      if (width > 100) box = id;
+    return !box.empty();
+  }, 15)) << "no warning was shown";
+  sh("xclip -selection clipboard -i /dev/null");
+  sh("xdotool windowactivate --sync " + box + " key ctrl+c");
+  std::string copied;
+  wait_for([&] { return (copied = sh("xclip -selection clipboard -o 2>/dev/null")).find("Conflicting") != std::string::npos; }, 5);
+  xcb_disconnect(other);
+  EXPECT_NE(copied.find("Cannot register Frelvanta keyboard shortcuts.\nConflicting keys: Capture Monitor\n"
+                        "Please adjust these shortcuts in Settings."),
+            std::string::npos)
+      << copied;
+  EXPECT_EQ(copied.find("Capture Window"), std::string::npos) << "only the refused shortcut is named";
+
+  // Acknowledged, the instance runs on with the shortcuts it could take.
+  sh("xdotool windowactivate --sync " + box + " key Return");
+  EXPECT_EQ(waitpid(inst.process.pid(), nullptr, WNOHANG), 0);
+}
+
+TEST_F(ShellTrayE2E, TrayMenuExitSavesTheRecording) {
+  Background content;
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--no-audio", "--geometry", "1920x600+0+0"}, {}, "ready"));
+  TrayInstance inst("shell-menu");
+  ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
+  press("ctrl+Print");
+  ASSERT_TRUE(wait_for([&] { return !inst.recordings().empty(); }, 10)) << "no recording started";
+  sleep_s(2);
+
+  // A right click on the icon opens the menu at the pointer.
+  const std::string icon = tray_icon_window();
+  ASSERT_FALSE(icon.empty());
+  sh("xdotool mousemove --window " + icon + " 8 8 click 3");
+  std::string menu;
+  ASSERT_TRUE(wait_for([&] {
+    for (const auto& [id, width] : instance_windows())
+      if (width > 64) menu = id;
+    return !menu.empty();
+  }, 5)) << "no menu appeared";
+  // Down, Down, Return: the first enabled item is "Frelvanta", the next one
+  // "Exit", since "Settings" cannot be chosen while recording (and this build
+  // has no Donate dialog). Had Settings been enabled, the menu would run it
+  // and the instance would not end.
+  sh("xdotool key Down Down Return");
+  const int code = inst.process.wait(20);
+  EXPECT_EQ(code, 0);
+  const auto files = inst.recordings();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].find(".tmp.mp4"), std::string::npos) << "Exit did not finish the recording";
+  const MediaSummary m = probe_media(files[0]);
+  ASSERT_TRUE(m.opened && m.video.present);
+  EXPECT_GT(m.video.duration, 1.5);
+}
+
+TEST_F(ShellTrayE2E, ShortcutDuringTheCountdownCancelsIt) {
+  Background content;
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--no-audio", "--geometry", "1920x600+0+0"}, {}, "ready"));
+  TrayInstance inst("shell-countdown", "StartDelaySec=3\r\n");
+  ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
+
+  press("ctrl+Print");
+  sleep_s(1);
+  press("ctrl+shift+p");  // any shortcut cancels, the pause one too
+  sleep_s(3.5);
+  EXPECT_TRUE(inst.recordings().empty()) << "a cancelled countdown must not start the capture";
+
+  // Pressed again, a new countdown begins and the capture follows it.
+  const double pressed = press("ctrl+Print");
+  ASSERT_TRUE(wait_for([&] { return !inst.recordings().empty(); }, 8)) << "no recording after the countdown";
+  const double started = now_s();
+  EXPECT_GT(started - pressed, 2.5) << "the capture started before the countdown ended";
+  sleep_s(1);
+  press("ctrl+Print");
+  EXPECT_TRUE(wait_for([&] {
+    const auto files = inst.recordings();
+    return files.size() == 1 && files[0].find(".tmp.mp4") == std::string::npos;
+  }, 15));
+}
+
+TEST_F(ShellTrayE2E, IconComesBackWhenTheTrayRestarts) {
+  TrayInstance inst("shell-restart");
+  ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
+  tray_->kill_now(SIGTERM);
+  tray_->wait(5);
+  EXPECT_TRUE(wait_for([] { return tray_icon_window().empty(); }, 5));
+  delete tray_;
+  tray_ = new Background;
+  ASSERT_TRUE(tray_->start({"/usr/bin/env", "trayer", "--edge", "bottom", "--SetDockType", "true"}, {}));
+  EXPECT_TRUE(wait_for([] { return !tray_icon_window().empty(); }, 10)) << "the icon did not come back";
+  EXPECT_EQ(waitpid(inst.process.pid(), nullptr, WNOHANG), 0);
+}
+}  // namespace
