@@ -37,3 +37,7 @@ install_missing \
   libcurl4-openssl-dev openssl python3 \
   xvfb x11-utils x11-xserver-utils xdotool dbus \
   openbox trayer imagemagick x11-apps xclip
+# The Windows cross build (mingw-w64 with POSIX threads, GoogleTest's sources)
+# and Wine to run its tests.
+$SUDO apt-get install -y -qq --no-install-recommends \
+  g++-mingw-w64-x86-64-posix googletest wine wine64

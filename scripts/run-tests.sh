@@ -15,4 +15,6 @@ scripts/test-env.sh ctest --test-dir "$BUILD" --output-on-failure --timeout 300 
 # tests run a second time against it.
 FV_SOUND_SERVER=pipewire scripts/test-env.sh \
   ctest --test-dir "$BUILD" --output-on-failure --timeout 300 -L 'audio|e2e' "$@" || status=$?
+# The Windows build: cross-compiled with mingw-w64, its tests run under Wine.
+scripts/test-env.sh scripts/run-windows-tests.sh || status=$?
 exit $status

@@ -10,8 +10,10 @@
 int app_main(const std::vector<std::string>& args);
 
 // Steps of start-up, exposed for tests.
-// Defaults, then the INI (migrating the older engine's file once).
-void load_configuration();
+// Defaults, then the INI (migrating the older engine's file once). When the
+// file stores no HardwareEncoder choice and `hardware_encoder_default` is
+// given, it decides the default (a build without encoders passes none).
+void load_configuration(bool (*hardware_encoder_default)() = nullptr);
 // In-memory only; never saved.
 void apply_command_line_overrides();
 // Creates the wake events and the two process-lifetime threads; on failure

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-// Message box styles the core passes (values as the classic API defines them).
+// Message box styles the core passes (values as the classic API defines them;
+// where the system's header is included first, its macros are these).
+#ifndef MB_ICONERROR
 constexpr uint32_t MB_ICONERROR = 0x10;
 constexpr uint32_t MB_ICONWARNING = 0x30;
 constexpr uint32_t MB_ICONINFORMATION = 0x40;
 constexpr int IDOK = 1;
+#endif
 
 // Balloon kinds.
 constexpr int NOTIFY_INFO = 1;

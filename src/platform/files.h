@@ -43,10 +43,10 @@ class FileLock {
   // another holder has it.
   bool try_lock(const std::string& path);
   void unlock();
-  bool locked() const { return fd_ >= 0; }
+  bool locked() const { return handle_ != -1; }
 
  private:
-  int fd_ = -1;
+  intptr_t handle_ = -1;  // the system's descriptor or handle; -1 when none
 };
 
 // True when the regular file at `path` (not a link) opens for reading and

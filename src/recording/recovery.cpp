@@ -104,7 +104,9 @@ void recover_unfinished_recordings() {
   const size_t folder_units = utf16_length(folder);
 
   std::error_code ec;
-  std::filesystem::directory_iterator it(std::filesystem::path(folder), ec);
+  // Paths are UTF-8 inside; a narrow path object would take the system's
+  // code page on Windows, so the folder and the names are converted as UTF-8.
+  std::filesystem::directory_iterator it(std::filesystem::path(std::u8string(folder.begin(), folder.end())), ec);
   if (ec) return;
 
   int64_t log_time = 0;
@@ -124,7 +126,8 @@ void recover_unfinished_recordings() {
   std::vector<std::string> names;
   for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    std::string name = it->path().filename().string();
+    const std::u8string name8 = it->path().filename().u8string();
+    std::string name(name8.begin(), name8.end());
     if (!has_temp_suffix(name)) continue;
     std::error_code type_ec;
     // Folders are skipped as the search does; so are pipes, sockets and

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/app_state.h"
 #include "platform/files.h"
@@ -9,6 +10,7 @@
 #include "platform/text.h"
 #include "recording/trace.h"
 #include "settings/ini_store.h"
+#include "settings/profile.h"
 
 const char* const kVideoCodecNames[3] = {"H264", "H265", "AV1"};
 const char* const kVideoProfileNames[4] = {"Base", "Main", "High", "Main10"};
@@ -48,37 +50,26 @@ void config_set_defaults(Config* config) {
 namespace {
 // The readers over one reading of the file; the path-taking readers below
 // read it for their one key, config_load reads it once for all.
-bool read_string(const IniSnapshot& ini, const char* key, std::string* buffer, size_t capacity_units) {
+bool read_string(const ProfileReader& ini, const char* key, std::string* buffer, size_t capacity_units) {
   size_t room = capacity_units > 0 ? capacity_units - 1 : 0;
-  std::string value;
-  if (!ini.get(kSection, key, &value)) value = kMissing;
-  *buffer = utf16_truncate(value, room);
-  if (*buffer == kMissing) {
-    if (!ini.get(kLegacySection, key, &value)) value.clear();
-    *buffer = utf16_truncate(value, room);
-  }
+  *buffer = utf16_truncate(ini.get_string(kSection, key, kMissing), room);
+  if (*buffer == kMissing) *buffer = utf16_truncate(ini.get_string(kLegacySection, key, ""), room);
   return !buffer->empty();
 }
 
-uint32_t get_int(const IniSnapshot& ini, const char* section, const char* key) {
-  std::string value;
-  if (!ini.get(section, key, &value) || value.empty()) return 0xFFFFFFFFu;
-  return ini_parse_int(value);
-}
-
 // The number both readers share; false when the field must keep its value.
-bool read_profile_number(const IniSnapshot& ini, const char* key, uint32_t* v) {
-  *v = get_int(ini, kSection, key);
-  if (*v == 0xFFFFFFFFu) *v = get_int(ini, kLegacySection, key);
+bool read_profile_number(const ProfileReader& ini, const char* key, uint32_t* v) {
+  *v = ini.get_int(kSection, key, -1);
+  if (*v == 0xFFFFFFFFu) *v = ini.get_int(kLegacySection, key, -1);
   return static_cast<int32_t>(*v) >= 0;
 }
 
-void read_bool(const IniSnapshot& ini, const char* key, uint32_t* field) {
+void read_bool(const ProfileReader& ini, const char* key, uint32_t* field) {
   uint32_t v;
   if (read_profile_number(ini, key, &v)) *field = v != 0 ? 1 : 0;
 }
 
-void read_uint(const IniSnapshot& ini, const char* key, uint32_t* field, const uint32_t* accepted = nullptr,
+void read_uint(const ProfileReader& ini, const char* key, uint32_t* field, const uint32_t* accepted = nullptr,
                size_t accepted_count = 0) {
   uint32_t v;
   if (!read_profile_number(ini, key, &v)) return;
@@ -86,7 +77,7 @@ void read_uint(const IniSnapshot& ini, const char* key, uint32_t* field, const u
   *field = v;
 }
 
-void read_choice(const IniSnapshot& ini, const char* key, uint32_t* field, const char* const* names,
+void read_choice(const ProfileReader& ini, const char* key, uint32_t* field, const char* const* names,
                  size_t name_count) {
   std::string text;
   if (!read_string(ini, key, &text, 64)) return;
@@ -98,9 +89,9 @@ void read_choice(const IniSnapshot& ini, const char* key, uint32_t* field, const
   }
 }
 
-IniSnapshot snapshot_of(const std::string& path) {
-  IniSnapshot ini;
-  ini.load(path);
+ProfileReader snapshot_of(const std::string& path) {
+  ProfileReader ini;
+  ini.open(path);
   return ini;
 }
 }  // namespace
@@ -124,14 +115,13 @@ void ini_read_choice(const std::string& path, const char* key, uint32_t* field, 
 }
 
 void ini_write_uint(const char* key, uint32_t value) {
-  std::string text = u(value);
-  ini_put_string(g_app.ini_path, kSection, key, &text);
+  profile_put_strings(g_app.ini_path, kSection, {{key, u(value)}});
 }
 
 ReadStatus config_load(Config* c, const std::string& path, bool* hardware_encoder_stored) {
   // One read of the file for every key.
-  IniSnapshot ini;
-  const ReadStatus status = ini.load(path);
+  ProfileReader ini;
+  const ReadStatus status = ini.open(path);
   std::string text;
   read_bool(ini, "MouseCursor", &c->MouseCursor);
   read_bool(ini, "OnlyClientArea", &c->OnlyClientArea);
@@ -223,14 +213,11 @@ void config_save(const Config& c) {
   std::string folder = path_directory(path);
   if (!folder.empty()) create_directories(folder);
 
-  // One read and one write for the whole record; the file ends up exactly as
-  // the key-by-key writes below would leave it.
-  IniDocument doc;
-  // A file that exists but could not be read whole is not replaced by one
-  // holding only our keys: the rest of it would be lost.
-  const ReadStatus status = doc.read(path);
-  if (status != ReadStatus::kOk && status != ReadStatus::kMissing) return;
-  auto put = [&doc](const char* key, const std::string& value) { doc.set(kSection, key, value); };
+  // The whole record in one batch, so the own writer reads and writes the
+  // file once; the system's profile functions write key by key. A file that
+  // exists but cannot be read whole is left alone (profile_put_strings).
+  std::vector<ProfileWrite> writes;
+  auto put = [&writes](const char* key, const std::string& value) { writes.emplace_back(key, value); };
   auto choice = [](const char* const* names, size_t count, uint32_t index) {
     return std::string(index < count ? names[index] : names[0]);
   };
@@ -271,7 +258,7 @@ void config_save(const Config& c) {
   put("AudioChannels", u(c.AudioChannels));
   put("AudioSamplerate", u(c.AudioSamplerate));
   put("AudioBitrate", u(c.AudioBitrate));
-  doc.remove(kSection, "AudioMixMode");
+  writes.emplace_back("AudioMixMode", std::nullopt);
   put("CaptureMicrophone", b(c.CaptureMicrophone));
   put("MicrophoneDeviceId", c.MicrophoneDeviceId);
   put("MicrophoneVolume", u(c.MicrophoneVolume));
@@ -279,7 +266,7 @@ void config_save(const Config& c) {
   put("ShortcutWindow", u(c.ShortcutWindow));
   put("ShortcutRect", u(c.ShortcutRect));
   put("ShortcutPause", u(c.ShortcutPause));
-  doc.save(path);
+  profile_put_strings(path, kSection, writes);
 }
 
 void config_create_user_file(const Config& c) {

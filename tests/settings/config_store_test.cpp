@@ -339,7 +339,7 @@ TEST(IniLocation, PortableOrUserFolders) {
 TEST(IniLocation, ProcessUsesTheRealFolderTest) {
   // The test executable's folder is writable here, so the INI goes beside it.
   IniLocation w = locate_ini_for_process();
-  std::string exe = std::filesystem::read_symlink("/proc/self/exe");
+  std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
   EXPECT_EQ(w.ini_path, exe + ".ini");
   EXPECT_EQ(w.trace_folder, exe.substr(0, exe.rfind('/')));
 }

@@ -213,15 +213,16 @@ bool FileLock::try_lock(const std::string& path) {
     close(fd);
     return false;
   }
-  fd_ = fd;
+  handle_ = fd;
   return true;
 }
 
 void FileLock::unlock() {
-  if (fd_ >= 0) {
-    flock(fd_, LOCK_UN);
-    close(fd_);
-    fd_ = -1;
+  if (handle_ != -1) {
+    int fd = static_cast<int>(handle_);
+    flock(fd, LOCK_UN);
+    close(fd);
+    handle_ = -1;
   }
 }
 

@@ -1,0 +1,45 @@
+#include "platform/system.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+// Windows 10 version 1903 (build 18362) or newer. RtlGetVersion reports the
+// real version whatever the manifest says.
+bool version_at_least_1903() {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  auto get_version = reinterpret_cast<RtlGetVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+  if (!get_version) return false;
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  static_assert(sizeof(OSVERSIONINFOW) == 276);
+  if (get_version(&info) != 0) return false;
+  return info.dwMajorVersion > 10 || (info.dwMajorVersion == 10 && info.dwBuildNumber >= 18362);
+}
+
+std::atomic<void (*)()> g_on_request{nullptr};
+std::atomic<bool> g_requested{false};
+
+BOOL WINAPI on_console_event(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  if (g_requested.exchange(true)) ExitProcess(128 + 2);
+  if (auto f = g_on_request.load()) f();
+  // Closing the console ends the process when the handler returns: give the
+  // main thread the few seconds the system allows to finish the recording.
+  if (type == CTRL_CLOSE_EVENT) Sleep(4000);
+  return TRUE;
+}
+}  // namespace
+
+bool platform_supported() { return version_at_least_1903(); }
+
+// Console events arrive on a thread of their own; nothing needs blocking.
+void block_termination_requests() {}
+
+void watch_termination_requests(void (*on_request)()) {
+  g_on_request = on_request;
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
