@@ -13,48 +13,11 @@
 #include <cstring>
 #include <thread>
 
+#include "e2e/desktop_support.h"
 #include "e2e/e2e_support.h"
 #include "e2e/media_probe.h"
 
 namespace {
-std::string sh(const std::string& command, double timeout_s = 10) {
-  return run_process({"/bin/sh", "-c", command}, {}, timeout_s).output;
-}
-
-double now_s() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void sleep_s(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
-
-template <class Pred>
-bool wait_for(Pred pred, double timeout_s) {
-  for (const double end = now_s() + timeout_s; now_s() < end; sleep_s(0.1))
-    if (pred()) return true;
-  return pred();
-}
-
-bool desktop_tools_ready() {
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return false;
-  return run_process({"/bin/sh", "-c",
-                      "xdpyinfo >/dev/null 2>&1 && command -v openbox && command -v trayer && command -v xdotool"},
-                     {}, 10)
-             .exit_code == 0;
-}
-
-// The instance's docked tray icon: its small visible window.
-std::string tray_icon_window() {
-  for (const std::string& id : split_lines(sh("xdotool search --onlyvisible --classname frelvanta"))) {
-    if (id.empty()) continue;
-    const std::string geo = sh("xdotool getwindowgeometry " + id);
-    const size_t at = geo.find("Geometry: ");
-    const int width = at == std::string::npos ? 0 : std::atoi(geo.c_str() + at + 10);
-    if (width > 0 && width <= 64) return id;
-  }
-  return "";
-}
-
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 // The settings dialog's client area on screen.
@@ -94,27 +57,11 @@ std::vector<std::string> mp4_files(const std::string& folder) {
   return out;
 }
 
-class SettingsDialogE2E : public ::testing::Test {
+class SettingsDialogE2E : public TrayDesktopTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!desktop_tools_ready()) return;
-    wm_ = new Background;
-    tray_ = new Background;
-    wm_->start({"/usr/bin/env", "openbox"}, {});
-    sleep_s(1);
-    tray_->start({"/usr/bin/env", "trayer", "--edge", "bottom", "--SetDockType", "true"}, {});
-    sleep_s(1);
-  }
-  static void TearDownTestSuite() {
-    delete tray_;
-    delete wm_;
-    tray_ = wm_ = nullptr;
-  }
-  void SetUp() override {
-    if (!wm_) GTEST_SKIP() << "needs a display with openbox, trayer and xdotool (scripts/install-deps.sh)";
-  }
-  static inline Background* wm_ = nullptr;
-  static inline Background* tray_ = nullptr;
+  static void SetUpTestSuite() { start_desktop(""); }
+  static void TearDownTestSuite() { stop_desktop(); }
+  void SetUp() override { skip_without_desktop("openbox, trayer and xdotool"); }
 };
 }  // namespace
 

@@ -15,31 +15,12 @@
 #include <cstdlib>
 #include <thread>
 
+#include "e2e/desktop_support.h"
 #include "e2e/e2e_support.h"
 #include "e2e/media_probe.h"
 
 namespace {
 constexpr int kScreenWidth = 1920;
-
-std::string sh(const std::string& command, double timeout_s = 10) {
-  return run_process({"/bin/sh", "-c", command}, {}, timeout_s).output;
-}
-
-bool desktop_tools_ready() {
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return false;
-  return run_process({"/bin/sh", "-c",
-                      "xdpyinfo >/dev/null 2>&1 && command -v openbox && command -v trayer && "
-                      "command -v xdotool && command -v xclip"},
-                     {}, 10)
-             .exit_code == 0;
-}
-
-double now_s() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void sleep_s(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
 
 // Presses a key combination; returns the moment it was sent (the middle of
 // the xdotool run, whose start-up time is most of its cost).
@@ -47,32 +28,6 @@ double press(const char* keys) {
   const double before = now_s();
   run_process({"/usr/bin/env", "xdotool", "key", keys}, {}, 10);
   return (before + now_s()) / 2;
-}
-
-// Ids of the visible windows of the instance, with their widths.
-std::vector<std::pair<std::string, int>> instance_windows() {
-  std::vector<std::pair<std::string, int>> out;
-  for (const std::string& id : split_lines(sh("xdotool search --onlyvisible --classname frelvanta"))) {
-    if (id.empty()) continue;
-    const std::string geo = sh("xdotool getwindowgeometry " + id);
-    const size_t at = geo.find("Geometry: ");
-    out.push_back({id, at == std::string::npos ? 0 : std::atoi(geo.c_str() + at + 10)});
-  }
-  return out;
-}
-
-// The docked tray icon: the instance's small window inside the tray.
-std::string tray_icon_window() {
-  for (const auto& [id, width] : instance_windows())
-    if (width > 0 && width <= 64) return id;
-  return "";
-}
-
-template <class Pred>
-bool wait_for(Pred pred, double timeout_s) {
-  for (const double end = now_s() + timeout_s; now_s() < end; sleep_s(0.1))
-    if (pred()) return true;
-  return pred();
 }
 
 // A private installation of the executable (its INI beside it) and its own
@@ -113,27 +68,11 @@ struct TrayInstance {
   }
 };
 
-class ShellTrayE2E : public ::testing::Test {
+class ShellTrayE2E : public TrayDesktopTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!desktop_tools_ready()) return;
-    wm_ = new Background;
-    tray_ = new Background;
-    wm_->start({"/usr/bin/env", "openbox"}, {});
-    sleep_s(1);
-    tray_->start({"/usr/bin/env", "trayer", "--edge", "bottom", "--SetDockType", "true"}, {});
-    sleep_s(1);
-  }
-  static void TearDownTestSuite() {
-    delete tray_;
-    delete wm_;
-    tray_ = wm_ = nullptr;
-  }
-  void SetUp() override {
-    if (!wm_) GTEST_SKIP() << "needs a display with openbox, trayer, xdotool and xclip (scripts/install-deps.sh)";
-  }
-  static inline Background* wm_ = nullptr;
-  static inline Background* tray_ = nullptr;
+  static void SetUpTestSuite() { start_desktop("xclip"); }
+  static void TearDownTestSuite() { stop_desktop(); }
+  void SetUp() override { skip_without_desktop("openbox, trayer, xdotool and xclip"); }
 };
 
 constexpr double kFlashPeriod = 0.25;
