@@ -468,7 +468,11 @@ TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
 
   const std::vector<std::string> events = trace_events(out + ".stoptrace.txt");
   EXPECT_TRUE(in_order(events, {"recording.started", "audio.stream_lost stream=system", "stop.begin",
-                                "stop.audio_interrupted count=1", "stop.rename_done"}));
+                                "stop.rename_done"}));
+  // A restarting server may refuse the first reopen and drop the new stream
+  // once more, so the stop counts at least one interruption, not exactly one.
+  EXPECT_TRUE(has_event_prefix(events, "stop.audio_interrupted count="));
+  EXPECT_FALSE(has_event_prefix(events, "stop.audio_interrupted count=0"));
   EXPECT_TRUE(has_event_prefix(events, "audio.stream_restored stream=system gap_ms="));
 }
 
