@@ -8,28 +8,13 @@
 #include "app/shell_fakes.h"
 
 namespace {
-class CountdownTest : public ::testing::Test {
+class CountdownTest : public ShellFakesTest {
  protected:
   void SetUp() override {
-    app_reset();
-    main_window_reset();
-    svc.window = &win;
-    g_app.capture.service = &svc;
-    g_shell_window = &win;
-    g_ui_service = &ui;
-    g_app.main_window = &loop;
+    ShellFakesTest::SetUp();
     g_app.config.StartDelaySec = 3;
     g_app.config.ShowStartCountdownOverlay = 1;
   }
-  void TearDown() override {
-    g_shell_window = nullptr;
-    g_ui_service = nullptr;
-    app_reset();
-  }
-  FakeShellWindow win;
-  FakeCaptureService svc;
-  FakeUi ui;
-  TimerLoop loop;
 };
 
 TEST(CountdownLayoutTest, SizesAndGapsFollowTheSmallerSide) {

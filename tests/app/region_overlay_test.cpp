@@ -13,22 +13,8 @@ namespace {
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kGrey{192, 192, 192};
 
-class RegionOverlayTest : public ::testing::Test {
+class RegionOverlayTest : public ShellFakesTest {
  protected:
-  void SetUp() override {
-    app_reset();
-    main_window_reset();
-    svc.window = &win;
-    g_app.capture.service = &svc;
-    g_shell_window = &win;
-    g_ui_service = &ui;
-    g_app.main_window = &loop;
-  }
-  void TearDown() override {
-    g_shell_window = nullptr;
-    g_ui_service = nullptr;
-    app_reset();
-  }
   void open() { ASSERT_TRUE(open_region_overlay()); }
   void drag(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     region_mouse_down(x0, y0);
@@ -45,10 +31,6 @@ class RegionOverlayTest : public ::testing::Test {
     paint_region_overlay(c, Rect{0, 0, g_app.overlay.overlay_width, g_app.overlay.overlay_height});
     return c;
   }
-  FakeShellWindow win;
-  FakeCaptureService svc;
-  FakeUi ui;
-  TimerLoop loop;
 };
 
 void expect_rect(const Rect& r, int32_t l, int32_t t, int32_t rr, int32_t b) {

@@ -1,9 +1,13 @@
 #pragma once
 // Fakes for the shell's window, capture service, UI service and loop, so the
 // overlay and countdown logic runs without a display.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
+#include "app/main_window.h"
 #include "app/message_loop.h"
 #include "app/shell_window.h"
 #include "app/ui_service.h"
@@ -111,4 +115,28 @@ struct TimerLoop final : MessageLoop {
   void kill_timer(uintptr_t id) override { timers_killed.push_back(id); }
   void quit() override {}
   void run() override {}
+};
+
+// The shell's windows on fakes: a fresh state block, the fake window behind
+// the capture service and the shell, the recording UI and the timer loop.
+class ShellFakesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_reset();
+    main_window_reset();
+    svc.window = &win;
+    g_app.capture.service = &svc;
+    g_shell_window = &win;
+    g_ui_service = &ui;
+    g_app.main_window = &loop;
+  }
+  void TearDown() override {
+    g_shell_window = nullptr;
+    g_ui_service = nullptr;
+    app_reset();
+  }
+  FakeShellWindow win;
+  FakeCaptureService svc;
+  FakeUi ui;
+  TimerLoop loop;
 };
