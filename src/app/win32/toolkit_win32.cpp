@@ -1,0 +1,53 @@
+// The Windows toolkit: the system's own windowing. There is always a
+// desktop to show windows on, in a command-line run too.
+#include "app/toolkit.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/hotkey_service.h"
+#include "app/ui_service.h"
+#include "app/win32/desktop_session_win32.h"
+#include "app/win32/hotkeys_win32.h"
+#include "app/win32/main_window_win32.h"
+#include "app/win32/ui_service_win32.h"
+#include "app/app_state.h"
+
+bool toolkit_init() {
+  // The main thread is a single-threaded COM apartment for the process's
+  // life (the shell's folder and address calls need one); a failure leaves
+  // those calls to fail on their own.
+  static const bool once = (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), true);
+  (void)once;
+  return true;
+}
+
+bool toolkit_has_display() { return true; }
+
+void toolkit_install_ui_service() {
+  if (g_ui_service) return;
+  static Win32UiService ui;
+  g_ui_service = &ui;
+}
+
+// The dialog manager's host for the settings templates comes with its own
+// backend; until then the tray offers no dialogs.
+bool toolkit_install_dialog_host() { return false; }
+
+std::unique_ptr<MessageLoop> toolkit_create_message_loop() { return create_main_window_loop(g_app.cli_mode); }
+
+void toolkit_install_desktop_session() {
+  if (g_desktop_session) return;
+  static Win32DesktopSession session;
+  g_desktop_session = &session;
+}
+
+void toolkit_install_hotkeys() {
+  if (g_hotkey_service) return;
+  static Win32Hotkeys hotkeys;
+  g_hotkey_service = &hotkeys;
+}
+
+// The overlays are painted on the main window by their own backend; until
+// it is installed they are not shown, as without a display.
+void toolkit_install_shell_window() {}
