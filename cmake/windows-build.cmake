@@ -29,6 +29,9 @@ endfunction()
 fv_win32_library(fv_platform platform)
 target_link_libraries(fv_platform PUBLIC synchronization shell32 ole32 uuid)
 fv_win32_library(fv_settings settings)
+# The dialog host (dialog manager, clipboard, folder picker, links) and the
+# update check's request.
+target_link_libraries(fv_settings PUBLIC user32 gdi32 shell32 ole32 uuid winhttp)
 fv_win32_library(fv_recording recording)
 fv_win32_library(fv_capture capture)
 fv_win32_library(fv_intake video/intake)

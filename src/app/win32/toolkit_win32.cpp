@@ -12,6 +12,7 @@
 #include "app/win32/main_window_win32.h"
 #include "app/win32/ui_service_win32.h"
 #include "app/app_state.h"
+#include "settings/win32/dialog_host_win32.h"
 
 bool toolkit_init() {
   // The main thread is a single-threaded COM apartment for the process's
@@ -30,9 +31,10 @@ void toolkit_install_ui_service() {
   g_ui_service = &ui;
 }
 
-// The dialog manager's host for the settings templates comes with its own
-// backend; until then the tray offers no dialogs.
-bool toolkit_install_dialog_host() { return false; }
+bool toolkit_install_dialog_host() {
+  install_win32_dialog_host();
+  return true;
+}
 
 std::unique_ptr<MessageLoop> toolkit_create_message_loop() { return create_main_window_loop(g_app.cli_mode); }
 
