@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -52,7 +53,9 @@ bool close_to(Rgb a, Rgb b, int tolerance = 2) {
 }
 
 std::string str(Rgb c) {
-  return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "(%d,%d,%d)", c.r, c.g, c.b);
+  return buf;
 }
 
 Rgb pixel(const Picture& p, int32_t x, int32_t y) {
@@ -96,7 +99,8 @@ class Bitmap {
     GdiFlush();
     Picture p;
     p.width = w_, p.height = h_;
-    p.pixels.assign(static_cast<const uint8_t*>(bits_), static_cast<const uint8_t*>(bits_) + static_cast<size_t>(w_) * h_ * 4);
+    const auto* b = static_cast<const uint8_t*>(bits_);
+    p.pixels.assign(b, b + static_cast<size_t>(w_) * h_ * 4);
     return p;
   }
 
@@ -205,12 +209,12 @@ TEST(GdiCanvas, TextInABoxIsPlacedInItAndClipped) {
     const Rect r = ink(bmp.picture());
     ASSERT_FALSE(r.empty());
     const int32_t mid_x = (r.left + r.right) / 2, mid_y = (r.top + r.bottom) / 2;
-    if (c.h == HAlign::kCenter) EXPECT_NEAR(mid_x, 100, 3);
-    if (c.h == HAlign::kLeft) EXPECT_LE(r.left, box.left + 4);
-    if (c.h == HAlign::kRight) EXPECT_GE(r.right, box.right - 4);
-    if (c.v == VAlign::kCenter) EXPECT_NEAR(mid_y, 60, 6);
-    if (c.v == VAlign::kTop) EXPECT_LT(r.top, 40);
-    if (c.v == VAlign::kBottom) EXPECT_GT(r.bottom, 80);
+    if (c.h == HAlign::kCenter) { EXPECT_NEAR(mid_x, 100, 3); }
+    if (c.h == HAlign::kLeft) { EXPECT_LE(r.left, box.left + 4); }
+    if (c.h == HAlign::kRight) { EXPECT_GE(r.right, box.right - 4); }
+    if (c.v == VAlign::kCenter) { EXPECT_NEAR(mid_y, 60, 6); }
+    if (c.v == VAlign::kTop) { EXPECT_LT(r.top, 40); }
+    if (c.v == VAlign::kBottom) { EXPECT_GT(r.bottom, 80); }
   }
   // A line too large for its box is cut at the box's edges.
   Bitmap bmp(200, 120);
@@ -337,6 +341,9 @@ struct Windows {
 Windows* g_windows = nullptr;
 ScreenService g_service;
 
+// One main window for all cases, as in the program. Under Wine on a display
+// without a window manager, hiding a window that has once covered the
+// screen waits two seconds for a manager's answer: each case hides it once.
 class ShellPaint : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -388,7 +395,8 @@ TEST_F(ShellPaint, OverlayFreezesTheScreenDimsItAndPaintsTheSelection) {
   EXPECT_EQ(wr.bottom, g_service.monitor.bottom);
 
   Picture shown = screen();
-  EXPECT_TRUE(close_to(pixel(shown, b.left + 10, b.top + 10), kBackdropDim)) << str(pixel(shown, b.left + 10, b.top + 10));
+  const Rgb dim = pixel(shown, b.left + 10, b.top + 10);
+  EXPECT_TRUE(close_to(dim, kBackdropDim)) << str(dim);
   // The help box: navy inside a white line, in the middle of the monitor.
   const int32_t cx = shown.width / 2;
   int32_t top = shown.height / 2;
@@ -420,7 +428,10 @@ TEST_F(ShellPaint, OverlayFreezesTheScreenDimsItAndPaintsTheSelection) {
       {299, 300, kWhite},    {500, 300, kWhite},    {400, 249, kWhite},  {400, 450, kWhite},  // outline just outside
       {298, 300, kBackdropDim}, {400, 452 + 40, kBackdropDim},  // dimmed around it
   };
-  for (const auto& c : cases) EXPECT_TRUE(close_to(pixel(shown, c.x, c.y), c.want)) << c.x << "," << c.y << " " << str(pixel(shown, c.x, c.y));
+  for (const auto& c : cases) {
+    const Rgb got = pixel(shown, c.x, c.y);
+    EXPECT_TRUE(close_to(got, c.want)) << c.x << "," << c.y << " " << str(got);
+  }
   // The help box is gone; the size label is white below the right edge, the
   // preset labels light grey above the rectangle.
   EXPECT_FALSE(close_to(pixel(shown, cx, top + 1), kNavy));
@@ -460,7 +471,8 @@ TEST_F(ShellPaint, CountdownIsLayeredClickThroughAndLeavesTheFocusAlone) {
   // the grey hint below. A compositor lets 39/255 of what lies under it through.
   const CountdownLayout l = countdown_layout(Rect{0, 0, g_service.monitor.width(), g_service.monitor.height()});
   const int32_t w = g_service.monitor.width(), h = g_service.monitor.height();
-  const Rect digit{w / 2 - l.digit_height, h / 2 - l.digit_height / 2, w / 2 + l.digit_height, h / 2 + l.digit_height / 2};
+  const int32_t d = l.digit_height;
+  const Rect digit{w / 2 - d, h / 2 - d / 2, w / 2 + d, h / 2 + d / 2};
   const Picture three = screen();
   const auto dark = [](Rgb c) { return c.r <= 45 && c.g <= 45 && c.b <= 45; };
   EXPECT_TRUE(dark(pixel(three, 3, 3))) << str(pixel(three, 3, 3));
@@ -569,7 +581,9 @@ int show_for_screenshot(const std::string& form, int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 3 && std::string(argv[1]) == "--show") return show_for_screenshot(argv[2], argc >= 4 ? std::atoi(argv[3]) : 8);
+  if (argc >= 3 && std::string(argv[1]) == "--show") {
+    return show_for_screenshot(argv[2], argc >= 4 ? std::atoi(argv[3]) : 8);
+  }
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
