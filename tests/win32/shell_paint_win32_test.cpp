@@ -142,6 +142,9 @@ TEST(GdiCanvas, FillFrameAndBlitLandOnTheirPixels) {
     // Reaching beyond the picture: only the part on it is copied.
     c.blit(src, Rect{-5, 44, 3, 60});
     c.fill(Rect{9, 9, 9, 30}, kWhite);  // empty: nothing
+    Picture short_of_pixels = src;
+    short_of_pixels.pixels.resize(64 * 4);
+    c.blit(short_of_pixels, Rect{0, 0, 8, 8});  // not read: nothing
   }
   const Picture p = bmp.picture();
   const struct { int32_t x, y; Rgb want; } cases[] = {

@@ -60,7 +60,11 @@ void GdiCanvas::frame(const Rect& r, Rgb c) {
 }
 
 void GdiCanvas::blit(const Picture& picture, const Rect& area) {
-  if (picture.empty()) return;
+  // A picture whose pixels do not fill its size is not read.
+  if (picture.empty() ||
+      picture.pixels.size() < static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) * 4) {
+    return;
+  }
   const Rect r{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, picture.width),
                std::min(area.bottom, picture.height)};
   if (r.empty()) return;
