@@ -42,12 +42,21 @@ add_library(fv_state STATIC ${SRC}/app/app_state.cpp)
 target_include_directories(fv_state PUBLIC ${SRC})
 # The shell: the portable core with the Win32 toolkit (the entry stays with
 # the executable).
-fv_win32_library(fv_app app EXCLUDE app_state.cpp win32/entry_win32.cpp)
+# The shell window on GDI (painting, cursor, layered forms, the frozen
+# screen picture): a library of its own, linked together with the shell core
+# that paints through it.
+set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/shell_window_win32.cpp
+  ${SRC}/app/win32/screen_grab_win32.cpp)
+add_library(fv_win32_paint STATIC ${FV_WIN32_PAINT_SOURCES})
+target_include_directories(fv_win32_paint PUBLIC ${SRC})
+target_link_libraries(fv_win32_paint PUBLIC gdi32 user32 uxtheme)
+fv_win32_library(fv_app app EXCLUDE app_state.cpp win32/entry_win32.cpp win32/gdi_canvas.cpp
+  win32/shell_window_win32.cpp win32/screen_grab_win32.cpp)
 target_link_libraries(fv_app PUBLIC user32 gdi32 shell32 ole32)
 
 add_library(fv_all INTERFACE)
 target_link_libraries(fv_all INTERFACE
-  "$<LINK_GROUP:RESCAN,fv_app,fv_recording,fv_capture,fv_intake,fv_convert,fv_encode,fv_audio,fv_settings,fv_state,fv_platform>"
+  "$<LINK_GROUP:RESCAN,fv_app,fv_win32_paint,fv_recording,fv_capture,fv_intake,fv_convert,fv_encode,fv_audio,fv_settings,fv_state,fv_platform>"
   synchronization user32 gdi32 dwmapi shell32 ole32 uuid Threads::Threads)
 
 add_executable(frelvanta WIN32 ${SRC}/app/win32/entry_win32.cpp ${SRC}/app/win32/frelvanta.rc)

@@ -10,6 +10,7 @@
 #include "app/win32/desktop_session_win32.h"
 #include "app/win32/hotkeys_win32.h"
 #include "app/win32/main_window_win32.h"
+#include "app/win32/shell_window_win32.h"
 #include "app/win32/ui_service_win32.h"
 #include "app/app_state.h"
 #include "settings/win32/dialog_host_win32.h"
@@ -50,6 +51,10 @@ void toolkit_install_hotkeys() {
   g_hotkey_service = &hotkeys;
 }
 
-// The overlays are painted on the main window by their own backend; until
-// it is installed they are not shown, as without a display.
-void toolkit_install_shell_window() {}
+// The overlays, the countdown and the region frame are forms of the main
+// window; their painting, cursor and background messages reach the shell
+// window before the core's dispatcher.
+void toolkit_install_shell_window() {
+  if (!install_shell_window_win32(main_window_handle())) return;
+  g_main_window_message_hook = shell_window_handle_message;
+}
