@@ -18,6 +18,7 @@
 #include "app/tray_menu.h"
 #include "app/ui_service.h"
 #include "app/win32/main_window_win32.h"
+#include "app/win32/ui_service_win32.h"
 #include "capture/capture.h"
 
 namespace {
@@ -158,5 +159,21 @@ TEST_F(ShellWin32Test, PostedMessagesAndCloseFromOutside) {
   ASSERT_GE(e.size(), 3u) << ::testing::PrintToString(e);
   EXPECT_EQ(e[e.size() - 2], "balloon Frelvanta: Frelvanta is already running! kind=1") << ::testing::PrintToString(e);
   EXPECT_EQ(e.back(), "delete");
+}
+
+// The system's notification area: the icon exists from tray_add to
+// tray_delete, and a balloon can be shown only while it does.
+TEST_F(ShellWin32Test, SystemTrayIconLifetime) {
+  Win32UiService shell;
+  EXPECT_EQ(shell.tray_notification("before", "", NOTIFY_INFO), 0);
+  shell.tray_add();
+  shell.tray_set_icon(TrayIconState::kRecording);
+  shell.tray_set_tip("Recording");
+  EXPECT_NE(shell.tray_notification("Frelvanta is already running!", "Frelvanta", NOTIFY_INFO), 0);
+  EXPECT_NE(shell.tray_notification("Cannot record selected monitor!", "Error", NOTIFY_ERROR), 0);
+  shell.tray_delete();
+  EXPECT_EQ(shell.tray_notification("after", "", NOTIFY_INFO), 0);
+  post_main_window_message(WM_CLOSE, 0, 0);
+  run_until_quit(10000);
 }
 }  // namespace

@@ -56,10 +56,14 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
       PostQuitMessage(0);
       return 0;
     case WM_DESTROY:
-      // Destroyed by the system rather than by the shutdown sequence: run it.
-      destroy_main_window();
-      g_main_window = nullptr;
-      PostQuitMessage(0);  // its quit could not reach the window any more
+      // The loop destroys the window only after it has ended (and cleared
+      // the handle first). Destroyed while the loop runs: the shutdown
+      // sequence runs now, and the loop is ended directly, since the quit
+      // it posts can no longer reach the window.
+      if (g_main_window.exchange(nullptr) == hwnd) {
+        destroy_main_window();
+        PostQuitMessage(0);
+      }
       return 0;
     default:
       break;
