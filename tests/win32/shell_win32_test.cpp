@@ -18,6 +18,7 @@
 #include "app/tray_menu.h"
 #include "app/ui_service.h"
 #include "app/win32/main_window_win32.h"
+#include "app/win32/paused_icon_win32.h"
 #include "app/win32/ui_service_win32.h"
 #include "capture/capture.h"
 
@@ -175,5 +176,54 @@ TEST_F(ShellWin32Test, SystemTrayIconLifetime) {
   EXPECT_EQ(shell.tray_notification("after", "", NOTIFY_INFO), 0);
   post_main_window_message(WM_CLOSE, 0, 0);
   run_until_quit(10000);
+}
+
+// An executable without a paused icon on a 16 x 16 tray: two white bars 3
+// wide and 5 high at x 3 to 6 and 7 to 10, outlined in black, over the
+// recording icon's own picture.
+TEST(PausedIconWin32, BarsOverTheRecordingIcon) {
+  constexpr int kSize = 16;
+  constexpr uint32_t kRed = 0x00FF0000u;
+  std::vector<uint32_t> red(kSize * kSize, kRed);
+  ICONINFO info{};
+  info.fIcon = TRUE;
+  info.hbmColor = CreateBitmap(kSize, kSize, 1, 32, red.data());
+  info.hbmMask = CreateBitmap(kSize, kSize, 1, 1, std::vector<uint8_t>(kSize * kSize / 8, 0).data());
+  HICON recording = CreateIconIndirect(&info);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  ASSERT_NE(recording, nullptr);
+
+  HICON paused = make_paused_icon_win32(recording);
+  ASSERT_NE(paused, nullptr);
+  ICONINFO made{};
+  ASSERT_TRUE(GetIconInfo(paused, &made));
+  ASSERT_NE(made.hbmColor, nullptr);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = kSize;
+  bi.bmiHeader.biHeight = -kSize;  // top row first
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  std::vector<uint32_t> px(kSize * kSize);
+  HDC dc = GetDC(nullptr);
+  ASSERT_EQ(GetDIBits(dc, made.hbmColor, 0, kSize, px.data(), &bi, DIB_RGB_COLORS), kSize);
+  ReleaseDC(nullptr, dc);
+  DeleteObject(made.hbmColor);
+  DeleteObject(made.hbmMask);
+  DestroyIcon(paused);
+  DestroyIcon(recording);
+
+  auto at = [&px](int x, int y) { return px[size_t(y) * kSize + size_t(x)] & 0xFFFFFFu; };
+  struct Probe {
+    int x, y;
+    uint32_t rgb;
+  } probes[] = {
+      {3, 5, 0xFFFFFF},  {5, 9, 0xFFFFFF},  {7, 5, 0xFFFFFF},  {9, 9, 0xFFFFFF},   // the bars
+      {6, 7, 0x000000},  {2, 7, 0x000000},  {10, 7, 0x000000}, {4, 4, 0x000000},  {8, 10, 0x000000},  // outline
+      {1, 7, kRed},      {11, 7, kRed},     {4, 3, kRed},      {0, 0, kRed},      {15, 15, kRed},     // untouched
+  };
+  for (const Probe& p : probes) EXPECT_EQ(at(p.x, p.y), p.rgb) << "at " << p.x << "," << p.y;
 }
 }  // namespace

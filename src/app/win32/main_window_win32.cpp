@@ -114,6 +114,8 @@ std::unique_ptr<MessageLoop> create_main_window_loop(bool cli_mode) {
                               CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
   if (!hwnd) return nullptr;
   g_main_window = hwnd;
+  // A command-line run asked to be seen shows as a minimized taskbar button.
+  if (cli_mode && g_app.cli_minimize) ShowWindow(hwnd, SW_MINIMIZE);
   return std::make_unique<Win32MessageLoop>(hwnd);
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/message_loop.h"
 #include "app/win32/main_window_win32.h"
+#include "app/win32/paused_icon_win32.h"
 #include "platform/win32/wide.h"
 
 namespace {
@@ -44,6 +45,7 @@ Win32UiService::Win32UiService() {
   idle_ = LoadIconW(module, MAKEINTRESOURCEW(1));
   recording_ = LoadIconW(module, MAKEINTRESOURCEW(2));
   paused_ = LoadIconW(module, MAKEINTRESOURCEW(3));
+  if (!paused_) paused_ = make_paused_icon_win32(recording_);
 }
 
 HICON Win32UiService::icon_for(TrayIconState state) const {
