@@ -8,7 +8,6 @@
 #include "platform/event.h"
 
 namespace {
-constexpr uint32_t kFirstDataTimeoutMs = 3000;
 
 void signal_loop_cb(pa_stream*, void* loop) {
   pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
@@ -131,7 +130,6 @@ void PulseRecordClient::set_event_handle(AutoResetEvent* event) {
 
 void PulseRecordClient::read_cb(pa_stream*, size_t, void* self) {
   auto* me = static_cast<PulseRecordClient*>(self);
-  me->delivered_ = true;
   AutoResetEvent* e = me->event_.load();
   if (e) e->set();
 }
@@ -146,17 +144,15 @@ void PulseRecordClient::state_cb(pa_stream* s, void* self) {
 bool PulseRecordClient::start() {
   std::lock_guard<std::mutex> guard(swap_);
   PulseLock lock(connection_.get());
-  delivered_ = false;
   stopped_ = false;
+  // Returns once the server runs the stream, not when data flows: a device
+  // that was idle may sleep through most of its long idle period first (an
+  // idle null output: up to two seconds), and the recording must not wait
+  // for it. Each packet carries its capture time, so sound that starts late
+  // is still placed where it was captured.
   if (!connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs)) {
     return false;
   }
-  // Returns once data flows. A device that was idle may sleep through most
-  // of its long idle period first (a null output: up to two seconds); the
-  // stream's start time must not run ahead of its first packet, or the first
-  // packet would look untrustworthy and be placed at the start.
-  connection_->wait_until([&] { return delivered_ || pa_stream_get_state(stream_) != PA_STREAM_READY; },
-                          kFirstDataTimeoutMs);
   return pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 

@@ -59,7 +59,6 @@ class PulseRecordClient final : public AudioClient {
   uint32_t rate_ = 0;
   uint64_t frames_read_ = 0;  // device position: running frame count
   int64_t lost_at_ = 0;       // clock when the stream was found failed
-  bool delivered_ = false;    // data arrived since start()
   bool peeked_ = false;
 };
 
