@@ -175,6 +175,15 @@ bool submit_audio(const void* data, uint32_t frames, uint64_t time, uint32_t rat
     m.next_audio_time = time;
     m.audio_time_remainder = 0;
   }
+  // Nothing past the recording's end (the length limit, or the stop): the
+  // block is cut there, and what lies wholly beyond it is let go.
+  const int64_t end = g_app.recording.end_time.load(std::memory_order_relaxed);
+  if (end > 0 && rate != 0 && f != 0) {
+    const uint64_t e = static_cast<uint64_t>(end);
+    const uint64_t fit = m.next_audio_time < e ? mul_div(e - m.next_audio_time, rate, f) : 0;
+    if (fit == 0) return true;
+    if (fit < frames) frames = static_cast<uint32_t>(fit);
+  }
   if (!encoder_submit_audio(data, frames, static_cast<int64_t>(m.next_audio_time), static_cast<int64_t>(f))) {
     return false;
   }

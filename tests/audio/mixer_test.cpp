@@ -444,6 +444,25 @@ TEST_F(MixerTest, FinalDrainDropsWhatItCannotSubmit) {
   EXPECT_EQ(blocks().size(), 100u);
 }
 
+// A length limit reached 25 ms in: the sound stops there, even though the
+// stop (and its final drain) comes later with more audio in the ring.
+TEST_F(MixerTest, SoundEndsWhereTheRecordingEnds) {
+  open_stream(&g_app.system_capture, default_capture_format());
+  AudioCapture& sys = g_app.system_capture;
+  for (int i = 0; i < 4; ++i) push_float(&sys, kStart + i * 10 * kMs, 480, 0.1f);
+  g_app.recording.mark_end(static_cast<int64_t>(kStart + 25 * kMs));
+  g_app.recording.mark_end(static_cast<int64_t>(kStart + 40 * kMs));  // a later end changes nothing
+  mix_audio(false, 0);
+  push_float(&sys, kStart + 40 * kMs, 480, 0.1f);
+  mix_audio(true, 0);
+  uint32_t frames = 0;
+  for (const SubmittedBlock& b : blocks()) frames += b.frames;
+  EXPECT_EQ(frames, 1200u);  // 25 ms at 48 kHz
+  ASSERT_EQ(blocks().size(), 3u);
+  EXPECT_EQ(blocks()[2].time, static_cast<int64_t>(kStart + 20 * kMs));
+  EXPECT_EQ(sys.read_pos.load(), sys.write_pos.load());  // the rest is let go, not left behind
+}
+
 int64_t g_now = 0;
 int64_t fixed_clock() { return g_now; }
 
