@@ -77,8 +77,8 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
   int64_t pace = f;
   if (e.last_frame_arrival != 0) {
     const int64_t interval = diff(time, e.last_frame_arrival);
-    const int64_t recent =
-        e.last_frame_interval > 0 ? std::min(interval, e.last_frame_interval) : interval;
+    // With a single interval known, it may be the gap itself: the nominal length then.
+    const int64_t recent = e.last_frame_interval > 0 ? std::min(interval, e.last_frame_interval) : f;
     if (recent > pace) pace = recent;
     e.last_frame_interval = interval;
   }
