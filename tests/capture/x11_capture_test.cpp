@@ -322,6 +322,43 @@ TEST_F(X11CaptureTest, ManagedWindowWithAndWithoutClientArea) {
   }
 }
 
+TEST_F(X11CaptureTest, ManagedWindowBoundsFollowMovesAndNewExtents) {
+  // The crop follows the window's own events rather than questions per
+  // frame: a moved frame, then a client moved inside it with new extents.
+  for (bool client_only : {false, true}) {
+    SCOPED_TRACE(client_only ? "client area" : "whole frame");
+    capture_stop(&g_app.capture);
+    xcb_window_t frame = make_window(screen_->root, 100, 80, 340, 270);
+    xcb_window_t client = make_window(frame, 10, 25, 320, 240);
+    set_atoms(client, "WM_STATE", atom("WM_STATE"), {1, 0});
+    set_atoms(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {10, 10, 25, 5});
+    focus(client);
+    g_app.config.OnlyClientArea = client_only ? 1 : 0;
+    ASSERT_TRUE(capture_by_mode(CAPTURE_WINDOW));
+    ASSERT_TRUE(capture_start(&g_app.capture, false, false));
+
+    uint32_t pos[] = {300, 200};
+    xcb_configure_window(c_, frame, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, pos);
+    sync();
+    paint(client, 320, 240, 11);
+    ASSERT_TRUE(wait_for([&](Received& r) {
+      return client_only ? r.rect.left == 10 && r.rect.top == 25 && shows_pattern(r, 0, 0, 320, 240, 11)
+                         : r.rect.left == 0 && r.rect.width() == 340 && shows_pattern(r, 10, 25, 320, 240, 11);
+    }));
+
+    // Redecorated: the client sits at (5, 15) and the frame is drawn 330x260.
+    uint32_t inner[] = {5, 15};
+    xcb_configure_window(c_, client, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, inner);
+    set_atoms(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {5, 5, 15, 5});
+    paint(client, 320, 240, 12);
+    ASSERT_TRUE(wait_for([&](Received& r) {
+      return client_only ? r.rect.left == 5 && r.rect.top == 15 && shows_pattern(r, 0, 0, 320, 240, 12)
+                         : r.rect.left == 0 && r.rect.width() == 330 && r.rect.height() == 260 &&
+                               shows_pattern(r, 5, 15, 320, 240, 12);
+    }));
+  }
+}
+
 TEST_F(X11CaptureTest, ResizedWindowIsFollowedAndDestroyedWindowReportsClosed) {
   xcb_window_t win = make_window(screen_->root, 100, 80, 320, 240);
   focus(win);

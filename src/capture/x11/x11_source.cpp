@@ -111,9 +111,13 @@ class X11Source final : public CaptureSource {
     if (x11_bits_per_pixel(c_, geom->depth) != 32) return false;
     viewable_ = true;
 
+    // The frame extents the window manager writes on the window asked for
+    // change its bounds as much as a move does.
     uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c_, surface_, XCB_CW_EVENT_MASK, &mask);
-    if (target_ != surface_) xcb_change_window_attributes(c_, target_, XCB_CW_EVENT_MASK, &mask);
+    uint32_t target_mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    frame_extents_atom_ = x11_intern_atom(c_, "_NET_FRAME_EXTENTS");
+    xcb_change_window_attributes(c_, surface_, XCB_CW_EVENT_MASK, target_ == surface_ ? &target_mask : &mask);
+    if (target_ != surface_) xcb_change_window_attributes(c_, target_, XCB_CW_EVENT_MASK, &target_mask);
     xcb_void_cookie_t rc = xcb_composite_redirect_window_checked(c_, surface_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
     XcbReply<xcb_generic_error_t> err(xcb_request_check(c_, rc));
     if (err) return false;
@@ -126,6 +130,7 @@ class X11Source final : public CaptureSource {
     origin_x_ = geom->x;
     origin_y_ = geom->y;
     if (!make_image(content_w_, content_h_) || !name_pixmap()) return false;
+    read_bounds();
     damage_ = xcb_generate_id(c_);
     xcb_damage_create(c_, damage_, surface_, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
     *width = content_w_;
@@ -257,11 +262,24 @@ class X11Source final : public CaptureSource {
     } else if (type == XCB_CONFIGURE_NOTIFY) {
       auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(ev);
       if (e->window == surface_) {
-        content_w_ = e->width + 2 * e->border_width;
-        content_h_ = e->height + 2 * e->border_width;
+        const int32_t w = e->width + 2 * e->border_width, h = e->height + 2 * e->border_width;
+        if (w == content_w_ && h == content_h_ && !bounds_stale_ && bounds_.shown) {
+          // Only moved (a window being dragged sends one per step): the
+          // bounds move with it, with no question to the server.
+          shift_bounds(e->x - origin_x_, e->y - origin_y_);
+        } else {
+          bounds_stale_ = true;
+        }
+        content_w_ = w;
+        content_h_ = h;
         origin_x_ = e->x;
         origin_y_ = e->y;
+      } else if (e->window == target_) {
+        bounds_stale_ = true;  // moved or resized inside its frame
       }
+    } else if (type == XCB_PROPERTY_NOTIFY) {
+      auto* e = reinterpret_cast<xcb_property_notify_event_t*>(ev);
+      if (e->window == target_ && e->atom == frame_extents_atom_) bounds_stale_ = true;
     } else if (type == XCB_DESTROY_NOTIFY) {
       auto* e = reinterpret_cast<xcb_destroy_notify_event_t*>(ev);
       if (e->window == surface_ || e->window == target_) closed_ = true;
@@ -272,6 +290,7 @@ class X11Source final : public CaptureSource {
       auto* e = reinterpret_cast<xcb_map_notify_event_t*>(ev);
       if (e->window == surface_) {
         viewable_ = true;
+        bounds_stale_ = true;
         if (name_pixmap()) dirty_ = true;
       }
     } else if (randr_event_ != 0 &&
@@ -420,6 +439,7 @@ class X11Source final : public CaptureSource {
     content_h_ = g->height + 2 * g->border_width;
     origin_x_ = g->x;
     origin_y_ = g->y;
+    bounds_stale_ = true;
     // The named storage may be that of the old size.
     if (name_pixmap()) dirty_ = true;
   }
@@ -436,11 +456,73 @@ class X11Source final : public CaptureSource {
       }
     }
     SourceFrame f;
+    if (target_ != XCB_NONE) {
+      if (bounds_stale_) read_bounds();
+      f.window_bounds = &bounds_;
+    }
     f.image = BgraImage{shm_addr_, grabbed_w_, grabbed_h_, grabbed_w_ * 4};
     f.time = now;
     f.content_width = content_w_;
     f.content_height = content_h_;
     sink_->frame_arrived(f);
+  }
+
+  // The window's frame and client bounds, read in one round trip: at open and
+  // after an event that changed them in a way a plain move does not cover.
+  void read_bounds() {
+    bounds_stale_ = false;
+    auto attrs_c = xcb_get_window_attributes(c_, surface_);
+    auto sgeom_c = xcb_get_geometry(c_, surface_);
+    auto spos_c = xcb_translate_coordinates(c_, surface_, root_, 0, 0);
+    auto ext_c = xcb_get_property(c_, 0, target_, frame_extents_atom_, XCB_ATOM_CARDINAL, 0, 4);
+    auto cgeom_c = xcb_get_geometry(c_, target_);
+    auto cpos_c = xcb_translate_coordinates(c_, target_, root_, 0, 0);
+    XcbReply<xcb_get_window_attributes_reply_t> attrs(xcb_get_window_attributes_reply(c_, attrs_c, nullptr));
+    XcbReply<xcb_get_geometry_reply_t> sgeom(xcb_get_geometry_reply(c_, sgeom_c, nullptr));
+    XcbReply<xcb_translate_coordinates_reply_t> spos(xcb_translate_coordinates_reply(c_, spos_c, nullptr));
+    XcbReply<xcb_get_property_reply_t> ext(xcb_get_property_reply(c_, ext_c, nullptr));
+    XcbReply<xcb_get_geometry_reply_t> cgeom(xcb_get_geometry_reply(c_, cgeom_c, nullptr));
+    XcbReply<xcb_translate_coordinates_reply_t> cpos(xcb_translate_coordinates_reply(c_, cpos_c, nullptr));
+    WindowBounds b;
+    if (!attrs || !sgeom || !spos || attrs->map_state != XCB_MAP_STATE_VIEWABLE) {
+      bounds_ = b;
+      return;
+    }
+    // The captured surface includes the window's border.
+    b.surface_x = spos->dst_x - sgeom->border_width;
+    b.surface_y = spos->dst_y - sgeom->border_width;
+    if (cgeom && cpos) {
+      b.has_client = true;
+      b.client = Rect{cpos->dst_x, cpos->dst_y, cpos->dst_x + cgeom->width, cpos->dst_y + cgeom->height};
+    }
+    b.shown = true;
+    b.frame = Rect{spos->dst_x, spos->dst_y, spos->dst_x + sgeom->width, spos->dst_y + sgeom->height};
+    if (ext && ext->format == 32 && xcb_get_property_value_length(ext.get()) >= 16) {
+      // Frame extents describe the frame around the client; without the
+      // client there is no frame to speak of.
+      const uint32_t* e = static_cast<const uint32_t*>(xcb_get_property_value(ext.get()));
+      int32_t f[4];
+      if (!b.has_client) {
+        b.shown = false;
+      } else if (x11_frame_from_extents(b.client.left, b.client.top, b.client.right, b.client.bottom, e, f)) {
+        b.frame = Rect{f[0], f[1], f[2], f[3]};
+      }
+      // Out of range: taken as absent.
+    }
+    bounds_ = b;
+  }
+
+  void shift_bounds(int32_t dx, int32_t dy) {
+    auto move = [dx, dy](Rect& r) {
+      r.left += dx;
+      r.right += dx;
+      r.top += dy;
+      r.bottom += dy;
+    };
+    move(bounds_.frame);
+    move(bounds_.client);
+    bounds_.surface_x += dx;
+    bounds_.surface_y += dy;
   }
 
   // A moved or changed pointer is a change of the picture when it is drawn in.
@@ -593,6 +675,9 @@ class X11Source final : public CaptureSource {
   bool pointer_known_ = false;  // pointer_x_/y_ were read with the last picture
   int32_t pointer_x_ = 0, pointer_y_ = 0;
   int32_t origin_x_ = 0, origin_y_ = 0;  // window targets: the surface's outer corner on screen
+  xcb_atom_t frame_extents_atom_ = XCB_ATOM_NONE;
+  WindowBounds bounds_;       // window targets: followed from events
+  bool bounds_stale_ = true;  // read again before the next frame
 };
 }  // namespace
 
