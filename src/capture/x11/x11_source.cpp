@@ -125,10 +125,8 @@ class X11Source final : public CaptureSource {
 
     content_w_ = geom->width + 2 * geom->border_width;
     content_h_ = geom->height + 2 * geom->border_width;
-    // A top-level's position is relative to the root: its outer corner is
-    // the picture's origin on screen.
-    origin_x_ = geom->x;
-    origin_y_ = geom->y;
+    config_x_ = geom->x;
+    config_y_ = geom->y;
     if (!make_image(content_w_, content_h_) || !name_pixmap()) return false;
     read_bounds();
     damage_ = xcb_generate_id(c_);
@@ -266,17 +264,21 @@ class X11Source final : public CaptureSource {
         if (w == content_w_ && h == content_h_ && !bounds_stale_ && bounds_.shown) {
           // Only moved (a window being dragged sends one per step): the
           // bounds move with it, with no question to the server.
-          shift_bounds(e->x - origin_x_, e->y - origin_y_);
+          shift_bounds(e->x - config_x_, e->y - config_y_);
         } else {
           bounds_stale_ = true;
         }
         content_w_ = w;
         content_h_ = h;
-        origin_x_ = e->x;
-        origin_y_ = e->y;
+        config_x_ = e->x;
+        config_y_ = e->y;
       } else if (e->window == target_) {
         bounds_stale_ = true;  // moved or resized inside its frame
       }
+    } else if (type == XCB_REPARENT_NOTIFY) {
+      // Positions are now relative to another parent.
+      auto* e = reinterpret_cast<xcb_reparent_notify_event_t*>(ev);
+      if (e->window == surface_ || e->window == target_) bounds_stale_ = true;
     } else if (type == XCB_PROPERTY_NOTIFY) {
       auto* e = reinterpret_cast<xcb_property_notify_event_t*>(ev);
       if (e->window == target_ && e->atom == frame_extents_atom_) bounds_stale_ = true;
@@ -342,14 +344,14 @@ class X11Source final : public CaptureSource {
   }
 
   // Screen position of the picture's top-left pixel: a window's follows
-  // its ConfigureNotify events, so no frame asks the server for it.
+  // its events (see read_bounds), so no frame asks the server for it.
   void picture_origin(int32_t* x, int32_t* y) const {
     if (target_ == XCB_NONE) {
       *x = monitor_.rect.left;
       *y = monitor_.rect.top;
     } else {
-      *x = origin_x_;
-      *y = origin_y_;
+      *x = bounds_.surface_x;
+      *y = bounds_.surface_y;
     }
   }
 
@@ -437,14 +439,13 @@ class X11Source final : public CaptureSource {
     }
     content_w_ = g->width + 2 * g->border_width;
     content_h_ = g->height + 2 * g->border_width;
-    origin_x_ = g->x;
-    origin_y_ = g->y;
     bounds_stale_ = true;
     // The named storage may be that of the old size.
     if (name_pixmap()) dirty_ = true;
   }
 
   void deliver(int64_t now) {
+    if (target_ != XCB_NONE && bounds_stale_) read_bounds();
     if (cursor_) {
       if (cursor_changed_) refresh_cursor();
       if (cursor_w_ > 0 && pointer_known_) {
@@ -456,10 +457,7 @@ class X11Source final : public CaptureSource {
       }
     }
     SourceFrame f;
-    if (target_ != XCB_NONE) {
-      if (bounds_stale_) read_bounds();
-      f.window_bounds = &bounds_;
-    }
+    if (target_ != XCB_NONE) f.window_bounds = &bounds_;
     f.image = BgraImage{shm_addr_, grabbed_w_, grabbed_h_, grabbed_w_ * 4};
     f.time = now;
     f.content_width = content_w_;
@@ -484,6 +482,10 @@ class X11Source final : public CaptureSource {
     XcbReply<xcb_get_geometry_reply_t> cgeom(xcb_get_geometry_reply(c_, cgeom_c, nullptr));
     XcbReply<xcb_translate_coordinates_reply_t> cpos(xcb_translate_coordinates_reply(c_, cpos_c, nullptr));
     WindowBounds b;
+    if (sgeom) {
+      config_x_ = sgeom->x;
+      config_y_ = sgeom->y;
+    }
     if (!attrs || !sgeom || !spos || attrs->map_state != XCB_MAP_STATE_VIEWABLE) {
       bounds_ = b;
       return;
@@ -674,7 +676,7 @@ class X11Source final : public CaptureSource {
   int32_t last_pointer_x_ = -1, last_pointer_y_ = -1;
   bool pointer_known_ = false;  // pointer_x_/y_ were read with the last picture
   int32_t pointer_x_ = 0, pointer_y_ = 0;
-  int32_t origin_x_ = 0, origin_y_ = 0;  // window targets: the surface's outer corner on screen
+  int32_t config_x_ = 0, config_y_ = 0;  // window targets: the surface's position in its parent
   xcb_atom_t frame_extents_atom_ = XCB_ATOM_NONE;
   WindowBounds bounds_;       // window targets: followed from events
   bool bounds_stale_ = true;  // read again before the next frame
