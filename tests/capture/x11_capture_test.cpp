@@ -267,6 +267,39 @@ TEST_F(X11CaptureTest, CursorIsDrawnOnlyWhenAskedFor) {
   }
 }
 
+TEST_F(X11CaptureTest, CursorFollowsAMovedWindow) {
+  // The window's position comes from its events; after a move the cursor
+  // must still be drawn where the pointer is over the window.
+  xcb_window_t win = make_window(screen_->root, 100, 80, 320, 240);
+  fill(win, 320, 240, 0x00ff00);
+  focus(win);
+  g_app.config.OnlyClientArea = 0;
+  ASSERT_TRUE(capture_by_mode(CAPTURE_WINDOW));
+  ASSERT_TRUE(capture_start(&g_app.capture, true, false));
+  // A picture of `colour` (so one taken after the step) with something else
+  // drawn over the 12x12 square at (cx, cy).
+  auto cursor_at = [](const Received& r, uint32_t colour, int cx, int cy) {
+    if (r.rect.width() != 320 || r.rect.height() != 240 || r.pixels[0] != colour) return false;
+    for (int y = cy; y < cy + 12; ++y)
+      for (int x = cx; x < cx + 12; ++x)
+        if (r.pixels[static_cast<size_t>(y) * 320 + x] != colour) return true;
+    return false;
+  };
+  struct Step {
+    int16_t win_x, win_y, pointer_x, pointer_y;
+    uint32_t colour;
+  };
+  for (const Step& s : {Step{100, 80, 200, 150, 0x00ff00}, Step{700, 500, 800, 570, 0x0000ff}}) {
+    SCOPED_TRACE(testing::Message() << "window at " << s.win_x << "," << s.win_y);
+    uint32_t pos[] = {static_cast<uint32_t>(s.win_x), static_cast<uint32_t>(s.win_y)};
+    xcb_configure_window(c_, win, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, pos);
+    xcb_warp_pointer(c_, XCB_NONE, screen_->root, 0, 0, 0, 0, s.pointer_x, s.pointer_y);
+    fill(win, 320, 240, s.colour);
+    // The pointer is 100, 70 into the window both times.
+    EXPECT_TRUE(wait_for([&](Received& r) { return cursor_at(r, s.colour, 94, 64); }));
+  }
+}
+
 TEST_F(X11CaptureTest, CoveredWindowIsCapturedFromItsOwnContents) {
   xcb_window_t win = make_window(screen_->root, 100, 80, 320, 240);
   make_window(screen_->root, 150, 120, 200, 100);  // covers part of it
