@@ -413,31 +413,44 @@ def main():
         server = subprocess.run(["pactl", "info"], env=env, capture_output=True, text=True).stdout
         name = next((l.split(":", 1)[1].strip() for l in server.splitlines() if l.startswith("Server Name")), "?")
         print("sound server: %s; CPU time and RSS are the recorder process's own" % name)
-        screen = None  # (size, environment, content ready time, its processes)
+        screen = None  # (size, environment, Xvfb process)
+        content = os.path.join(args.build, "tests", "support", "fv_testcontent")
         for row in rows:
             size, codec, encoder = ROWS[row]
             args.row_duration = args.drift_duration if row == "drift" else duration
             if screen is None or screen[0] != size:
-                # One screen and one content per size, kept for its rows.
+                # One screen per size, kept for its rows.
                 if screen:
-                    screen[3].stop_all()
+                    screen[2].stop_all()
                 screen_procs = Processes()
-                screen = (size, None, None, screen_procs)
-                display = start_display(screen_procs, size, env)
-                row_env = dict(env, DISPLAY=display)
-                ready = start_content(screen_procs, os.path.join(args.build, "tests", "support", "fv_testcontent"),
-                                      row_env, os.path.join(work, "content-%dx%d.log" % size))
-                time.sleep(1)  # the content and its sound settle
-                screen = (size, row_env, ready, screen_procs)
-            _, row_env, ready, _ = screen
+                screen = (size, None, screen_procs)
+                screen = (size, dict(env, DISPLAY=start_display(screen_procs, size, env)), screen_procs)
+            row_env = screen[1]
             log("%s: recording %d s with %s" % (row, args.row_duration, " and ".join(recorders)))
-            empty = {"exit": "-", "cpu": None, "rss": None}
-            fv = record_frelvanta(args, row, codec, row_env, work, ready) if "frelvanta" in recorders else empty
-            ff = record_ffmpeg(args, row, size, encoder, row_env, work, ready) if "ffmpeg" in recorders else empty
-            print_row(row, size, codec, args.row_duration, fv, ff, args.bitrate)
+            results = {}
+            for recorder in ("frelvanta", "ffmpeg"):
+                if recorder not in recorders:
+                    results[recorder] = {"exit": "-", "cpu": None, "rss": None}
+                    continue
+                # Fresh content for each recording: its frame numbers then
+                # tell, from the time it painted frame 0, when the first
+                # recorded frame was on the screen (a content running for
+                # long drifts from 60 Hz on a loaded machine).
+                content_procs = Processes()
+                try:
+                    ready = start_content(content_procs, content, row_env,
+                                          os.path.join(work, "content-%s-%s.log" % (row, recorder)))
+                    time.sleep(0.5)  # its sound stream settles
+                    if recorder == "frelvanta":
+                        results[recorder] = record_frelvanta(args, row, codec, row_env, work, ready)
+                    else:
+                        results[recorder] = record_ffmpeg(args, row, size, encoder, row_env, work, ready)
+                finally:
+                    content_procs.stop_all()
+            print_row(row, size, codec, args.row_duration, results["frelvanta"], results["ffmpeg"], args.bitrate)
     finally:
         if screen:
-            screen[3].stop_all()
+            screen[2].stop_all()
         procs.stop_all()
         if args.keep:
             log("recordings and logs are in " + work)
