@@ -249,7 +249,7 @@ def sync_figures(pictures, clicks):
         if near is not None and abs(near - f) < 0.5:
             offsets.append(near - f)
     if not offsets:
-        return None, None, 0
+        return None, None, 0, []
 
     def median(xs):
         s = sorted(xs)
@@ -259,7 +259,7 @@ def sync_figures(pictures, clicks):
     if len(offsets) >= 5:
         fifth = len(offsets) // 5
         drift = median(offsets[-fifth:]) - median(offsets[:fifth])
-    return median(offsets), drift, len(offsets)
+    return median(offsets), drift, len(offsets), offsets
 
 
 def trace_start_latency(trace_path):
@@ -291,8 +291,8 @@ def analyse(path, launched, content_ready):
     result.update(distinct=distinct, shown=shown, pictures=len(pictures))
     if first is not None:
         result["first_frame"] = content_ready + first / CONTENT_RATE - launched
-    offset, drift, pairs = sync_figures(pictures, click_times(path))
-    result.update(offset=offset, drift=drift, pairs=pairs)
+    offset, drift, pairs, offsets = sync_figures(pictures, click_times(path))
+    result.update(offset=offset, drift=drift, pairs=pairs, offsets=offsets)
     return result
 
 
@@ -345,7 +345,7 @@ def ratio(a, b):
     return "%.2f" % (a / b)
 
 
-def print_row(row, size, codec, duration, fv, ff, bitrate):
+def print_row(row, size, codec, duration, fv, ff, bitrate, show_pairs):
     print("\n%s: %dx%d, %s, %d s at %d kbit/s with sound" % (row, size[0], size[1], codec, duration, bitrate))
     print("  %-34s %16s %16s %7s" % ("", "frelvanta", "ffmpeg", "ratio"))
 
@@ -372,6 +372,9 @@ def print_row(row, size, codec, duration, fv, ff, bitrate):
     ]
     for name, a, b, r in lines:
         print("  %-34s %16s %16s %7s" % (name, a, b, r))
+    if show_pairs:
+        for name, r in (("frelvanta", fv), ("ffmpeg", ff)):
+            print("  %s click-flash per pair, ms:%s" % (name, "".join(" %+.0f" % (o * 1000) for o in r.get("offsets", []))))
     sys.stdout.flush()
 
 
@@ -385,6 +388,7 @@ def main():
     p.add_argument("--sound-server", choices=["pulseaudio", "pipewire"], default="pulseaudio")
     p.add_argument("--recorders", default="frelvanta,ffmpeg", help="which recorders run (default both)")
     p.add_argument("--build", default=os.path.join(ROOT, "build"), help="build folder (default build/)")
+    p.add_argument("--pairs", action="store_true", help="also print each flash/click pair's offset")
     p.add_argument("--keep", action="store_true", help="keep the recordings and logs, and say where")
     args = p.parse_args()
 
@@ -447,7 +451,8 @@ def main():
                         results[recorder] = record_ffmpeg(args, row, size, encoder, row_env, work, ready)
                 finally:
                     content_procs.stop_all()
-            print_row(row, size, codec, args.row_duration, results["frelvanta"], results["ffmpeg"], args.bitrate)
+            print_row(row, size, codec, args.row_duration, results["frelvanta"], results["ffmpeg"], args.bitrate,
+                      args.pairs)
     finally:
         if screen:
             screen[2].stop_all()
