@@ -27,6 +27,24 @@ endfunction()
 fv_win32_library(fv_platform platform)
 target_link_libraries(fv_platform PUBLIC synchronization shell32 ole32 uuid)
 fv_win32_library(fv_settings settings)
+# The dialog host (dialog manager, clipboard, folder picker, links) and the
+# update check's request.
+target_link_libraries(fv_settings PUBLIC user32 gdi32 shell32 ole32 uuid winhttp)
+# What the build names for the dialogs: the revision in the settings title,
+# the About links and the donation addresses, the update server.
+execute_process(COMMAND git rev-parse --short HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                OUTPUT_VARIABLE FV_REVISION OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(NOT FV_REVISION)
+  set(FV_REVISION "unknown")
+endif()
+set_source_files_properties(${SRC}/settings/settings_template.cpp PROPERTIES
+  COMPILE_DEFINITIONS "FRELVANTA_REVISION=\"${FV_REVISION}\"")
+set_source_files_properties(${SRC}/settings/info_dialogs.cpp PROPERTIES
+  COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\";FRELVANTA_CONTRIBUTOR_NAME=\"${FRELVANTA_CONTRIBUTOR_NAME}\";FRELVANTA_CONTRIBUTOR_URL=\"${FRELVANTA_CONTRIBUTOR_URL}\";FRELVANTA_DONATE_BTC=\"${FRELVANTA_DONATE_BTC}\";FRELVANTA_DONATE_ETH=\"${FRELVANTA_DONATE_ETH}\";FRELVANTA_DONATE_LTC=\"${FRELVANTA_DONATE_LTC}\";FRELVANTA_DONATE_SOL=\"${FRELVANTA_DONATE_SOL}\"")
+if(FRELVANTA_UPDATE_HOST)
+  set_source_files_properties(${SRC}/settings/update_check.cpp PROPERTIES
+    COMPILE_DEFINITIONS "FRELVANTA_UPDATE_HOST=\"${FRELVANTA_UPDATE_HOST}\"")
+endif()
 # Recording start, stop and control drive capture and the encoder; the
 # watchdog watches the encoder. They come with the Windows media backends.
 fv_win32_library(fv_recording recording

@@ -22,6 +22,7 @@
 #include "recording/recovery.h"
 #include "recording/trace.h"
 #include "settings/config_store.h"
+#include "settings/win32/dialog_host_win32.h"
 
 // Asks NVIDIA Optimus drivers to run the process on the discrete GPU.
 extern "C" __declspec(dllexport) const DWORD NvOptimusEnablement = 1;
@@ -52,6 +53,7 @@ int main() {
 
   static Win32UiService ui;
   g_ui_service = &ui;
+  install_win32_dialog_host();
 
   if (!platform_supported()) {
     show_message("Windows 10 Version 1903, May 2019 Update (19H1) or newer is required!", "Frelvanta",
