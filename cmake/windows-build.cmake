@@ -42,6 +42,15 @@ target_link_libraries(fv_all INTERFACE
   synchronization shell32 ole32 uuid Threads::Threads)
 
 file(GLOB FV_WIN32_APP_SOURCES CONFIGURE_DEPENDS ${SRC}/app/win32/*.cpp)
+# The shell window on GDI (painting, cursor, layered forms, the frozen
+# screen picture): a library of its own, linked together with the shell core
+# that paints through it.
+set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/shell_window_win32.cpp
+  ${SRC}/app/win32/screen_grab_win32.cpp)
+list(REMOVE_ITEM FV_WIN32_APP_SOURCES ${FV_WIN32_PAINT_SOURCES})
+add_library(fv_win32_paint STATIC ${FV_WIN32_PAINT_SOURCES})
+target_include_directories(fv_win32_paint PUBLIC ${SRC})
+target_link_libraries(fv_win32_paint PUBLIC gdi32 user32 uxtheme)
 add_executable(frelvanta WIN32 ${FV_WIN32_APP_SOURCES} ${SRC}/app/win32/frelvanta.rc)
 target_link_libraries(frelvanta PRIVATE fv_all user32)
 # The version block takes the project's version from a generated header.

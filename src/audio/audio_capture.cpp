@@ -326,8 +326,17 @@ bool read_packet(AudioCapture* capture, uint64_t start_time, AudioPacket* out) {
   const uint64_t freq = capture->counter_frequency;
   if (capture->first_packet_pending) {
     if (start_time != 0) {
-      uint64_t converted = mul_div(start_time, 10000000, freq);
-      if (converted - qpc_position + 5000000 > 10000000) capture->use_qpc_time = 0;
+      const uint64_t converted = mul_div(start_time, 10000000, freq);
+      const bool near_start = converted - qpc_position + 5000000 <= 10000000;
+      // A device that starts late (an output waking from its idle schedule,
+      // a slow input) hands out its first packet seconds after the first
+      // frame. Its counter time is good as long as it lies between the
+      // stream's start and now; device positions would put that packet at
+      // the stream's start, the whole delay too early.
+      const uint64_t opened = mul_div(capture->start_qpc, 10000000, freq);
+      const uint64_t now = mul_div(static_cast<uint64_t>(qpc_now()), 10000000, freq);
+      const bool since_open = qpc_position + 5000000 >= opened && qpc_position <= now;
+      if (!near_start && !since_open) capture->use_qpc_time = 0;
       capture->first_device_position = device_position;
     }
     capture->first_packet_pending = 0;

@@ -90,4 +90,11 @@ struct AudioMixer {
   uint64_t audio_time_remainder = 0;
   uint64_t clock_jump_count = 0;
   uint64_t clock_jump_total_ms = 0;
+  // Blocks whose head lay more than 20 ms behind the running clock and was left out.
+  uint64_t clock_overlap_count = 0;
+  // Frames repeated (positive) or left out (negative) to keep the counted
+  // clock on the captured times, and the smoothed difference between the
+  // two (captured minus counted, ticks).
+  int64_t clock_slip_frames = 0;
+  int64_t lag_avg = 0;
 };

@@ -31,6 +31,22 @@ void release_packet(AudioCapture* c, uint32_t frames) {
                         std::memory_order_release);
 }
 
+// Block align of what the mixer hands out: the system stream's format
+// whenever a system stream is open, else the microphone's. 0 when neither.
+uint32_t output_block_align() {
+  if (is_open(g_app.system_capture)) return g_app.system_capture.stream_format->nBlockAlign;
+  if (is_open(g_app.mic_capture)) return g_app.mic_capture.stream_format->nBlockAlign;
+  return 0;
+}
+
+// Moves the sample clock on by `frames` exactly (the remainder is carried).
+void advance_clock(uint32_t frames, uint32_t rate) {
+  AudioMixer& m = g_app.mixer;
+  const uint64_t x = uint64_t{frames} * frequency() + m.audio_time_remainder;
+  m.next_audio_time += x / rate;
+  m.audio_time_remainder = x % rate;
+}
+
 // Frames of `rate` that cover `ticks`, at least 1 and at most `held`.
 uint32_t lead_frames(uint32_t held, uint32_t rate, uint64_t ticks) {
   uint64_t n = mul_div(rate, ticks, frequency());
@@ -53,6 +69,9 @@ void audio_mixer_begin_recording() {
   m.audio_time_remainder = 0;
   m.clock_jump_count = 0;
   m.clock_jump_total_ms = 0;
+  m.clock_overlap_count = 0;
+  m.clock_slip_frames = 0;
+  m.lag_avg = 0;
   m.system_pending = PendingPacket{};
   m.mic_pending = PendingPacket{};
   g_app.recording.paused_total_qpc.store(0);
@@ -160,10 +179,14 @@ bool submit_audio(const void* data, uint32_t frames, uint64_t time, uint32_t rat
   AudioMixer& m = g_app.mixer;
   const uint64_t f = frequency();
   if (frames == 0) return true;
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  const uint32_t align = output_block_align();
+  const uint64_t tol = f * 20 / 1000;
   if (m.next_audio_time == 0) {
     m.next_audio_time = time;
     m.audio_time_remainder = 0;
-  } else if (f != 0 && time > m.next_audio_time + f * 20 / 1000) {
+    m.lag_avg = 0;
+  } else if (f != 0 && time > m.next_audio_time + tol) {
     uint64_t gap_ms = mul_div(time - m.next_audio_time, 1000, f);
     m.clock_jump_count += 1;
     m.clock_jump_total_ms += gap_ms;
@@ -174,14 +197,64 @@ bool submit_audio(const void* data, uint32_t frames, uint64_t time, uint32_t rat
     }
     m.next_audio_time = time;
     m.audio_time_remainder = 0;
+    m.lag_avg = 0;
+  } else if (f != 0 && rate != 0 && align != 0 && time + tol < m.next_audio_time) {
+    // The block starts more than 20 ms before the running clock: its head
+    // covers time the track already holds (sound that reached us late, in a
+    // burst, after the process or the machine stood still). Placed at the
+    // clock it would put the sound late for the rest of the recording; the
+    // covered frames are left out instead.
+    const uint64_t skip = mul_div(m.next_audio_time - time, rate, f, f - 1);
+    m.clock_overlap_count += 1;
+    if (m.clock_overlap_count <= 8) {
+      trace_eventf("audio.clock_overlap dropped_ms=%llu",
+                   static_cast<unsigned long long>(mul_div(skip < frames ? skip : frames, 1000, rate)));
+    }
+    m.lag_avg = 0;
+    if (skip >= frames) return true;
+    bytes += skip * align;
+    frames -= static_cast<uint32_t>(skip);
+  } else if (f != 0 && rate != 0 && align != 0) {
+    // A sound device's clock is not the system's: it delivers a little more
+    // or a little less than its nominal rate per second (100 ppm is 6 ms a
+    // minute), and counted samples part from the captured times without
+    // bound. The smoothed difference between the two is held within 2 ms
+    // by leaving out or repeating a single frame now and then.
+    const int64_t lag = static_cast<int64_t>(time - m.next_audio_time);
+    m.lag_avg += (lag - m.lag_avg) / 64;
+    const int64_t one = static_cast<int64_t>(f / rate > 0 ? f / rate : 1);
+    const int64_t band = static_cast<int64_t>(f / 500);
+    if (m.lag_avg < -band) {
+      // The counted clock runs ahead of the device: one frame less.
+      m.lag_avg += one;
+      m.clock_slip_frames -= 1;
+      bytes += align;
+      frames -= 1;
+      if (frames == 0) return true;
+    } else if (m.lag_avg > band) {
+      // The counted clock falls behind: the first frame once more.
+      if (!encoder_submit_audio(bytes, 1, static_cast<int64_t>(m.next_audio_time), static_cast<int64_t>(f))) {
+        return false;
+      }
+      advance_clock(1, rate);
+      m.lag_avg -= one;
+      m.clock_slip_frames += 1;
+    }
   }
-  if (!encoder_submit_audio(data, frames, static_cast<int64_t>(m.next_audio_time), static_cast<int64_t>(f))) {
+  // Nothing past the recording's end (the length limit, or the stop): the
+  // block is cut there, and what lies wholly beyond it is let go.
+  const int64_t end = g_app.recording.end_time.load(std::memory_order_relaxed);
+  if (end > 0 && rate != 0 && f != 0) {
+    const uint64_t e = static_cast<uint64_t>(end);
+    const uint64_t fit = m.next_audio_time < e ? mul_div(e - m.next_audio_time, rate, f) : 0;
+    if (fit == 0) return true;
+    if (fit < frames) frames = static_cast<uint32_t>(fit);
+  }
+  if (!encoder_submit_audio(bytes, frames, static_cast<int64_t>(m.next_audio_time), static_cast<int64_t>(f))) {
     return false;
   }
   if (rate == 0) return true;
-  const uint64_t x = uint64_t{frames} * f + m.audio_time_remainder;
-  m.next_audio_time += x / rate;
-  m.audio_time_remainder = x % rate;
+  advance_clock(frames, rate);
   return true;
 }
 

@@ -29,8 +29,9 @@ void on_watchdog_timer() {
   const Config& cfg = g_app.config;
   const int64_t first = rec.first_encoded_time.load();
   const uint64_t ref = static_cast<uint64_t>(first != 0 ? first : rec.start_qpc.load());
-  if (cfg.EnableLimitLength != 0 && cfg.LimitLength != 0 && ref != 0 && elapsed >= ref &&
-      elapsed - ref >= static_cast<uint64_t>(cfg.LimitLength) * static_cast<uint64_t>(g_app.qpc_frequency)) {
+  const uint64_t length = static_cast<uint64_t>(cfg.LimitLength) * static_cast<uint64_t>(g_app.qpc_frequency);
+  if (cfg.EnableLimitLength != 0 && cfg.LimitLength != 0 && ref != 0 && elapsed >= ref && elapsed - ref >= length) {
+    rec.mark_end(static_cast<int64_t>(ref + length));
     trace_event("timer.limit_stop");
     post_stop_request();
   }

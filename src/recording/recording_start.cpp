@@ -215,6 +215,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   rec.pause_start_qpc.store(0);
   rec.paused_total_qpc.store(0);
   rec.last_frame_time.store(0);
+  rec.end_time.store(0);
   const int64_t now = qpc_now();
   rec.start_qpc.store(now);
   rec.next_heartbeat.store(now + g_app.qpc_frequency);

@@ -36,6 +36,16 @@ struct Recording {
   std::atomic<int64_t> last_frame_time{0};  // recording-clock time of the latest accepted frame
   std::atomic<int64_t> first_encoded_time{0};  // recording-clock time of the first frame the encoder took
   std::atomic<uint32_t> ticks_in_flight{0};  // stream ticks the watchdog is submitting
+  // Recording-clock time at which the recording's content ends: the moment
+  // the length limit was reached, else the stop. 0 while it runs on. No
+  // picture or sound after it is written, however late the stop comes.
+  std::atomic<int64_t> end_time{0};
+  // Fixes end_time at t unless an earlier end is already fixed.
+  void mark_end(int64_t t) {
+    int64_t seen = end_time.load();
+    while ((seen == 0 || t < seen) && !end_time.compare_exchange_weak(seen, t)) {
+    }
+  }
 
   // Frame intake (reset by recording start).
   int64_t max_frame_gap = 0;     // largest step between consecutive intake times

@@ -68,6 +68,9 @@ void recording_stop() {
   // 3. From here on the workers no longer treat the recording as live. Frame
   // intake takes no picture after this moment, and the sound ends with it.
   const int64_t stopped_at = qpc_now();
+  rec.mark_end(stopped_at > rec.paused_total_qpc.load() ? stopped_at - rec.paused_total_qpc.load() : 1);
+  // On the capture clock (paused time included), where the sound stops.
+  const int64_t sound_end = rec.end_time.load() + rec.paused_total_qpc.load();
   rec.active.store(0);
   rec.start_qpc.store(0);
   if (g_desktop_session) g_desktop_session->keep_awake(false);
@@ -135,8 +138,8 @@ void recording_stop() {
     } else {
       trace_event("stop.audio_lock_acquired");
       audio_drained = true;
-      audio_capture_stop(&g_app.system_capture, stopped_at);
-      audio_capture_stop(&g_app.mic_capture, stopped_at);
+      audio_capture_stop(&g_app.system_capture, sound_end);
+      audio_capture_stop(&g_app.mic_capture, sound_end);
       if (was_paused) {
         discard_audio();
       } else {

@@ -61,6 +61,9 @@ void watchdog_tick() {
       }
       audio_clamp();
       elapsed = recording_clock(now);
+      // The picture's timeline stops where the recording ends.
+      const int64_t end = rec.end_time.load();
+      if (end != 0 && elapsed > end) elapsed = end;
       if (audio_pressure() < 50) {
         const int64_t last_frame = rec.last_frame_time.load();
         if (last_frame == 0 || elapsed - last_frame >= quarter) {

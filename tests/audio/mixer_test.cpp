@@ -317,6 +317,79 @@ TEST_F(MixerTest, SampleClockAbsorbsSmallGapsAndFollowsJumps) {
   }
 }
 
+// A device whose clock runs 200 ppm fast or slow against the system clock
+// (its packets carry system-clock capture times with a few milliseconds of
+// jitter): over a minute, counted samples alone would part from the
+// captured times by 12 ms. The track written must stay on the captured
+// times, and the frames left out or repeated must match the clock error.
+TEST_F(MixerTest, DeviceClockOffByPpmStaysOnTheCapturedTimes) {
+  struct Case {
+    const char* name;
+    double ppm;  // device frames per second above nominal, per million
+  } cases[] = {{"device 200 ppm fast", 200.0}, {"device 200 ppm slow", -200.0}, {"exact", 0.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    audio_mixer_begin_recording();
+    open_stream(&g_app.system_capture, default_capture_format());
+    AudioCapture& sys = g_app.system_capture;
+    uint64_t lcg = 12345;
+    int64_t worst = 0;
+    const int packets = 6000;  // 60 s of 10-ms packets
+    for (int k = 0; k < packets; k += 50) {
+      for (int j = k; j < k + 50; ++j) {
+        // True capture time of frame 480 j on a device running at 48 kHz (1 + ppm).
+        const double t = double(j) * 480.0 / (48000.0 * (1.0 + c.ppm * 1e-6));
+        lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
+        // +-3 ms, none on the first packet, which sets where the track starts.
+        const int64_t jitter = j == 0 ? 0 : static_cast<int64_t>((lcg >> 33) % 60'000) - 30'000;
+        push_float(&sys, kStart + static_cast<uint64_t>(t * kQpcFrequency + jitter), 480, 0.1f);
+      }
+      mix_audio(false, 0);
+      if (!blocks().empty()) {
+        const SubmittedBlock& last = blocks().back();
+        // Consumed device frames up to the end of the last block, and their capture time.
+        const uint64_t consumed = uint64_t(k + 50) * 480;
+        const double captured_end = double(consumed) / (48000.0 * (1.0 + c.ppm * 1e-6));
+        const int64_t written_end = last.time + int64_t(last.frames) * kQpcFrequency / 48000 - int64_t(kStart);
+        const int64_t off = written_end - static_cast<int64_t>(captured_end * kQpcFrequency);
+        worst = std::max(worst, off < 0 ? -off : off);
+      }
+      g_fake_encoder.blocks.clear();
+    }
+    EXPECT_EQ(sys.read_pos.load(), sys.write_pos.load());
+    EXPECT_LE(worst, 4 * int64_t(kMs)) << "written sound parts from the captured times";
+    // 200 ppm of 60 s at 48 kHz: 576 frames, give or take the 2-ms band (96).
+    const double expected = -c.ppm * 1e-6 * 60.0 * 48000.0;
+    EXPECT_NEAR(double(g_app.mixer.clock_slip_frames), expected, 130.0);
+    EXPECT_EQ(g_app.mixer.clock_jump_count, 0u);
+    EXPECT_EQ(g_app.mixer.clock_overlap_count, 0u);
+    ring_unmap(sys.ring, sys.ring_size);
+    sys.ring = nullptr;
+    g_app.system_capture.audio_client.reset();
+    g_app.system_capture.stream_format.reset();
+    sys.read_pos.store(0);
+    sys.write_pos.store(0);
+  }
+}
+
+// A burst of sound that reached us late (the process stood still while the
+// server kept capturing) starts far behind the running clock: the frames
+// that cover written time are left out, so the sound after it is not late.
+TEST_F(MixerTest, BlockFarBehindTheClockLosesItsCoveredHead) {
+  open_stream(&g_app.system_capture, default_capture_format());
+  std::vector<float> v(4800 * 2, 0.1f);
+  ASSERT_TRUE(submit_audio(v.data(), 480, kStart, 48000));        // clock now at +10 ms
+  ASSERT_TRUE(submit_audio(v.data(), 4800, kStart - 90 * kMs, 48000));  // 100 ms behind, 100 ms long
+  ASSERT_EQ(blocks().size(), 1u);  // wholly covered: nothing more written
+  ASSERT_TRUE(submit_audio(v.data(), 4800, kStart - 40 * kMs, 48000));  // the last 50 ms are new
+  ASSERT_EQ(blocks().size(), 2u);
+  EXPECT_EQ(blocks()[1].frames, 2400u);
+  EXPECT_EQ(blocks()[1].time, static_cast<int64_t>(kStart + 10 * kMs));
+  EXPECT_EQ(g_app.mixer.next_audio_time, kStart + 60 * kMs);
+  EXPECT_EQ(g_app.mixer.clock_overlap_count, 2u);
+  EXPECT_EQ(g_app.mixer.clock_jump_count, 0u);
+}
+
 TEST_F(MixerTest, SampleClockCarriesTheRemainder) {
   std::vector<float> v(2);
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(submit_audio(v.data(), 1, kStart, 48000));
@@ -442,6 +515,25 @@ TEST_F(MixerTest, FinalDrainDropsWhatItCannotSubmit) {
   g_fake_encoder.refuse = false;
   mix_audio(true, 1);  // deadline long past
   EXPECT_EQ(blocks().size(), 100u);
+}
+
+// A length limit reached 25 ms in: the sound stops there, even though the
+// stop (and its final drain) comes later with more audio in the ring.
+TEST_F(MixerTest, SoundEndsWhereTheRecordingEnds) {
+  open_stream(&g_app.system_capture, default_capture_format());
+  AudioCapture& sys = g_app.system_capture;
+  for (int i = 0; i < 4; ++i) push_float(&sys, kStart + i * 10 * kMs, 480, 0.1f);
+  g_app.recording.mark_end(static_cast<int64_t>(kStart + 25 * kMs));
+  g_app.recording.mark_end(static_cast<int64_t>(kStart + 40 * kMs));  // a later end changes nothing
+  mix_audio(false, 0);
+  push_float(&sys, kStart + 40 * kMs, 480, 0.1f);
+  mix_audio(true, 0);
+  uint32_t frames = 0;
+  for (const SubmittedBlock& b : blocks()) frames += b.frames;
+  EXPECT_EQ(frames, 1200u);  // 25 ms at 48 kHz
+  ASSERT_EQ(blocks().size(), 3u);
+  EXPECT_EQ(blocks()[2].time, static_cast<int64_t>(kStart + 20 * kMs));
+  EXPECT_EQ(sys.read_pos.load(), sys.write_pos.load());  // the rest is let go, not left behind
 }
 
 int64_t g_now = 0;

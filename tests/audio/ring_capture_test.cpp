@@ -175,12 +175,17 @@ TEST_F(CaptureTest, FirstPacketDecidesBetweenCounterAndDevicePositionTimes) {
     bool application;
     int64_t offset;  // first packet's counter time minus start, 100 ns
     bool trusted;
+    int64_t read_at = 40'000'000;  // clock when the mixer reads the packet
   } cases[] = {
       {"0.6 s early", false, -6'000'000, false},
       {"0.5 s early", false, -5'000'000, true},
       {"0.5 s late", false, 5'000'000, true},
       {"0.5 s + 1 late", false, 5'000'001, false},
       {"application, 3 s early", true, -30'000'000, true},
+      // A device that woke up late: captured after the stream started, read later still.
+      {"late device, 1.8 s late", false, 18'000'000, true, 70'000'000},
+      {"stamped after it was read", false, 18'000'000, false, 60'000'000},
+      {"before the stream started", false, -16'000'000, false, 70'000'000},
   };
   clock_set_source(manual_clock);
   for (const Case& c : cases) {
@@ -192,6 +197,7 @@ TEST_F(CaptureTest, FirstPacketDecidesBetweenCounterAndDevicePositionTimes) {
     EXPECT_EQ(cap.start_qpc, 40'000'000u);
     const uint64_t qpc0 = start + c.offset;
     endpoints.last_client->deliver({packet(480, 8, 1, 1000, qpc0), packet(480, 8, 1, 1480, qpc0 + 100'000)});
+    g_manual_now = c.read_at;
     AudioPacket out;
     ASSERT_TRUE(read_packet(&cap, start, &out));
     EXPECT_EQ(out.time, c.trusted ? qpc0 : 40'000'000u);

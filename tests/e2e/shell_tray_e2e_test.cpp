@@ -22,12 +22,19 @@
 namespace {
 constexpr int kScreenWidth = 1920;
 
-// Presses a key combination; returns the moment it was sent (the middle of
-// the xdotool run, whose start-up time is most of its cost).
-double press(const char* keys) {
-  const double before = now_s();
+// When a key combination was sent: somewhere within the xdotool run, whose
+// start-up time is most of its cost.
+struct KeyMoment {
+  double earliest = 0, latest = 0;
+  double mid() const { return (earliest + latest) / 2; }
+};
+
+KeyMoment press(const char* keys) {
+  KeyMoment m;
+  m.earliest = now_s();
   run_process({"/usr/bin/env", "xdotool", "key", keys}, {}, 10);
-  return (before + now_s()) / 2;
+  m.latest = now_s();
+  return m;
 }
 
 // A private installation of the executable (its INI beside it) and its own
@@ -104,9 +111,9 @@ TEST_F(ShellTrayE2E, ShortcutsStartPauseResumeAndStop) {
   press("ctrl+Print");  // the default monitor shortcut
   ASSERT_TRUE(wait_for([&] { return !inst.recordings().empty(); }, 10)) << "no recording started";
   sleep_s(2);
-  const double paused_at = press("ctrl+shift+p");
+  const KeyMoment paused_at = press("ctrl+shift+p");
   sleep_s(1.5);
-  const double resumed_at = press("ctrl+shift+p");
+  const KeyMoment resumed_at = press("ctrl+shift+p");
   sleep_s(2);
   press("ctrl+Print");  // again: stop
   ASSERT_TRUE(wait_for([&] {
@@ -132,7 +139,10 @@ TEST_F(ShellTrayE2E, ShortcutsStartPauseResumeAndStop) {
   }
   ASSERT_GT(cut, 0u);
   const double t_cut = pictures[cut].time;
-  const double paused = resumed_at - paused_at;
+  const double paused = resumed_at.mid() - paused_at.mid();
+  // Seen from outside, the pause lasted somewhere between these.
+  const double paused_min = resumed_at.earliest - paused_at.latest;
+  const double paused_max = resumed_at.latest - paused_at.earliest;
   // Flashes come every 250 ms of content time. Between a flash before the
   // pause and one after it, the file lacks exactly the paused time, so that
   // file distance plus the missing time is a whole number of periods (the
@@ -151,10 +161,14 @@ TEST_F(ShellTrayE2E, ShortcutsStartPauseResumeAndStop) {
   std::sort(missing_each.begin(), missing_each.end());
   const double missing = missing_each[missing_each.size() / 2];
   const double frame = 1.0 / 60;
-  std::printf("[ figures ] paused %.1f ms by the keys, %.1f ms missing from the file (%zu + %zu flashes); "
-              "file %.3f s, %zu pictures\n",
-              paused * 1000, missing * 1000, before.size(), after.size(), pictures.back().time, pictures.size());
-  EXPECT_NEAR(missing, paused, frame) << "the file is not shorter by the paused time";
+  std::printf("[ figures ] paused %.1f ms by the keys (%.1f to %.1f), %.1f ms missing from the file "
+              "(%zu + %zu flashes); file %.3f s, %zu pictures\n",
+              paused * 1000, paused_min * 1000, paused_max * 1000, missing * 1000, before.size(), after.size(),
+              pictures.back().time, pictures.size());
+  // The main thread takes each key a little late, by a varying amount when
+  // the machine is busy: two frames of slack around what the keys allow.
+  EXPECT_GE(missing, paused_min - 2 * frame) << "the file is not shorter by the paused time";
+  EXPECT_LE(missing, paused_max + 2 * frame) << "the file is not shorter by the paused time";
 }
 
 // The X keycode that carries `keysym` (first column), or 0.
@@ -255,7 +269,7 @@ TEST_F(ShellTrayE2E, ShortcutDuringTheCountdownCancelsIt) {
   EXPECT_TRUE(inst.recordings().empty()) << "a cancelled countdown must not start the capture";
 
   // Pressed again, a new countdown begins and the capture follows it.
-  const double pressed = press("ctrl+Print");
+  const double pressed = press("ctrl+Print").earliest;
   ASSERT_TRUE(wait_for([&] { return !inst.recordings().empty(); }, 8)) << "no recording after the countdown";
   const double started = now_s();
   EXPECT_GT(started - pressed, 2.5) << "the capture started before the countdown ended";

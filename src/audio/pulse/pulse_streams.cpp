@@ -8,7 +8,6 @@
 #include "platform/event.h"
 
 namespace {
-constexpr uint32_t kFirstDataTimeoutMs = 3000;
 
 void signal_loop_cb(pa_stream*, void* loop) {
   pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
@@ -131,7 +130,6 @@ void PulseRecordClient::set_event_handle(AutoResetEvent* event) {
 
 void PulseRecordClient::read_cb(pa_stream*, size_t, void* self) {
   auto* me = static_cast<PulseRecordClient*>(self);
-  me->delivered_ = true;
   AutoResetEvent* e = me->event_.load();
   if (e) e->set();
 }
@@ -146,17 +144,15 @@ void PulseRecordClient::state_cb(pa_stream* s, void* self) {
 bool PulseRecordClient::start() {
   std::lock_guard<std::mutex> guard(swap_);
   PulseLock lock(connection_.get());
-  delivered_ = false;
   stopped_ = false;
+  // Returns once the server runs the stream, not when data flows: a device
+  // that was idle may sleep through most of its long idle period first (an
+  // idle null output: up to two seconds), and the recording must not wait
+  // for it. Each packet carries its capture time, so sound that starts late
+  // is still placed where it was captured.
   if (!connection_->wait_operation(pa_stream_cork(stream_, 0, nullptr, nullptr), kPulseRequestTimeoutMs)) {
     return false;
   }
-  // Returns once data flows. A device that was idle may sleep through most
-  // of its long idle period first (a null output: up to two seconds); the
-  // stream's start time must not run ahead of its first packet, or the first
-  // packet would look untrustworthy and be placed at the start.
-  connection_->wait_until([&] { return delivered_ || pa_stream_get_state(stream_) != PA_STREAM_READY; },
-                          kFirstDataTimeoutMs);
   return pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
@@ -190,8 +186,29 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
   out->frames = static_cast<uint32_t>(frames);
   out->flags = data ? 0 : AUDIO_BUFFER_SILENT;  // a hole in the stream reads as silence
   out->device_position = frames_read_;
-  out->qpc_position = static_cast<uint64_t>(pulse_fragment_capture_time(stream_, frames, rate_));
+  out->qpc_position = static_cast<uint64_t>(packet_time(pulse_fragment_capture_time(stream_, frames, rate_)));
   return true;
+}
+
+int64_t PulseRecordClient::packet_time(int64_t measured) {
+  // Beyond this the stream really lost or skipped data (the server dropped
+  // what it could not hold while this process stood still, or the stream was
+  // set up again): the measured time is taken as it is.
+  constexpr int64_t kResync = 100 * 10000;
+  if (anchored_ && rate_ != 0) {
+    const int64_t predicted =
+        anchor_time_ + static_cast<int64_t>((frames_read_ - anchor_frames_) * 10'000'000 / rate_) + correction_;
+    const int64_t d = measured - predicted;
+    if (d >= -kResync && d <= kResync) {
+      correction_ += d / 16;
+      return predicted + d / 16;
+    }
+  }
+  anchored_ = true;
+  anchor_time_ = measured;
+  anchor_frames_ = frames_read_;
+  correction_ = 0;
+  return measured;
 }
 
 void PulseRecordClient::release_buffer(uint32_t frames) {
@@ -237,6 +254,7 @@ bool PulseRecordClient::reopen() {
   PulseLock lock(connection_.get());
   stream_ = s;
   peeked_ = false;
+  anchored_ = false;  // a new stream: its first packet is timed afresh
   // The device position runs on through the gap, as if the silence had been
   // captured: streams timed by it stay on the recording's clock.
   if (lost_at_ != 0) frames_read_ += static_cast<uint64_t>((qpc_now() - lost_at_) * int64_t{rate_} / 10'000'000);

@@ -43,6 +43,9 @@ class PulseRecordClient final : public AudioClient {
   static void state_cb(pa_stream* s, void* self);
   // With c locked: a new record stream on `source`, ready.
   pa_stream* connect(PulseConnection* c, const std::string& source, bool corked, uint32_t timeout_ms);
+  // The capture time given for the packet at frames_read_, from the time
+  // measured for it now.
+  int64_t packet_time(int64_t measured);
 
   // Guards the connection, the stream and the keeper against replacement by
   // reopen() while the thread that owns the recording stops it.
@@ -59,7 +62,15 @@ class PulseRecordClient final : public AudioClient {
   uint32_t rate_ = 0;
   uint64_t frames_read_ = 0;  // device position: running frame count
   int64_t lost_at_ = 0;       // clock when the stream was found failed
-  bool delivered_ = false;    // data arrived since start()
+  // Capture times: the stream's frames are contiguous, so a packet's time
+  // is the anchor's plus its frames at the nominal rate, nudged towards the
+  // measured time (which jitters by milliseconds) by a sixteenth of the
+  // difference each packet. That follows a device clock that runs off, while
+  // one late wake-up no longer shows as a gap in the sound.
+  bool anchored_ = false;
+  int64_t anchor_time_ = 0;
+  uint64_t anchor_frames_ = 0;
+  int64_t correction_ = 0;
   bool peeked_ = false;
 };
 

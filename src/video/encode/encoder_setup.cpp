@@ -278,6 +278,8 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   e.discontinuity_pending.store(0);
   e.write_failed.exchange(0);
   e.last_video_time.store(INT64_MIN);
+  e.last_frame_arrival = 0;
+  e.last_frame_interval = 0;
   pool_callback_init(&e.video_return_callback, e.video_samples, kVideoPoolSize, &e.video_free);
   e.video_free.exchange(0xFF);
 

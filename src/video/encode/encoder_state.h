@@ -87,6 +87,10 @@ struct Encoder {
 
   std::atomic<uint32_t> discontinuity_pending{0};
   std::atomic<int64_t> last_video_time{INT64_MIN};
+  // Worker only: the previous video item's own time (0: none yet) and the
+  // interval before it, for the pace at which frames really come.
+  int64_t last_frame_arrival = 0;
+  int64_t last_frame_interval = 0;
   std::atomic<uint32_t> has_video_sample{0};
   std::atomic<uint32_t> write_failed{0};
   std::atomic<int64_t> audio_end_time{0};  // 100-ns units

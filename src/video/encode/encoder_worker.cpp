@@ -68,8 +68,23 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
   }
   if (e.first_video_time.load() == 0) e.first_video_time.store(time);
   const int64_t f = static_cast<int64_t>(frame_ticks(e, time_base));
+  // Late frames catch up four frame lengths at a time. When the gate lets
+  // frames through more slowly than the nominal rate (a lowered rate, the
+  // audio clamp at 5 per second), a frame length is the interval at which
+  // they really come, else the picture would fall further behind with every
+  // frame and never meet its real time again. The smaller of the last two
+  // intervals is taken, so the gap itself never counts as the pace.
+  int64_t pace = f;
+  if (e.last_frame_arrival != 0) {
+    const int64_t interval = diff(time, e.last_frame_arrival);
+    // With a single interval known, it may be the gap itself: the nominal length then.
+    const int64_t recent = e.last_frame_interval > 0 ? std::min(interval, e.last_frame_interval) : f;
+    if (recent > pace) pace = recent;
+    e.last_frame_interval = interval;
+  }
+  e.last_frame_arrival = time;
   const int64_t last = e.last_video_time.load();
-  if (e.has_video_sample.load() && diff(time, add(last, 4 * f)) > 0) time = add(last, 4 * f);
+  if (e.has_video_sample.load() && diff(time, add(last, 4 * pace)) > 0) time = add(last, 4 * pace);
   set_stage(e, ENCODER_STAGE_VIDEO_WRITE);
 
   MediaSample* s = e.video_samples[i];

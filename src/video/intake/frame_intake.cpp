@@ -38,8 +38,10 @@ bool intake_limit_reached(int64_t t) {
   if (length_on) {
     int64_t start = g_app.recording.first_encoded_time.load(std::memory_order_relaxed);
     if (start == 0) start = g_app.recording.start_qpc.load(std::memory_order_relaxed);
-    if (start != 0 && t >= start &&
-        static_cast<uint64_t>(t - start) >= uint64_t{cfg.LimitLength} * static_cast<uint64_t>(intake_qpc_frequency())) {
+    const uint64_t length = uint64_t{cfg.LimitLength} * static_cast<uint64_t>(intake_qpc_frequency());
+    if (start != 0 && t >= start && static_cast<uint64_t>(t - start) >= length) {
+      // The file ends at the limit itself, not when the stop gets to run.
+      g_app.recording.mark_end(start + static_cast<int64_t>(length));
       return true;
     }
   }
@@ -121,6 +123,9 @@ bool on_frame_arrived(Capture* capture, const CapturedFrame* frame) {
     }
     if (audio_streams_open() && audio_pressure() >= 75) pass = false;
     submit = pass && static_cast<uint64_t>(prev) < static_cast<uint64_t>(t);
+    // Frames that arrive between the length limit and the stop are past the end.
+    const int64_t end = rec.end_time.load(std::memory_order_relaxed);
+    if (end != 0 && t > end) submit = false;
     measured = cfg.EnableAdaptiveGovernor != 0 && gov.governor_rate != 0;
   }
 

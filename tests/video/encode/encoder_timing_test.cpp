@@ -51,6 +51,29 @@ TEST_F(Timing, FramesAfterAFreezeCatchUpFourFramesAtATime) {
   }
 }
 
+// The gate passes 5 frames a second (the audio clamp) when the process
+// stood still for 10 s: four nominal frame lengths (66.7 ms) per 200-ms
+// frame would leave the picture further behind with every frame. Four of
+// the frames' own intervals close the gap within a few seconds.
+TEST_F(Timing, FramesAtALoweredRateCatchUpAfterAStall) {
+  ASSERT_TRUE(setup_default());
+  const int64_t t0 = 5 * kTick;
+  const int64_t step = kTick / 5;
+  for (int k = 0; k < 5; ++k) write_frame(t0 + k * step);
+  const int64_t resume = t0 + 4 * step + 10 * kTick;
+  int caught = -1;
+  for (int k = 0; k < 40; ++k) {
+    write_frame(resume + k * step);
+    const int64_t stamp = fake.of("video").back().time;
+    if (caught < 0 && stamp == resume + k * step - t0) caught = k;
+  }
+  const auto stamps = times(fake.of("video"));
+  for (size_t k = 1; k < stamps.size(); ++k) EXPECT_LE(stamps[k] - stamps[k - 1], 4 * step) << k;
+  EXPECT_EQ(stamps[5] - stamps[4], 4 * step);  // the stall itself does not count as the pace
+  ASSERT_GE(caught, 0) << "the picture never met its real time again";
+  EXPECT_LE(caught, 20);  // 10 s at 0.6 s per frame: within 4 seconds
+}
+
 TEST_F(Timing, StreamTicksOnAStillScreen) {
   struct Case {
     const char* name;

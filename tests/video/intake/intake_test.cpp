@@ -235,13 +235,18 @@ TEST_F(FrameIntakeTest, LengthLimitCountsFromFirstAcceptedFrame) {
   frame_at(3 * kSecond);  // first accepted frame
   frame_at(13 * kSecond - 1);
   EXPECT_EQ(g_fakes.stop_requests, 0);
-  frame_at(13 * kSecond);
+  EXPECT_EQ(g_app.recording.end_time.load(), 0);
+  frame_at(13 * kSecond + 50'000);
   EXPECT_EQ(g_fakes.stop_requests, 1);
   EXPECT_EQ(trace_count("frame.limit_stop"), 1);
+  // The recording ends at the limit itself, not at the frame that found it.
+  EXPECT_EQ(g_app.recording.end_time.load(), 13 * kSecond);
   // The work statistics of a stopping call are not recorded.
   EXPECT_EQ(g_app.recording.callback_work_count, 2u);
-  frame_at(13 * kSecond + 1000);
+  const size_t submitted = g_fakes.submitted.size();
+  frame_at(13 * kSecond + 200'000);
   EXPECT_EQ(g_fakes.stop_requests, 2);  // posted until the recording stops
+  EXPECT_EQ(g_fakes.submitted.size(), submitted) << "a frame past the end was submitted";
 }
 
 TEST_F(FrameIntakeTest, LengthLimitCountsFromStartWithoutAcceptedFrame) {
