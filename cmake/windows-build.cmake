@@ -32,6 +32,23 @@ fv_win32_library(fv_settings settings)
 # The dialog host (dialog manager, clipboard, folder picker, links) and the
 # update check's request.
 target_link_libraries(fv_settings PUBLIC user32 gdi32 shell32 ole32 uuid winhttp)
+# What the build names for the dialogs: the revision in the settings title,
+# the About links and the donation addresses, the update server.
+execute_process(COMMAND git rev-parse --short HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                OUTPUT_VARIABLE FV_REVISION OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(NOT FV_REVISION)
+  set(FV_REVISION "unknown")
+endif()
+set_source_files_properties(${SRC}/settings/settings_template.cpp PROPERTIES
+  COMPILE_DEFINITIONS "FRELVANTA_REVISION=\"${FV_REVISION}\"")
+set_source_files_properties(${SRC}/settings/info_dialogs.cpp PROPERTIES
+  COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\";FRELVANTA_CONTRIBUTOR_NAME=\"${FRELVANTA_CONTRIBUTOR_NAME}\";FRELVANTA_CONTRIBUTOR_URL=\"${FRELVANTA_CONTRIBUTOR_URL}\";FRELVANTA_DONATE_BTC=\"${FRELVANTA_DONATE_BTC}\";FRELVANTA_DONATE_ETH=\"${FRELVANTA_DONATE_ETH}\";FRELVANTA_DONATE_LTC=\"${FRELVANTA_DONATE_LTC}\";FRELVANTA_DONATE_SOL=\"${FRELVANTA_DONATE_SOL}\"")
+set_source_files_properties(${SRC}/app/tray_menu.cpp PROPERTIES
+  COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\"")
+if(FRELVANTA_UPDATE_HOST)
+  set_source_files_properties(${SRC}/settings/update_check.cpp PROPERTIES
+    COMPILE_DEFINITIONS "FRELVANTA_UPDATE_HOST=\"${FRELVANTA_UPDATE_HOST}\"")
+endif()
 fv_win32_library(fv_recording recording)
 fv_win32_library(fv_capture capture)
 fv_win32_library(fv_intake video/intake)
@@ -40,8 +57,6 @@ fv_win32_library(fv_encode video/encode)
 fv_win32_library(fv_audio audio)
 add_library(fv_state STATIC ${SRC}/app/app_state.cpp)
 target_include_directories(fv_state PUBLIC ${SRC})
-# The shell: the portable core with the Win32 toolkit (the entry stays with
-# the executable).
 # The shell window on GDI (painting, cursor, layered forms, the frozen
 # screen picture): a library of its own, linked together with the shell core
 # that paints through it.
@@ -50,6 +65,8 @@ set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/shel
 add_library(fv_win32_paint STATIC ${FV_WIN32_PAINT_SOURCES})
 target_include_directories(fv_win32_paint PUBLIC ${SRC})
 target_link_libraries(fv_win32_paint PUBLIC gdi32 user32 uxtheme)
+# The shell: the portable core with the Win32 toolkit (the entry stays with
+# the executable).
 fv_win32_library(fv_app app EXCLUDE app_state.cpp win32/entry_win32.cpp win32/gdi_canvas.cpp
   win32/shell_window_win32.cpp win32/screen_grab_win32.cpp)
 target_link_libraries(fv_app PUBLIC user32 gdi32 shell32 ole32)

@@ -6,6 +6,8 @@
 #include "app/app_state.h"
 #include "capture/capture_state.h"
 
+struct WindowBounds;
+
 // Once at process start: connects to the platform service and points the
 // frame handler at frame intake.
 void capture_runtime_init();
@@ -22,6 +24,8 @@ bool start_region_capture(MonitorId monitor, Rect selection);
 bool open_window_target(std::shared_ptr<CaptureDevice> device, WindowId window, bool client_area, bool no_rounding);
 bool open_monitor_target(std::shared_ptr<CaptureDevice> device, MonitorId monitor, const Rect* crop);
 Rect target_crop_rect(const Capture& capture, int32_t width, int32_t height);
+// The same for a window whose bounds are already known.
+Rect window_crop_rect(const Capture& capture, const WindowBounds& bounds, int32_t width, int32_t height);
 
 // Starts frame delivery to `on_frame`. False when no session could be
 // started; the recording must then not proceed.

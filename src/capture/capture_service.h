@@ -8,12 +8,27 @@
 
 #include "capture/capture_state.h"
 
+// Where a window target is on screen, as CaptureService::frame_bounds and
+// client_rect report it. A source follows these from the window's events,
+// so the crop of each frame needs no question to the platform.
+struct WindowBounds {
+  bool shown = false;    // false: not shown, nothing of it to record
+  Rect frame;            // visible frame bounds, screen coordinates
+  int32_t surface_x = 0;  // screen position of the captured surface's origin
+  int32_t surface_y = 0;
+  bool has_client = false;
+  Rect client;           // client area, screen coordinates
+};
+
 // One grabbed picture, as a source hands it to the core.
 struct SourceFrame {
   BgraImage image;             // the source's buffer, at the size it was last (re-)created with
   int64_t time = 0;            // counter ticks at the grab
   int32_t content_width = 0;   // the target's current size (may differ after a resize)
   int32_t content_height = 0;
+  // Window targets of a source that follows them: the window's bounds at
+  // the grab; null when the core must ask the service.
+  const WindowBounds* window_bounds = nullptr;
 };
 
 // Called on the source's thread.

@@ -22,7 +22,8 @@ void capture_deliver_frame(Capture* c, const SourceFrame& f) {
   if (c == nullptr || c->on_frame == nullptr) return;
   int32_t w = std::min(f.content_width, f.image.width);
   int32_t h = std::min(f.content_height, f.image.height);
-  Rect rect = target_crop_rect(*c, w, h);
+  Rect rect = c->window != 0 && f.window_bounds != nullptr ? window_crop_rect(*c, *f.window_bounds, w, h)
+                                                           : target_crop_rect(*c, w, h);
   // The frame bounds may already be those of a resized window while the
   // picture still has the old size: record what fits.
   rect.left = std::max(rect.left, 0);

@@ -168,15 +168,22 @@ bool open_monitor_target(std::shared_ptr<CaptureDevice> device, MonitorId monito
 
 Rect target_crop_rect(const Capture& c, int32_t w, int32_t h) {
   if (c.window == 0) return c.crop;
-  Rect bounds;
-  int32_t sx = 0, sy = 0;
-  if (c.service == nullptr || !c.service->frame_bounds(c.window, &bounds, &sx, &sy)) return Rect{};
+  WindowBounds b;
+  if (c.service == nullptr || !c.service->frame_bounds(c.window, &b.frame, &b.surface_x, &b.surface_y)) return Rect{};
+  b.shown = true;
+  if (c.client_area_only != 0) b.has_client = c.service->client_rect(c.window, &b.client);
+  return window_crop_rect(c, b, w, h);
+}
+
+Rect window_crop_rect(const Capture& c, const WindowBounds& b, int32_t w, int32_t h) {
+  if (!b.shown) return Rect{};
   // The frame starts at the surface origin, normally the visible frame's own
   // top-left corner; a decorated surface larger than the frame shifts it.
-  int32_t ox = bounds.left - sx, oy = bounds.top - sy;
-  if (c.client_area_only == 0) return Rect{ox, oy, ox + bounds.width(), oy + bounds.height()};
-  Rect client;
-  if (!c.service->client_rect(c.window, &client)) return Rect{};
+  const int32_t sx = b.surface_x, sy = b.surface_y;
+  int32_t ox = b.frame.left - sx, oy = b.frame.top - sy;
+  if (c.client_area_only == 0) return Rect{ox, oy, ox + b.frame.width(), oy + b.frame.height()};
+  if (!b.has_client) return Rect{};
+  const Rect& client = b.client;
   int32_t left = std::max(0, client.left - sx);
   int32_t top = std::max(0, client.top - sy);
   int32_t room_w = std::max(0, w - left);

@@ -267,6 +267,39 @@ TEST_F(X11CaptureTest, CursorIsDrawnOnlyWhenAskedFor) {
   }
 }
 
+TEST_F(X11CaptureTest, CursorFollowsAMovedWindow) {
+  // The window's position comes from its events; after a move the cursor
+  // must still be drawn where the pointer is over the window.
+  xcb_window_t win = make_window(screen_->root, 100, 80, 320, 240);
+  fill(win, 320, 240, 0x00ff00);
+  focus(win);
+  g_app.config.OnlyClientArea = 0;
+  ASSERT_TRUE(capture_by_mode(CAPTURE_WINDOW));
+  ASSERT_TRUE(capture_start(&g_app.capture, true, false));
+  // A picture of `colour` (so one taken after the step) with something else
+  // drawn over the 12x12 square at (cx, cy).
+  auto cursor_at = [](const Received& r, uint32_t colour, int cx, int cy) {
+    if (r.rect.width() != 320 || r.rect.height() != 240 || r.pixels[0] != colour) return false;
+    for (int y = cy; y < cy + 12; ++y)
+      for (int x = cx; x < cx + 12; ++x)
+        if (r.pixels[static_cast<size_t>(y) * 320 + x] != colour) return true;
+    return false;
+  };
+  struct Step {
+    int16_t win_x, win_y, pointer_x, pointer_y;
+    uint32_t colour;
+  };
+  for (const Step& s : {Step{100, 80, 200, 150, 0x00ff00}, Step{700, 500, 800, 570, 0x0000ff}}) {
+    SCOPED_TRACE(testing::Message() << "window at " << s.win_x << "," << s.win_y);
+    uint32_t pos[] = {static_cast<uint32_t>(s.win_x), static_cast<uint32_t>(s.win_y)};
+    xcb_configure_window(c_, win, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, pos);
+    xcb_warp_pointer(c_, XCB_NONE, screen_->root, 0, 0, 0, 0, s.pointer_x, s.pointer_y);
+    fill(win, 320, 240, s.colour);
+    // The pointer is 100, 70 into the window both times.
+    EXPECT_TRUE(wait_for([&](Received& r) { return cursor_at(r, s.colour, 94, 64); }));
+  }
+}
+
 TEST_F(X11CaptureTest, CoveredWindowIsCapturedFromItsOwnContents) {
   xcb_window_t win = make_window(screen_->root, 100, 80, 320, 240);
   make_window(screen_->root, 150, 120, 200, 100);  // covers part of it
@@ -319,6 +352,43 @@ TEST_F(X11CaptureTest, ManagedWindowWithAndWithoutClientArea) {
       EXPECT_EQ(rx_.rect.height(), 270);
       EXPECT_EQ(rx_.pixels[0], 0x3060c0u);  // the frame is part of the picture
     }
+  }
+}
+
+TEST_F(X11CaptureTest, ManagedWindowBoundsFollowMovesAndNewExtents) {
+  // The crop follows the window's own events rather than questions per
+  // frame: a moved frame, then a client moved inside it with new extents.
+  for (bool client_only : {false, true}) {
+    SCOPED_TRACE(client_only ? "client area" : "whole frame");
+    capture_stop(&g_app.capture);
+    xcb_window_t frame = make_window(screen_->root, 100, 80, 340, 270);
+    xcb_window_t client = make_window(frame, 10, 25, 320, 240);
+    set_atoms(client, "WM_STATE", atom("WM_STATE"), {1, 0});
+    set_atoms(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {10, 10, 25, 5});
+    focus(client);
+    g_app.config.OnlyClientArea = client_only ? 1 : 0;
+    ASSERT_TRUE(capture_by_mode(CAPTURE_WINDOW));
+    ASSERT_TRUE(capture_start(&g_app.capture, false, false));
+
+    uint32_t pos[] = {300, 200};
+    xcb_configure_window(c_, frame, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, pos);
+    sync();
+    paint(client, 320, 240, 11);
+    ASSERT_TRUE(wait_for([&](Received& r) {
+      return client_only ? r.rect.left == 10 && r.rect.top == 25 && shows_pattern(r, 0, 0, 320, 240, 11)
+                         : r.rect.left == 0 && r.rect.width() == 340 && shows_pattern(r, 10, 25, 320, 240, 11);
+    }));
+
+    // Redecorated: the client sits at (5, 15) and the frame is drawn 330x260.
+    uint32_t inner[] = {5, 15};
+    xcb_configure_window(c_, client, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, inner);
+    set_atoms(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {5, 5, 15, 5});
+    paint(client, 320, 240, 12);
+    ASSERT_TRUE(wait_for([&](Received& r) {
+      return client_only ? r.rect.left == 5 && r.rect.top == 15 && shows_pattern(r, 0, 0, 320, 240, 12)
+                         : r.rect.left == 0 && r.rect.width() == 330 && r.rect.height() == 260 &&
+                               shows_pattern(r, 5, 15, 320, 240, 12);
+    }));
   }
 }
 

@@ -3,6 +3,7 @@
 // re-creation needs more room); XDamage says when it changed; windows are
 // read from their XComposite pixmap so covering windows do not matter.
 #include <poll.h>
+#include <time.h>
 #include <sys/eventfd.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -22,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/frame_pacer.h"
 #include "capture/x11/x11_capture.h"
 #include "capture/x11/x11_util.h"
 #include "platform/clock.h"
@@ -109,9 +111,13 @@ class X11Source final : public CaptureSource {
     if (x11_bits_per_pixel(c_, geom->depth) != 32) return false;
     viewable_ = true;
 
+    // The frame extents the window manager writes on the window asked for
+    // change its bounds as much as a move does.
     uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c_, surface_, XCB_CW_EVENT_MASK, &mask);
-    if (target_ != surface_) xcb_change_window_attributes(c_, target_, XCB_CW_EVENT_MASK, &mask);
+    uint32_t target_mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    frame_extents_atom_ = x11_intern_atom(c_, "_NET_FRAME_EXTENTS");
+    xcb_change_window_attributes(c_, surface_, XCB_CW_EVENT_MASK, target_ == surface_ ? &target_mask : &mask);
+    if (target_ != surface_) xcb_change_window_attributes(c_, target_, XCB_CW_EVENT_MASK, &target_mask);
     xcb_void_cookie_t rc = xcb_composite_redirect_window_checked(c_, surface_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
     XcbReply<xcb_generic_error_t> err(xcb_request_check(c_, rc));
     if (err) return false;
@@ -119,7 +125,10 @@ class X11Source final : public CaptureSource {
 
     content_w_ = geom->width + 2 * geom->border_width;
     content_h_ = geom->height + 2 * geom->border_width;
+    config_x_ = geom->x;
+    config_y_ = geom->y;
     if (!make_image(content_w_, content_h_) || !name_pixmap()) return false;
+    read_bounds();
     damage_ = xcb_generate_id(c_);
     xcb_damage_create(c_, damage_, surface_, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
     *width = content_w_;
@@ -146,8 +155,9 @@ class X11Source final : public CaptureSource {
     sink_ = sink;
     cursor_ = cursor;
     if (cursor_ && cursor_w_ == 0) cursor_changed_ = true;
+    const int64_t t = qpc_now();
     if (!grab()) return false;
-    deliver(qpc_now());
+    deliver(t);
     return true;
   }
 
@@ -250,9 +260,28 @@ class X11Source final : public CaptureSource {
     } else if (type == XCB_CONFIGURE_NOTIFY) {
       auto* e = reinterpret_cast<xcb_configure_notify_event_t*>(ev);
       if (e->window == surface_) {
-        content_w_ = e->width + 2 * e->border_width;
-        content_h_ = e->height + 2 * e->border_width;
+        const int32_t w = e->width + 2 * e->border_width, h = e->height + 2 * e->border_width;
+        if (w == content_w_ && h == content_h_ && !bounds_stale_ && bounds_.shown) {
+          // Only moved (a window being dragged sends one per step): the
+          // bounds move with it, with no question to the server.
+          shift_bounds(e->x - config_x_, e->y - config_y_);
+        } else {
+          bounds_stale_ = true;
+        }
+        content_w_ = w;
+        content_h_ = h;
+        config_x_ = e->x;
+        config_y_ = e->y;
+      } else if (e->window == target_) {
+        bounds_stale_ = true;  // moved or resized inside its frame
       }
+    } else if (type == XCB_REPARENT_NOTIFY) {
+      // Positions are now relative to another parent.
+      auto* e = reinterpret_cast<xcb_reparent_notify_event_t*>(ev);
+      if (e->window == surface_ || e->window == target_) bounds_stale_ = true;
+    } else if (type == XCB_PROPERTY_NOTIFY) {
+      auto* e = reinterpret_cast<xcb_property_notify_event_t*>(ev);
+      if (e->window == target_ && e->atom == frame_extents_atom_) bounds_stale_ = true;
     } else if (type == XCB_DESTROY_NOTIFY) {
       auto* e = reinterpret_cast<xcb_destroy_notify_event_t*>(ev);
       if (e->window == surface_ || e->window == target_) closed_ = true;
@@ -263,6 +292,7 @@ class X11Source final : public CaptureSource {
       auto* e = reinterpret_cast<xcb_map_notify_event_t*>(ev);
       if (e->window == surface_) {
         viewable_ = true;
+        bounds_stale_ = true;
         if (name_pixmap()) dirty_ = true;
       }
     } else if (randr_event_ != 0 &&
@@ -313,21 +343,16 @@ class X11Source final : public CaptureSource {
     return true;
   }
 
-  // Screen position of the picture's top-left pixel.
-  bool picture_origin(int32_t* x, int32_t* y) {
+  // Screen position of the picture's top-left pixel: a window's follows
+  // its events (see read_bounds), so no frame asks the server for it.
+  void picture_origin(int32_t* x, int32_t* y) const {
     if (target_ == XCB_NONE) {
       *x = monitor_.rect.left;
       *y = monitor_.rect.top;
-      return true;
+    } else {
+      *x = bounds_.surface_x;
+      *y = bounds_.surface_y;
     }
-    auto geom_c = xcb_get_geometry(c_, surface_);
-    auto pos_c = xcb_translate_coordinates(c_, surface_, root_, 0, 0);
-    XcbReply<xcb_get_geometry_reply_t> geom(xcb_get_geometry_reply(c_, geom_c, nullptr));
-    XcbReply<xcb_translate_coordinates_reply_t> pos(xcb_translate_coordinates_reply(c_, pos_c, nullptr));
-    if (!geom || !pos) return false;
-    *x = pos->dst_x - geom->border_width;
-    *y = pos->dst_y - geom->border_width;
-    return true;
   }
 
   bool pointer(int32_t* x, int32_t* y) {
@@ -373,11 +398,22 @@ class X11Source final : public CaptureSource {
     xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
     int16_t x = target_ == XCB_NONE ? static_cast<int16_t>(monitor_.rect.left) : 0;
     int16_t y = target_ == XCB_NONE ? static_cast<int16_t>(monitor_.rect.top) : 0;
-    XcbReply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(
-        c_,
-        xcb_shm_get_image(c_, drawable_, x, y, static_cast<uint16_t>(w), static_cast<uint16_t>(h), ~0u,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, 0),
-        nullptr));
+    auto image_c = xcb_shm_get_image(c_, drawable_, x, y, static_cast<uint16_t>(w), static_cast<uint16_t>(h), ~0u,
+                                     XCB_IMAGE_FORMAT_Z_PIXMAP, seg_, 0);
+    // The pointer position for the cursor travels with the picture request:
+    // one round trip per frame, not two.
+    xcb_query_pointer_cookie_t pointer_c{};
+    if (cursor_) pointer_c = xcb_query_pointer(c_, root_);
+    XcbReply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(c_, image_c, nullptr));
+    pointer_known_ = false;
+    if (cursor_) {
+      XcbReply<xcb_query_pointer_reply_t> p(xcb_query_pointer_reply(c_, pointer_c, nullptr));
+      if (p && p->same_screen) {
+        pointer_x_ = p->root_x;
+        pointer_y_ = p->root_y;
+        pointer_known_ = true;
+      }
+    }
     if (r == nullptr) {
       reread_size();
       return false;
@@ -403,26 +439,92 @@ class X11Source final : public CaptureSource {
     }
     content_w_ = g->width + 2 * g->border_width;
     content_h_ = g->height + 2 * g->border_width;
+    bounds_stale_ = true;
     // The named storage may be that of the old size.
     if (name_pixmap()) dirty_ = true;
   }
 
   void deliver(int64_t now) {
+    if (target_ != XCB_NONE && bounds_stale_) read_bounds();
     if (cursor_) {
       if (cursor_changed_) refresh_cursor();
-      int32_t px, py, ox, oy;
-      if (cursor_w_ > 0 && pointer(&px, &py) && picture_origin(&ox, &oy)) {
-        blend_cursor(px - cursor_hot_x_ - ox, py - cursor_hot_y_ - oy);
-        last_pointer_x_ = px;
-        last_pointer_y_ = py;
+      if (cursor_w_ > 0 && pointer_known_) {
+        int32_t ox, oy;
+        picture_origin(&ox, &oy);
+        blend_cursor(pointer_x_ - cursor_hot_x_ - ox, pointer_y_ - cursor_hot_y_ - oy);
+        last_pointer_x_ = pointer_x_;
+        last_pointer_y_ = pointer_y_;
       }
     }
     SourceFrame f;
+    if (target_ != XCB_NONE) f.window_bounds = &bounds_;
     f.image = BgraImage{shm_addr_, grabbed_w_, grabbed_h_, grabbed_w_ * 4};
     f.time = now;
     f.content_width = content_w_;
     f.content_height = content_h_;
     sink_->frame_arrived(f);
+  }
+
+  // The window's frame and client bounds, read in one round trip: at open and
+  // after an event that changed them in a way a plain move does not cover.
+  void read_bounds() {
+    bounds_stale_ = false;
+    auto attrs_c = xcb_get_window_attributes(c_, surface_);
+    auto sgeom_c = xcb_get_geometry(c_, surface_);
+    auto spos_c = xcb_translate_coordinates(c_, surface_, root_, 0, 0);
+    auto ext_c = xcb_get_property(c_, 0, target_, frame_extents_atom_, XCB_ATOM_CARDINAL, 0, 4);
+    auto cgeom_c = xcb_get_geometry(c_, target_);
+    auto cpos_c = xcb_translate_coordinates(c_, target_, root_, 0, 0);
+    XcbReply<xcb_get_window_attributes_reply_t> attrs(xcb_get_window_attributes_reply(c_, attrs_c, nullptr));
+    XcbReply<xcb_get_geometry_reply_t> sgeom(xcb_get_geometry_reply(c_, sgeom_c, nullptr));
+    XcbReply<xcb_translate_coordinates_reply_t> spos(xcb_translate_coordinates_reply(c_, spos_c, nullptr));
+    XcbReply<xcb_get_property_reply_t> ext(xcb_get_property_reply(c_, ext_c, nullptr));
+    XcbReply<xcb_get_geometry_reply_t> cgeom(xcb_get_geometry_reply(c_, cgeom_c, nullptr));
+    XcbReply<xcb_translate_coordinates_reply_t> cpos(xcb_translate_coordinates_reply(c_, cpos_c, nullptr));
+    WindowBounds b;
+    if (sgeom) {
+      config_x_ = sgeom->x;
+      config_y_ = sgeom->y;
+    }
+    if (!attrs || !sgeom || !spos || attrs->map_state != XCB_MAP_STATE_VIEWABLE) {
+      bounds_ = b;
+      return;
+    }
+    // The captured surface includes the window's border.
+    b.surface_x = spos->dst_x - sgeom->border_width;
+    b.surface_y = spos->dst_y - sgeom->border_width;
+    if (cgeom && cpos) {
+      b.has_client = true;
+      b.client = Rect{cpos->dst_x, cpos->dst_y, cpos->dst_x + cgeom->width, cpos->dst_y + cgeom->height};
+    }
+    b.shown = true;
+    b.frame = Rect{spos->dst_x, spos->dst_y, spos->dst_x + sgeom->width, spos->dst_y + sgeom->height};
+    if (ext && ext->format == 32 && xcb_get_property_value_length(ext.get()) >= 16) {
+      // Frame extents describe the frame around the client; without the
+      // client there is no frame to speak of.
+      const uint32_t* e = static_cast<const uint32_t*>(xcb_get_property_value(ext.get()));
+      int32_t f[4];
+      if (!b.has_client) {
+        b.shown = false;
+      } else if (x11_frame_from_extents(b.client.left, b.client.top, b.client.right, b.client.bottom, e, f)) {
+        b.frame = Rect{f[0], f[1], f[2], f[3]};
+      }
+      // Out of range: taken as absent.
+    }
+    bounds_ = b;
+  }
+
+  void shift_bounds(int32_t dx, int32_t dy) {
+    auto move = [dx, dy](Rect& r) {
+      r.left += dx;
+      r.right += dx;
+      r.top += dy;
+      r.bottom += dy;
+    };
+    move(bounds_.frame);
+    move(bounds_.client);
+    bounds_.surface_x += dx;
+    bounds_.surface_y += dy;
   }
 
   // A moved or changed pointer is a change of the picture when it is drawn in.
@@ -446,8 +548,7 @@ class X11Source final : public CaptureSource {
 
   void run_loop() {
     set_thread_name("fv-capture");
-    int64_t period = period_;
-    int64_t last = 0;
+    pacer_.reset();
     int64_t last_monitor_check = qpc_now();
     bool closed_reported = false;
     const int xfd = xcb_get_file_descriptor(c_);
@@ -474,28 +575,36 @@ class X11Source final : public CaptureSource {
           sink_->closed(display_lost_);
         }
       } else {
-        int64_t now = qpc_now();
-        if (!dirty_ && cursor_ && now - last >= period && pointer_moved()) dirty_ = true;
-        if (dirty_ && now - last >= period) {
+        // The frame's time is that of the request: the server reads the
+        // picture right after it, and the schedule is kept in these times.
+        const int64_t now = qpc_now();
+        if (!dirty_ && cursor_ && pacer_.ready(now) && pointer_moved()) dirty_ = true;
+        if (dirty_ && pacer_.ready(now)) {
           dirty_ = false;
           if (grab()) {
-            last = qpc_now();
-            deliver(last);
+            pacer_.take(now);
+            deliver(now);
           }
         }
       }
       if (stopping_) break;
       xcb_flush(c_);
-      int timeout = -1;
+      // Ticks to sleep; -1: until an event or the stop request. Waits are
+      // kept to the tick, not rounded up to whole milliseconds, so a frame
+      // is taken when it is due rather than up to a millisecond later.
+      int64_t wait = -1;
       if (!closed_) {
-        int64_t now = qpc_now();
-        int64_t due = last + period - now;
-        if (dirty_ || cursor_) timeout = due <= 0 ? 0 : static_cast<int>((due + 9999) / 10000);
-        if (cursor_ && !dirty_ && timeout == 0) timeout = static_cast<int>((period + 9999) / 10000);
+        const int64_t now = qpc_now();
+        const int64_t due = pacer_.ready(now) ? 0 : pacer_.due() - now;
+        if (dirty_) {
+          wait = std::max<int64_t>(due, 0);
+        } else if (cursor_) {
+          // The pointer has no event here; look again once a frame may be taken.
+          wait = due > 0 ? due : pacer_.period();
+        }
         if (target_ == XCB_NONE) {
-          int64_t check_due = last_monitor_check + kMonitorCheckInterval - now;
-          int check_ms = check_due <= 0 ? 0 : static_cast<int>((check_due + 9999) / 10000);
-          if (timeout < 0 || check_ms < timeout) timeout = check_ms;
+          const int64_t check_due = std::max<int64_t>(last_monitor_check + kMonitorCheckInterval - now, 0);
+          if (wait < 0 || check_due < wait) wait = check_due;
         }
       }
       // A closed target has nothing more to read: a broken connection's
@@ -503,7 +612,7 @@ class X11Source final : public CaptureSource {
       // only the stop request is waited for.
       pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {xfd, POLLIN, 0}};
       if (closed_) {
-        poll(fds, 1, -1);
+        ppoll(fds, 1, nullptr, nullptr);
         continue;
       }
       // Events read into xcb's queue by a reply wait are not on the socket any more.
@@ -512,12 +621,17 @@ class X11Source final : public CaptureSource {
         std::free(queued);
         continue;
       }
-      poll(fds, 2, timeout);
+      timespec ts{};
+      if (wait >= 0) {
+        ts.tv_sec = static_cast<time_t>(wait / kQpcFrequency);
+        ts.tv_nsec = static_cast<long>(wait % kQpcFrequency * (1'000'000'000 / kQpcFrequency));
+      }
+      ppoll(fds, 2, wait >= 0 ? &ts : nullptr, nullptr);
     }
   }
 
  public:
-  int64_t period_ = kQpcFrequency / 60;  // at most one frame per refresh
+  FramePacer pacer_;  // at most one frame per refresh, on a schedule
 
  private:
   xcb_connection_t* c_ = nullptr;
@@ -560,6 +674,12 @@ class X11Source final : public CaptureSource {
   std::vector<uint32_t> cursor_pixels_;
   int32_t cursor_w_ = 0, cursor_h_ = 0, cursor_hot_x_ = 0, cursor_hot_y_ = 0;
   int32_t last_pointer_x_ = -1, last_pointer_y_ = -1;
+  bool pointer_known_ = false;  // pointer_x_/y_ were read with the last picture
+  int32_t pointer_x_ = 0, pointer_y_ = 0;
+  int32_t config_x_ = 0, config_y_ = 0;  // window targets: the surface's position in its parent
+  xcb_atom_t frame_extents_atom_ = XCB_ATOM_NONE;
+  WindowBounds bounds_;       // window targets: followed from events
+  bool bounds_stale_ = true;  // read again before the next frame
 };
 }  // namespace
 
@@ -569,7 +689,7 @@ CaptureSource* x11_open_monitor_source(const X11Monitor& monitor, uint32_t rate_
     delete s;
     return nullptr;
   }
-  if (rate_num != 0 && rate_den != 0) s->period_ = static_cast<int64_t>(uint64_t{rate_den} * kQpcFrequency / rate_num);
+  s->pacer_.set_rate(rate_num, rate_den, kQpcFrequency);
   return s;
 }
 
@@ -580,7 +700,7 @@ CaptureSource* x11_open_window_source(xcb_window_t window, uint32_t rate_num, ui
     delete s;
     return nullptr;
   }
-  if (rate_num != 0 && rate_den != 0) s->period_ = static_cast<int64_t>(uint64_t{rate_den} * kQpcFrequency / rate_num);
+  s->pacer_.set_rate(rate_num, rate_den, kQpcFrequency);
   return s;
 }
 

@@ -273,15 +273,21 @@ void encoder_worker(Encoder* encoder) {
   unsigned long dropped_at_stop = 0;
   for (;;) {
     e.wake_event->wait();
+    // One video item, then every audio block waiting. A software encoder
+    // writes a picture in the caller's time (tens of milliseconds at
+    // 1080p), so writing all queued video before the next audio block would
+    // hold the sound back for a whole queue of pictures: the audio queue
+    // fills, the capture rings back up and the governor clamps the picture
+    // rate for a backlog the worker made itself. Audio blocks cost little.
     for (;;) {
       bool progressed = false;
       EncoderItem item;
-      while (take(e, e.video_queue, &item)) {
+      if (take(e, e.video_queue, &item)) {
         encoder_dispatch(e, item);
         e.last_activity.store(qpc_now());
         progressed = true;
       }
-      if (take(e, e.audio_queue, &item)) {
+      while (take(e, e.audio_queue, &item)) {
         if (e.stop_requested.load() != 0) {
           std::free(item.data);
           dropped_at_stop += 1;
@@ -289,7 +295,7 @@ void encoder_worker(Encoder* encoder) {
           encoder_dispatch(e, item);
         }
         e.last_activity.store(qpc_now());
-        continue;
+        progressed = true;
       }
       if (!progressed) break;
     }

@@ -271,6 +271,29 @@ TEST_F(Timing, StopWritesQueuedVideoAndFreesQueuedAudio) {
   set_run_trace_folder("");
 }
 
+// A slow picture encoder must not hold the sound back: audio waiting behind a
+// queue of pictures is written after the picture in progress, not after the
+// whole queue.
+TEST_F(Timing, WaitingAudioIsWrittenAfterOnePictureNotAfterTheQueue) {
+  ASSERT_TRUE(setup_default(/*audio=*/true));
+  encoder_test_block_writer(true);
+  ScreenPicture pic(1280, 720);
+  const Rect all{0, 0, 1280, 720};
+  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick, kTick));
+  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+  for (int k = 1; k <= 3; ++k) ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + k * kF60, kTick));
+  std::vector<float> block(480 * 2, 0.0f);
+  for (int k = 0; k < 3; ++k) ASSERT_TRUE(encoder_submit_audio(block.data(), 480, kTick + k * kTick / 100, kTick));
+  encoder_test_block_writer(false);
+  ASSERT_TRUE(wait_until([] { return encoder_pending_count() == 0; }));
+  ASSERT_TRUE(stop());
+
+  std::vector<std::string> order;
+  for (const auto& c : fake.calls)
+    if (c.op == "video" || c.op == "input") order.push_back(c.op);
+  EXPECT_EQ(order, (std::vector<std::string>{"video", "input", "input", "input", "video", "video", "video"}));
+}
+
 TEST_F(Timing, FinalizeFailureIsReported) {
   fake.finalize_result = MEDIA_E_FAIL;
   ASSERT_TRUE(setup_default());
