@@ -1,8 +1,10 @@
-# The Windows build: the portable core (platform interfaces, settings and the
-# INI store, recording naming, run trace and recovery, command line) with the
-# Win32 backends, frelvanta.exe and the core's unit tests. Capture, GPU
-# conversion, encoding and sound capture are not part of it yet, so nothing
-# here needs Qt, FFmpeg, PulseAudio or xcb.
+# The Windows build: the whole portable core (shell, settings and the INI
+# store, recording control, capture targets, frame intake, conversion,
+# encoder and audio core) with the Win32 backends, frelvanta.exe and the
+# core's unit tests. The screen-capture runtime, the encoders and sound
+# capture are not part of it yet: their Windows backends refuse, and a
+# capture request says that recording is not available in this build.
+# Nothing here needs Qt, FFmpeg, PulseAudio or xcb.
 set(FRELVANTA_BENCH OFF)
 find_package(Threads REQUIRED)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
@@ -41,35 +43,40 @@ set_source_files_properties(${SRC}/settings/settings_template.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_REVISION=\"${FV_REVISION}\"")
 set_source_files_properties(${SRC}/settings/info_dialogs.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\";FRELVANTA_CONTRIBUTOR_NAME=\"${FRELVANTA_CONTRIBUTOR_NAME}\";FRELVANTA_CONTRIBUTOR_URL=\"${FRELVANTA_CONTRIBUTOR_URL}\";FRELVANTA_DONATE_BTC=\"${FRELVANTA_DONATE_BTC}\";FRELVANTA_DONATE_ETH=\"${FRELVANTA_DONATE_ETH}\";FRELVANTA_DONATE_LTC=\"${FRELVANTA_DONATE_LTC}\";FRELVANTA_DONATE_SOL=\"${FRELVANTA_DONATE_SOL}\"")
+set_source_files_properties(${SRC}/app/tray_menu.cpp PROPERTIES
+  COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\"")
 if(FRELVANTA_UPDATE_HOST)
   set_source_files_properties(${SRC}/settings/update_check.cpp PROPERTIES
     COMPILE_DEFINITIONS "FRELVANTA_UPDATE_HOST=\"${FRELVANTA_UPDATE_HOST}\"")
 endif()
-# Recording start, stop and control drive capture and the encoder; the
-# watchdog watches the encoder. They come with the Windows media backends.
-fv_win32_library(fv_recording recording
-  EXCLUDE recording_start.cpp recording_stop.cpp recording_control.cpp watchdog.cpp)
+fv_win32_library(fv_recording recording)
+fv_win32_library(fv_capture capture)
+fv_win32_library(fv_intake video/intake)
+fv_win32_library(fv_convert video/convert)
+fv_win32_library(fv_encode video/encode)
+fv_win32_library(fv_audio audio)
 add_library(fv_state STATIC ${SRC}/app/app_state.cpp)
 target_include_directories(fv_state PUBLIC ${SRC})
-add_library(fv_app STATIC ${SRC}/app/command_line.cpp ${SRC}/app/startup_config.cpp)
-target_include_directories(fv_app PUBLIC ${SRC})
-
-add_library(fv_all INTERFACE)
-target_link_libraries(fv_all INTERFACE
-  "$<LINK_GROUP:RESCAN,fv_app,fv_recording,fv_settings,fv_state,fv_platform>"
-  synchronization shell32 ole32 uuid Threads::Threads)
-
-file(GLOB FV_WIN32_APP_SOURCES CONFIGURE_DEPENDS ${SRC}/app/win32/*.cpp)
 # The shell window on GDI (painting, cursor, layered forms, the frozen
 # screen picture): a library of its own, linked together with the shell core
 # that paints through it.
 set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/shell_window_win32.cpp
   ${SRC}/app/win32/screen_grab_win32.cpp)
-list(REMOVE_ITEM FV_WIN32_APP_SOURCES ${FV_WIN32_PAINT_SOURCES})
 add_library(fv_win32_paint STATIC ${FV_WIN32_PAINT_SOURCES})
 target_include_directories(fv_win32_paint PUBLIC ${SRC})
 target_link_libraries(fv_win32_paint PUBLIC gdi32 user32 uxtheme)
-add_executable(frelvanta WIN32 ${FV_WIN32_APP_SOURCES} ${SRC}/app/win32/frelvanta.rc)
+# The shell: the portable core with the Win32 toolkit (the entry stays with
+# the executable).
+fv_win32_library(fv_app app EXCLUDE app_state.cpp win32/entry_win32.cpp win32/gdi_canvas.cpp
+  win32/shell_window_win32.cpp win32/screen_grab_win32.cpp)
+target_link_libraries(fv_app PUBLIC user32 gdi32 shell32 ole32)
+
+add_library(fv_all INTERFACE)
+target_link_libraries(fv_all INTERFACE
+  "$<LINK_GROUP:RESCAN,fv_app,fv_win32_paint,fv_recording,fv_capture,fv_intake,fv_convert,fv_encode,fv_audio,fv_settings,fv_state,fv_platform>"
+  synchronization user32 gdi32 dwmapi shell32 ole32 uuid Threads::Threads)
+
+add_executable(frelvanta WIN32 ${SRC}/app/win32/entry_win32.cpp ${SRC}/app/win32/frelvanta.rc)
 target_link_libraries(frelvanta PRIVATE fv_all user32)
 # The version block takes the project's version from a generated header.
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/fv_version.h CONTENT

@@ -3,9 +3,9 @@
 #include "app/shell_dialogs.h"
 #include "app/shortcut_value.h"
 #include "app/shortcuts.h"
+#include "app/toolkit.h"
 #include "audio/audio_capture.h"
 #include "settings/info_dialogs.h"
-#include "settings/qt/qt_dialog_host.h"
 #include "settings/settings_dialog.h"
 
 namespace {
@@ -27,7 +27,7 @@ void donate_from_tray() { show_donate_dialog(nullptr); }
 }  // namespace
 
 void install_settings_dialog_services() {
-  install_qt_dialog_host();
+  if (!toolkit_install_dialog_host()) return;
   SettingsDialogServices s;
   s.enumerate_microphones = microphones;
   s.application_audio_supported = application_audio_supported;

@@ -2,7 +2,7 @@
 // Hands the settings subsystem's dialogs to the tray, with what the settings
 // dialog needs from the layers above it.
 
-// Installs the Qt dialog host, makes the tray's Settings and Donate entries
+// Installs the toolkit's dialog host, makes the tray's Settings and Donate entries
 // (and the double click) open the dialogs, and gives the settings dialog the
 // microphone list and application audio from the sound server, the global
 // shortcuts (released during a key capture, registered again after it) and

@@ -21,6 +21,7 @@
 #include "capture/capture.h"
 #include "capture/device.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system.h"
@@ -152,7 +153,10 @@ int app_main(const std::vector<std::string>& args) {
   set_run_trace_folder(where.trace_folder);
   load_configuration(hardware_encoder_default);
   if (where.in_user_folder && !file_exists(g_app.ini_path)) config_create_user_file(g_app.config);
-  if (g_app.cli_mode) apply_command_line_overrides();
+  if (g_app.cli_mode) {
+    console_attach();
+    apply_command_line_overrides();
+  }
 
   recover_unfinished_recordings();
   capture_runtime_init();

@@ -12,6 +12,9 @@ bool toolkit_init();
 bool toolkit_has_display();
 // Installs the message-box and tray service (only with a display).
 void toolkit_install_ui_service();
+// Installs the toolkit's host for the settings subsystem's dialog templates;
+// false when this build has none (the tray then offers no dialogs).
+bool toolkit_install_dialog_host();
 // The loop behind the main window; null when it cannot be created.
 std::unique_ptr<MessageLoop> toolkit_create_message_loop();
 // Installs the desktop-session services (sleep inhibitor, file manager);

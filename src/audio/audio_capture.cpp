@@ -188,7 +188,7 @@ bool finish_open(AudioCapture* c, std::unique_ptr<AudioClient> client, const Wav
 }
 }  // namespace
 
-AudioEndpoints* audio_endpoints() { return g_endpoints ? g_endpoints : pulse_endpoints(); }
+AudioEndpoints* audio_endpoints() { return g_endpoints ? g_endpoints : system_audio_endpoints(); }
 void audio_set_endpoints(AudioEndpoints* endpoints) { g_endpoints = endpoints; }
 
 WaveFormat default_capture_format() {

@@ -37,4 +37,5 @@ AudioEndpoints* audio_endpoints();
 // Tests install a scripted sound system; nullptr restores the default.
 void audio_set_endpoints(AudioEndpoints* endpoints);
 
-AudioEndpoints* pulse_endpoints();
+// The sound system of the platform the build is for (PulseAudio on Linux).
+AudioEndpoints* system_audio_endpoints();

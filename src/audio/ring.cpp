@@ -1,8 +1,5 @@
 #include "audio/ring.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <bit>
 #include <cstring>
 
@@ -12,35 +9,6 @@ uint32_t ring_size_for(uint32_t avg_bytes_per_sec) {
   unsigned high = 63 - std::countl_zero(want);
   if (high >= 31) return 0;  // more than 2 GiB cannot be counted in 32-bit positions
   return 1u << (high + 1);
-}
-
-uint8_t* ring_map(uint32_t size) {
-  if (size == 0 || (size & (size - 1)) != 0) return nullptr;
-  int fd = memfd_create("frelvanta-audio-ring", MFD_CLOEXEC);
-  if (fd < 0) return nullptr;
-  if (ftruncate(fd, size) != 0) {
-    close(fd);
-    return nullptr;
-  }
-  // Reserve both halves first so nothing else can land in the second one.
-  void* base = mmap(nullptr, 2 * size_t{size}, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) {
-    close(fd);
-    return nullptr;
-  }
-  auto* b = static_cast<uint8_t*>(base);
-  void* first = mmap(b, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0);
-  void* second = mmap(b + size, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0);
-  close(fd);  // the mappings keep the memory alive
-  if (first == MAP_FAILED || second == MAP_FAILED) {
-    munmap(b, 2 * size_t{size});
-    return nullptr;
-  }
-  return b;
-}
-
-void ring_unmap(uint8_t* ring, uint32_t size) {
-  if (ring) munmap(ring, 2 * size_t{size});
 }
 
 void ring_put_header(uint8_t* p, uint32_t frames, uint64_t device_position, uint64_t qpc_position) {

@@ -95,6 +95,10 @@ class CaptureService {
   }
 
   // Open a target; the size is that of the frames the source will deliver.
+  // Non-null when this build cannot record at all: the text that tells the
+  // user so, instead of a refusal that names the wrong cause.
+  virtual const char* unavailable_reason() { return nullptr; }
+
   virtual CaptureSource* open_window(WindowId window, int32_t* width, int32_t* height) = 0;
   virtual CaptureSource* open_monitor(MonitorId monitor, int32_t* width, int32_t* height) = 0;
 };

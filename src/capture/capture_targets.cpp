@@ -25,6 +25,16 @@ void close_item(Capture& c) {
 }  // namespace
 
 bool capture_by_mode(CaptureMode mode) {
+  CaptureService* svc = g_app.capture.service;
+  if (const char* reason = svc != nullptr ? svc->unavailable_reason() : nullptr) {
+    // A command-line run has no tray to show a refusal on.
+    if (g_app.cli_mode) {
+      show_message(reason, "Frelvanta", MB_ICONERROR);
+    } else {
+      refuse(reason, kCannotStart);
+    }
+    return false;
+  }
   g_app.capture_request_active = 1;
   bool started = false;
   switch (mode) {

@@ -8,3 +8,6 @@ bool raise_thread_priority();
 
 // Names the calling thread for debuggers and `top -H` (at most 15 bytes).
 void set_thread_name(const char* name);
+
+// The system's id of the calling thread, as tools and traces show it.
+unsigned long current_thread_id();

@@ -16,6 +16,7 @@
 #include "app/qt/tray_qt.h"
 #include "app/toolkit.h"
 #include "app/ui_service.h"
+#include "settings/qt/qt_dialog_host.h"
 
 namespace {
 // Qt keeps references to these for the application's lifetime. Our own
@@ -108,6 +109,11 @@ bool toolkit_has_display() { return g_has_display; }
 void toolkit_install_ui_service() {
   if (!g_has_display || g_ui_service) return;
   g_ui_service = new QtUiService;
+}
+
+bool toolkit_install_dialog_host() {
+  install_qt_dialog_host();
+  return true;
 }
 
 std::unique_ptr<MessageLoop> toolkit_create_message_loop() {

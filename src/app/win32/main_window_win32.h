@@ -1,17 +1,22 @@
 #pragma once
-// The hidden main window of the Windows build: its class, its window
-// procedure and the single-instance hand-over through that class.
+// The hidden main window of the Windows build: its class, the window
+// procedure that hands every message to the core's dispatcher, and the
+// message loop over it.
 #include <windows.h>
+
+#include <memory>
+
+#include "app/message_loop.h"
 
 inline constexpr wchar_t kInteractiveClass[] = L"frelvanta_window_class";
 inline constexpr wchar_t kCommandLineClass[] = L"frelvanta_cli_window_class";
-inline constexpr UINT kMsgOtherInstance = WM_USER + 1;  // 1025
 
-// Interactive mode: when an instance already runs, posts it 1025 and returns true.
-bool hand_over_to_running_instance();
-// Registers the class for the mode and creates the hidden WS_POPUP window;
-// nullptr when it cannot be created.
-HWND create_main_window(bool cli_mode);
+// Called first for every message of the main window (painting, cursor and
+// background of the overlays); true when it handled the message, with the
+// result in *result.
+inline bool (*g_main_window_message_hook)(HWND, UINT, WPARAM, LPARAM, LRESULT*) = nullptr;
+
+// Registers the class for the mode, creates the hidden WS_POPUP window and
+// the loop over it; null when the window cannot be created.
+std::unique_ptr<MessageLoop> create_main_window_loop(bool cli_mode);
 HWND main_window_handle();
-// GetMessageW until the quit message; returns its code.
-int run_message_loop();

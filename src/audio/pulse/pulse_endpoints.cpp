@@ -180,7 +180,7 @@ class PulseEndpoints final : public AudioEndpoints {
 };
 }  // namespace
 
-AudioEndpoints* pulse_endpoints() {
+AudioEndpoints* system_audio_endpoints() {
   static PulseEndpoints endpoints;
   return &endpoints;
 }

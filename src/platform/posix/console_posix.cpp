@@ -14,3 +14,5 @@ void console_write_line(std::string_view text) {
     off += static_cast<size_t>(w);
   }
 }
+
+void console_attach() {}

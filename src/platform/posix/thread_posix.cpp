@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 bool raise_thread_priority() {
   sched_param p{};
@@ -13,3 +14,5 @@ bool raise_thread_priority() {
 }
 
 void set_thread_name(const char* name) { pthread_setname_np(pthread_self(), name); }
+
+unsigned long current_thread_id() { return static_cast<unsigned long>(gettid()); }

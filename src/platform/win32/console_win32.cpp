@@ -36,3 +36,5 @@ void console_write_line(std::string_view text) {
     off += written;
   }
 }
+
+void console_attach() { AttachConsole(ATTACH_PARENT_PROCESS); }  // none to join is no error

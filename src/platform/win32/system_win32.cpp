@@ -43,3 +43,5 @@ void watch_termination_requests(void (*on_request)()) {
   g_on_request = on_request;
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
+
+long current_process_id() { return static_cast<long>(GetCurrentProcessId()); }

@@ -13,3 +13,5 @@ void set_thread_name(const char* name) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
   if (set_description) set_description(GetCurrentThread(), to_wide(name).c_str());
 }
+
+unsigned long current_thread_id() { return GetCurrentThreadId(); }

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
-
 namespace {
 constexpr uint32_t kMaxDimension = 16384;  // the largest texture the device takes
 constexpr int32_t kTail = 64;              // bytes readable past the last row
@@ -77,10 +73,4 @@ bool create_surface_set(SurfaceSet& set, const CaptureDevice&, uint32_t out_widt
   set.width = out_width;
   set.height = out_height;
   return true;
-}
-
-int surface_av_pixel_format(const SurfaceSet& set) {
-  if (set.format == SURFACE_FORMAT_P010)
-    return set.layout == SURFACE_LAYOUT_PLANAR ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_P010LE;
-  return set.layout == SURFACE_LAYOUT_PLANAR ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NV12;
 }

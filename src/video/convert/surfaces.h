@@ -53,5 +53,3 @@ struct SurfaceSet {
 bool create_surface_set(SurfaceSet& set, const CaptureDevice& device, uint32_t out_width, uint32_t out_height,
                         uint32_t format, SurfaceLayout layout = SURFACE_LAYOUT_INTERLEAVED);
 
-// The AVPixelFormat value matching the set's format and layout.
-int surface_av_pixel_format(const SurfaceSet& set);

@@ -5,12 +5,12 @@
 #include <bit>
 #include <chrono>
 #include <cstdlib>
-#include <sched.h>
-#include <unistd.h>
+#include <thread>
 
 #include "app/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
+#include "platform/thread.h"
 #include "recording/trace.h"
 #include "video/encode/encoder.h"
 #include "video/encode/sample_pool.h"
@@ -178,7 +178,7 @@ bool feed_resampler(Encoder& e, const MediaSample* sample) {
     e.audio_backpressure_events.fetch_add(1);
     drain_resampler(e, 25);
     attempts += 1;
-    sched_yield();
+    std::this_thread::yield();
     if (attempts >= 2) return false;
     hr = e.resampler->process_input(sample);
   }
@@ -269,7 +269,7 @@ bool encoder_finalize(Encoder& e) {
 
 void encoder_worker(Encoder* encoder) {
   Encoder& e = *encoder;
-  trace_eventf("encoder.worker_started tid=%lu", static_cast<unsigned long>(gettid()));
+  trace_eventf("encoder.worker_started tid=%lu", current_thread_id());
   unsigned long dropped_at_stop = 0;
   for (;;) {
     e.wake_event->wait();

@@ -1,0 +1,8 @@
+#pragma once
+#include "recording/desktop_session.h"
+
+class Win32DesktopSession final : public DesktopSession {
+ public:
+  void keep_awake(bool on) override;
+  void show_in_folder(const std::string& file_path) override;
+};

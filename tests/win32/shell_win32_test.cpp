@@ -1,0 +1,229 @@
+// The interactive shell on the system's windowing under Wine: the hidden
+// main window's loop hands posted messages, timers and a registered global
+// shortcut to the core's dispatcher; the tray icon follows the main window;
+// a capture request says that this build cannot record; the tray menu's
+// Exit ends the loop through the shutdown sequence.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/hotkey_service.h"
+#include "app/main_window.h"
+#include "app/shortcuts.h"
+#include "app/toolkit.h"
+#include "app/tray_menu.h"
+#include "app/ui_service.h"
+#include "app/win32/main_window_win32.h"
+#include "app/win32/paused_icon_win32.h"
+#include "app/win32/ui_service_win32.h"
+#include "capture/capture.h"
+
+namespace {
+// Records what the core asks of the tray; the menu answers with a scripted id.
+struct TrayLog final : UiService {
+  int message_box(const std::string& text, const std::string&, uint32_t) override {
+    events.push_back("box " + text);
+    return IDOK;
+  }
+  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
+    events.push_back("balloon " + caption + ": " + text + " kind=" + std::to_string(kind));
+    return 1;
+  }
+  void tray_add() override { events.push_back("add"); }
+  void tray_delete() override { events.push_back("delete"); }
+  void tray_set_tip(const std::string& tip) override { events.push_back("tip " + tip); }
+  int tray_popup_menu(const std::vector<TrayMenuItem>& items) override {
+    std::string menu = "menu";
+    for (const TrayMenuItem& i : items) menu += " " + std::to_string(i.id) + (i.enabled ? "" : "(off)");
+    events.push_back(menu);
+    return menu_choice;
+  }
+  std::vector<std::string> events;
+  int menu_choice = 0;
+};
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+  for (const std::string& e : v)
+    if (e == s) return true;
+  return false;
+}
+
+// Presses `vk` with the modifiers down, as the keyboard would.
+void press(std::vector<WORD> modifiers, WORD vk) {
+  std::vector<INPUT> in;
+  auto key = [&in](WORD k, bool up) {
+    INPUT i{};
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = k;
+    i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    in.push_back(i);
+  };
+  for (WORD m : modifiers) key(m, false);
+  key(vk, false);
+  key(vk, true);
+  for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) key(*it, true);
+  SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+}
+
+class ShellWin32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_reset();
+    main_window_reset();
+    g_app.config.StartDelaySec = 1;  // the capture comes from the countdown's timer
+    g_ui_service = &tray_;
+    capture_runtime_init();
+    loop_ = toolkit_create_message_loop();
+    ASSERT_NE(loop_, nullptr);
+    g_app.main_window = loop_.get();
+    main_window_created();
+    toolkit_install_hotkeys();
+  }
+  void TearDown() override {
+    unregister_shortcuts();
+    g_app.main_window = nullptr;
+    g_ui_service = nullptr;
+  }
+
+  // Runs the loop on this thread; the loop must end within `ms`.
+  void run_until_quit(DWORD ms) {
+    HWND window = main_window_handle();
+    std::thread watchdog([this, ms, window] {
+      if (WaitForSingleObject(done_, ms) == WAIT_OBJECT_0) return;
+      ADD_FAILURE() << "the loop did not end";
+      PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    loop_->run();
+    SetEvent(done_);
+    watchdog.join();
+  }
+
+  TrayLog tray_;
+  std::unique_ptr<MessageLoop> loop_;
+  HANDLE done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
+
+// A shortcut pressed on the keyboard reaches the main window, starts the
+// countdown, its timer ends it, and the capture is refused with the reason;
+// Explorer's restart brings the icon back; the menu's Exit ends everything.
+TEST_F(ShellWin32Test, ShortcutCountdownRefusalTrayAndExit) {
+  ASSERT_NE(FindWindowW(kInteractiveClass, nullptr), nullptr);
+  ASSERT_TRUE(register_shortcuts()) << "Wine refused a default shortcut";
+  SetForegroundWindow(main_window_handle());
+
+  // Ctrl + Print Screen: the monitor shortcut.
+  press({VK_CONTROL}, VK_SNAPSHOT);
+  const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
+  // From another thread, as a restarted Explorer would; then the tray menu
+  // after the countdown has had its second.
+  std::thread shell([&] {
+    Sleep(2500);
+    PostMessageW(main_window_handle(), taskbar_created, 0, 0);
+    tray_.menu_choice = TRAY_CMD_EXIT;
+    PostMessageW(main_window_handle(), MSG_TRAY_CALLBACK, 0, TRAY_EVENT_RBUTTONUP);
+  });
+  run_until_quit(15000);
+  shell.join();
+
+  const std::vector<std::string>& e = tray_.events;
+  EXPECT_TRUE(contains(e, "balloon Cannot Start Recording: Recording is not available in this build yet. kind=2"))
+      << ::testing::PrintToString(e);
+  // Added at creation and again after the taskbar came back, removed at exit.
+  int adds = 0;
+  for (const std::string& s : e) adds += s == "add";
+  EXPECT_EQ(adds, 2) << ::testing::PrintToString(e);
+  // The countdown's tooltip shows that the shortcut arrived.
+  EXPECT_TRUE(contains(e, "tip Starting monitor capture in 1...")) << ::testing::PrintToString(e);
+  // No dialogs are installed in this test: Settings and Donate are off.
+  EXPECT_TRUE(contains(e, "menu 1 0(off) 3(off) 4(off) 2")) << ::testing::PrintToString(e);
+  ASSERT_FALSE(e.empty());
+  EXPECT_EQ(e.back(), "delete");
+  EXPECT_EQ(g_app.countdown.countdown_mode, 0u);
+}
+
+// Messages posted from other threads arrive in order, a stop request with no
+// recording does nothing, and WM_CLOSE from outside shuts down.
+TEST_F(ShellWin32Test, PostedMessagesAndCloseFromOutside) {
+  std::thread other([] {
+    post_main_window_message(MSG_ALREADY_RUNNING, 0, 0);
+    post_stop_request();
+    post_main_window_message(WM_HOTKEY, 4, 0);  // pause while idle: nothing
+    PostMessageW(FindWindowW(kInteractiveClass, nullptr), WM_CLOSE, 0, 0);
+  });
+  run_until_quit(10000);
+  other.join();
+  const std::vector<std::string>& e = tray_.events;
+  ASSERT_GE(e.size(), 3u) << ::testing::PrintToString(e);
+  EXPECT_EQ(e[e.size() - 2], "balloon Frelvanta: Frelvanta is already running! kind=1") << ::testing::PrintToString(e);
+  EXPECT_EQ(e.back(), "delete");
+}
+
+// The system's notification area: the icon exists from tray_add to
+// tray_delete, and a balloon can be shown only while it does.
+TEST_F(ShellWin32Test, SystemTrayIconLifetime) {
+  Win32UiService shell;
+  EXPECT_EQ(shell.tray_notification("before", "", NOTIFY_INFO), 0);
+  shell.tray_add();
+  shell.tray_set_icon(TrayIconState::kRecording);
+  shell.tray_set_tip("Recording");
+  EXPECT_NE(shell.tray_notification("Frelvanta is already running!", "Frelvanta", NOTIFY_INFO), 0);
+  EXPECT_NE(shell.tray_notification("Cannot record selected monitor!", "Error", NOTIFY_ERROR), 0);
+  shell.tray_delete();
+  EXPECT_EQ(shell.tray_notification("after", "", NOTIFY_INFO), 0);
+  post_main_window_message(WM_CLOSE, 0, 0);
+  run_until_quit(10000);
+}
+
+// An executable without a paused icon on a 16 x 16 tray: two white bars 3
+// wide and 5 high at x 3 to 6 and 7 to 10, outlined in black, over the
+// recording icon's own picture.
+TEST(PausedIconWin32, BarsOverTheRecordingIcon) {
+  constexpr int kSize = 16;
+  constexpr uint32_t kRed = 0x00FF0000u;
+  std::vector<uint32_t> red(kSize * kSize, kRed);
+  ICONINFO info{};
+  info.fIcon = TRUE;
+  info.hbmColor = CreateBitmap(kSize, kSize, 1, 32, red.data());
+  info.hbmMask = CreateBitmap(kSize, kSize, 1, 1, std::vector<uint8_t>(kSize * kSize / 8, 0).data());
+  HICON recording = CreateIconIndirect(&info);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  ASSERT_NE(recording, nullptr);
+
+  HICON paused = make_paused_icon_win32(recording);
+  ASSERT_NE(paused, nullptr);
+  ICONINFO made{};
+  ASSERT_TRUE(GetIconInfo(paused, &made));
+  ASSERT_NE(made.hbmColor, nullptr);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = kSize;
+  bi.bmiHeader.biHeight = -kSize;  // top row first
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  std::vector<uint32_t> px(kSize * kSize);
+  HDC dc = GetDC(nullptr);
+  ASSERT_EQ(GetDIBits(dc, made.hbmColor, 0, kSize, px.data(), &bi, DIB_RGB_COLORS), kSize);
+  ReleaseDC(nullptr, dc);
+  DeleteObject(made.hbmColor);
+  DeleteObject(made.hbmMask);
+  DestroyIcon(paused);
+  DestroyIcon(recording);
+
+  auto at = [&px](int x, int y) { return px[size_t(y) * kSize + size_t(x)] & 0xFFFFFFu; };
+  struct Probe {
+    int x, y;
+    uint32_t rgb;
+  } probes[] = {
+      {3, 5, 0xFFFFFF},  {5, 9, 0xFFFFFF},  {7, 5, 0xFFFFFF},  {9, 9, 0xFFFFFF},   // the bars
+      {6, 7, 0x000000},  {2, 7, 0x000000},  {10, 7, 0x000000}, {4, 4, 0x000000},  {8, 10, 0x000000},  // outline
+      {1, 7, kRed},      {11, 7, kRed},     {4, 3, kRed},      {0, 0, kRed},      {15, 15, kRed},     // untouched
+  };
+  for (const Probe& p : probes) EXPECT_EQ(at(p.x, p.y), p.rgb) << "at " << p.x << "," << p.y;
+}
+}  // namespace
