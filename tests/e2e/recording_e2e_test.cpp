@@ -488,7 +488,7 @@ double seconds_since(const std::chrono::steady_clock::time_point& t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-// The sound server dies two seconds into the recording and is back a
+// The sound server dies three seconds into the recording and is back a
 // second and a half later: the file keeps its full length, the sound
 // resumes, the trace and the message say what happened, and the file is
 // saved as usual.
@@ -499,11 +499,15 @@ TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
   Installation inst("restart", "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n");
   const std::string out = inst.videos + "/restart.mp4";
   Background rec;
-  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "9", "--output", out, "--audio", "on", "--mic",
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "11", "--output", out, "--audio", "on", "--mic",
                          "off"},
                         {}));
   ASSERT_TRUE(wait_for_event(out + ".stoptrace.txt", "recording.started")) << read_text(rec.output_file());
-  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  // The recording does not wait for the first sound: an output that was
+  // rendering far ahead (the test's null sink renders up to two seconds at
+  // a time) hands a new stream its first packet that much later, silence in
+  // the file until then. The loss comes after that.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   ASSERT_TRUE(SoundServer::run("kill"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   ASSERT_TRUE(SoundServer::run("start"));
@@ -514,17 +518,14 @@ TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
 
   const MediaSummary m = probe_media(out);
   ASSERT_TRUE(m.video.present && m.audio.present) << output;
-  std::printf("[ figures ] server killed at 2 s, back 1.5 s later: video %.3f s, audio %.3f s\n", m.video.duration,
-              m.audio.duration);
-  EXPECT_GT(m.video.duration, 8.5);
-  EXPECT_GT(m.audio.duration, 8.5) << "the sound track ends early";
+  std::printf("[ figures ] server killed at 3 s, back 1.5 s later: video %.3f s, audio %.3f s\n",
+              m.video.duration, m.audio.duration);
+  EXPECT_GT(m.video.duration, 10.5);
+  EXPECT_GT(m.audio.duration, 10.5) << "the sound track ends early";
   const AudioSamples sound = decode_audio(out);
-  // The recording does not wait for the first sound: an output that was
-  // rendering far ahead hands a new stream its first packet up to a second
-  // later (silence in the file until then), so "before" is the half second
-  // ahead of the loss.
-  const double before = tone_share(sound, 440, sound.start + 1.3, sound.start + 1.9);
-  const double after = tone_share(sound, 440, sound.start + 7.5, sound.start + 8.5);
+  // "Before" is the half second ahead of the loss.
+  const double before = tone_share(sound, 440, sound.start + 2.3, sound.start + 2.9);
+  const double after = tone_share(sound, 440, sound.start + 9.0, sound.start + 10.5);
   std::printf("[ figures ] share of the 440 Hz tone before the loss %.2f, after the return %.2f\n", before, after);
   EXPECT_GT(before, 0.6);
   EXPECT_GT(after, 0.6) << "the sound did not resume";
