@@ -1,5 +1,7 @@
 #include "e2e/e2e_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -67,12 +70,32 @@ int wait_pid(pid_t pid, double timeout_s) {
 }
 }  // namespace
 
+namespace {
+std::vector<std::string>& temp_dirs() {
+  static std::vector<std::string> dirs;
+  return dirs;
+}
+
+// The folders of a run that passed go at exit; a failed run keeps them for
+// a look at its files.
+void remove_temp_dirs() {
+  if (!::testing::UnitTest::GetInstance()->Passed()) return;
+  for (const std::string& dir : temp_dirs()) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+}
+}  // namespace
+
 std::string make_temp_dir(const char* tag) {
   const char* base = std::getenv("TMPDIR");
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/fv-e2e-" + tag + "-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back(0);
-  return mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
+  if (!mkdtemp(buf.data())) return std::string();
+  if (temp_dirs().empty()) std::atexit(remove_temp_dirs);
+  temp_dirs().emplace_back(buf.data());
+  return temp_dirs().back();
 }
 
 bool copy_file(const std::string& from, const std::string& to, bool executable) {

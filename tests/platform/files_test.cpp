@@ -15,10 +15,20 @@ std::string make_temp_dir() {
   char templ[] = "/tmp/fv-files-XXXXXX";
   return mkdtemp(templ);
 }
+
+// A temporary folder removed with its contents at the end of the test.
+struct ScopedDir {
+  std::string path = make_temp_dir();
+  ~ScopedDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
 }  // namespace
 
 TEST(Files, MoveReplaceAndRefuse) {
-  std::string dir = make_temp_dir();
+  const ScopedDir scratch;
+  const std::string& dir = scratch.path;
   std::string a = path_join(dir, "a"), b = path_join(dir, "b");
   ASSERT_TRUE(append_file(a, "one", true));
   ASSERT_TRUE(append_file(b, "two", true));
@@ -33,7 +43,8 @@ TEST(Files, MoveReplaceAndRefuse) {
 }
 
 TEST(Files, DirectoriesSpaceLocksAndProbe) {
-  std::string dir = make_temp_dir();
+  const ScopedDir scratch;
+  const std::string& dir = scratch.path;
   std::string deep = path_join(dir, "x/y/z");
   EXPECT_TRUE(create_directories(deep));
   EXPECT_TRUE(directory_exists(deep));
@@ -62,14 +73,6 @@ TEST(Files, DirectoriesSpaceLocksAndProbe) {
 }
 
 namespace {
-// A temporary folder removed with its contents at the end of the test.
-struct ScopedDir {
-  std::string path = make_temp_dir();
-  ~ScopedDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
 
 std::string slurp(const std::string& path) {
   std::string s;
