@@ -80,8 +80,24 @@ class ShellE2e : public ::testing::Test {
     for (int i = 0; i < 50 && !sh("xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window"); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    if (!sh("xsetroot -bitmap '" + xbm + "' -fg '#3080c0' -bg '#c08030'"))
-      std::fprintf(stderr, "xsetroot failed: the pictures will not match\n");
+    xbm_ = xbm;
+    tile_root();
+  }
+  // Sets the tiling and waits until the screen shows it: on a busy machine
+  // a window manager still starting (or one of an earlier test still ending)
+  // may clear the root window after us.
+  static void tile_root() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      if (!sh("xsetroot -bitmap '" + xbm_ + "' -fg '#3080c0' -bg '#c08030'")) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      // Two pixels of different tiles, as raw RGB.
+      const std::string px =
+          run_process({"/bin/sh", "-c", "import -window root -crop 2x1+127+100 -depth 8 rgb:-"}, {}, 20).output;
+      if (px.size() == 6 && near(reinterpret_cast<const uint8_t*>(px.data()), root_colour(127, 100), 8) &&
+          near(reinterpret_cast<const uint8_t*>(px.data()) + 3, root_colour(128, 100), 8))
+        return;
+    }
+    std::fprintf(stderr, "the root window does not show the tiling: the pictures will not match\n");
   }
   static void TearDownTestSuite() {
     if (ready_) sh("xsetroot -def");  // the display's own background again
@@ -91,6 +107,7 @@ class ShellE2e : public ::testing::Test {
   }
   void SetUp() override {
     if (!ready_) GTEST_SKIP() << "needs a display with openbox and xdotool (scripts/test-env.sh)";
+    tile_root();
   }
 
   // A private copy of the executable with its INI and output folder.
@@ -118,7 +135,7 @@ class ShellE2e : public ::testing::Test {
   }
 
   static inline bool ready_ = false;
-  static inline std::string dir_;
+  static inline std::string dir_, xbm_;
   static inline Background* wm_ = nullptr;
 };
 
