@@ -73,7 +73,9 @@ class ShellE2e : public ::testing::Test {
     // Started by its full path: the spawn helper does not search PATH.
     std::string openbox = run_process({"/bin/sh", "-c", "command -v openbox"}, {}, 10).output;
     while (!openbox.empty() && (openbox.back() == '\n' || openbox.back() == '\r')) openbox.pop_back();
-    ready_ = wm_->start({openbox}, {});
+    // --replace: the window manager of a test that just ended may still be
+    // going away; ours takes the screen over instead of giving up.
+    ready_ = wm_->start({openbox, "--replace"}, {});
     if (!ready_) return;
     // The window manager announces itself once it manages the screen; the
     // background is set after that, as it may clear the root window.
