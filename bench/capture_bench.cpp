@@ -74,8 +74,9 @@ double ffmpeg_seconds_per_frame(int width, int height) {
   return (long_run - short_run) / 300.0;
 }
 
-void BM_MonitorFrame(benchmark::State& state) {
-  bool cursor = state.range(0) != 0;
+// Opens the monitor under the pointer on a fresh capture service; false
+// (the benchmark marked skipped) without a display or a monitor.
+bool open_pointer_monitor(benchmark::State& state, std::shared_ptr<CaptureDevice> device) {
   app_reset();
   Capture& c = g_app.capture;
   // A fresh virtual server resets after its first client leaves; retry briefly.
@@ -85,15 +86,22 @@ void BM_MonitorFrame(benchmark::State& state) {
   }
   if (c.service == nullptr) {
     state.SkipWithError("no X display (run under scripts/test-env.sh)");
-    return;
+    return false;
   }
   int32_t px = 0, py = 0;
   c.service->pointer_position(&px, &py);
   MonitorId monitor = c.service->monitor_from_point(px, py);
-  if (monitor == 0 || !open_monitor_target(create_capture_device(), monitor, nullptr)) {
+  if (monitor == 0 || !device || !open_monitor_target(device, monitor, nullptr)) {
     state.SkipWithError("cannot open the monitor");
-    return;
+    return false;
   }
+  return true;
+}
+
+void BM_MonitorFrame(benchmark::State& state) {
+  bool cursor = state.range(0) != 0;
+  if (!open_pointer_monitor(state, create_capture_device())) return;
+  Capture& c = g_app.capture;
   c.on_frame = on_frame_arrived;
   g_app.config.EnableAdaptiveGovernor = 0;
   g_app.config.VideoMaxFramerate = 0;
@@ -152,24 +160,9 @@ class ConvertSink final : public SourceSink {
 };
 
 void BM_MonitorFrameConverted(benchmark::State& state) {
-  app_reset();
-  Capture& c = g_app.capture;
-  for (int i = 0; i < 100 && c.service == nullptr && getenv("DISPLAY") != nullptr; ++i) {
-    c.service = capture_service_create();
-    if (c.service == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  }
-  if (c.service == nullptr) {
-    state.SkipWithError("no X display (run under scripts/test-env.sh)");
-    return;
-  }
-  int32_t px = 0, py = 0;
-  c.service->pointer_position(&px, &py);
-  MonitorId monitor = c.service->monitor_from_point(px, py);
   std::shared_ptr<CaptureDevice> device = create_capture_device();
-  if (monitor == 0 || !device || !open_monitor_target(device, monitor, nullptr)) {
-    state.SkipWithError("cannot open the monitor");
-    return;
-  }
+  if (!open_pointer_monitor(state, device)) return;
+  Capture& c = g_app.capture;
   ConvertSink sink(*device, c.pool_width, c.pool_height);
   if (!sink.ok) {
     state.SkipWithError("cannot set up the conversion");
