@@ -95,8 +95,12 @@ trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   for n in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    # -noreset: the server keeps its state when the last client leaves (as
+    # between two tests), so a background set by one test is not cleared
+    # under the next, and a client connecting then is not turned away.
+    # -s 0: no screen saver blanking the screen in a long run without input.
     Xvfb ":$n" -screen 0 1920x1080x24 +extension Composite +extension DAMAGE +extension RANDR \
-      -nolisten tcp >/dev/null 2>&1 &
+      -nolisten tcp -noreset -s 0 >/dev/null 2>&1 &
     FV_XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done

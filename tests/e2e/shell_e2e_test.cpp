@@ -69,18 +69,27 @@ class ShellE2e : public ::testing::Test {
     for (int y = 0; y < 64; ++y)
       for (int b = 0; b < 8; ++b) bits += std::string(y + b ? ", " : "") + (((y < 32) == (b >= 4)) ? "0xff" : "0x00");
     write_text(xbm, "#define t_width 64\n#define t_height 64\nstatic unsigned char t_bits[] = {\n" + bits + "};\n");
-    wm_ = new Background;
     // Started by its full path: the spawn helper does not search PATH.
     std::string openbox = run_process({"/bin/sh", "-c", "command -v openbox"}, {}, 10).output;
     while (!openbox.empty() && (openbox.back() == '\n' || openbox.back() == '\r')) openbox.pop_back();
     // --replace: the window manager of a test that just ended may still be
-    // going away; ours takes the screen over instead of giving up.
-    ready_ = wm_->start({openbox, "--replace"}, {});
-    if (!ready_) return;
-    // The window manager announces itself once it manages the screen; the
-    // background is set after that, as it may clear the root window.
-    for (int i = 0; i < 50 && !sh("xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window"); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // going away; ours takes the screen over instead of giving up. It
+    // announces itself with a live check window once it manages the screen
+    // (the root property alone may still name the window of one that
+    // ended); one that does not within five seconds is started again.
+    for (int attempt = 0; attempt < 3 && !managed_; ++attempt) {
+      delete wm_;
+      wm_ = new Background;
+      if (!wm_->start({openbox, "--replace"}, {})) break;
+      for (int i = 0; i < 50 && !managed_; ++i) {
+        managed_ = sh("id=$(xprop -root _NET_SUPPORTING_WM_CHECK | sed -n 's/.*window id # //p') && [ -n \"$id\" ] && "
+                    "xprop -id \"$id\" _NET_WM_NAME | grep -q '='");
+        if (!managed_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    }
+    if (!managed_) return;
+    // The background is set after that, as the window manager may clear
+    // the root window.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     xbm_ = xbm;
     tile_root();
@@ -109,6 +118,7 @@ class ShellE2e : public ::testing::Test {
   }
   void SetUp() override {
     if (!ready_) GTEST_SKIP() << "needs a display with openbox and xdotool (scripts/test-env.sh)";
+    ASSERT_TRUE(managed_) << "openbox does not manage the screen";
     tile_root();
   }
 
@@ -136,7 +146,7 @@ class ShellE2e : public ::testing::Test {
     return false;
   }
 
-  static inline bool ready_ = false;
+  static inline bool ready_ = false, managed_ = false;
   static inline std::string dir_, xbm_;
   static inline Background* wm_ = nullptr;
 };
