@@ -417,12 +417,16 @@ TEST_F(X11CaptureTest, ResizedWindowIsFollowedAndDestroyedWindowReportsClosed) {
   EXPECT_EQ(g_app.capture.item, nullptr);
 }
 
+// What the root window says about a window manager.
+enum class WindowManager { kAsItIs, kEnded, kRunning };
+
 struct ForegroundCase {
   const char* name;
   const char* window_type;  // nullptr: none
   bool dialog;              // focus a dialog owned by the window
   bool focus_root;          // nothing focused
   const char* refusal;      // nullptr: the owner window is recorded
+  WindowManager wm = WindowManager::kAsItIs;
 };
 
 TEST_F(X11CaptureTest, ForegroundWindowChoiceAndRefusals) {
@@ -432,6 +436,31 @@ TEST_F(X11CaptureTest, ForegroundWindowChoiceAndRefusals) {
       {"normal window", "_NET_WM_WINDOW_TYPE_NORMAL", false, false, nullptr},
       {"dialog leads to its owner", nullptr, true, false, nullptr},
       {"nothing focused", nullptr, false, true, "No window is selected!"},
+      // Its properties stay on the root window; the focus decides.
+      {"window manager that ended", "_NET_WM_WINDOW_TYPE_NORMAL", false, false, nullptr, WindowManager::kEnded},
+      {"running window manager names the active window", "_NET_WM_WINDOW_TYPE_NORMAL", false, true, nullptr,
+       WindowManager::kRunning},
+  };
+  // The root window's own values come back afterwards.
+  const char* wm_props[] = {"_NET_SUPPORTING_WM_CHECK", "_NET_ACTIVE_WINDOW"};
+  std::vector<std::vector<uint32_t>> saved;
+  for (const char* prop : wm_props) {
+    xcb_get_property_reply_t* r =
+        xcb_get_property_reply(c_, xcb_get_property(c_, 0, screen_->root, atom(prop), XCB_ATOM_WINDOW, 0, 1), nullptr);
+    std::vector<uint32_t> v;
+    if (r != nullptr && r->format == 32 && xcb_get_property_value_length(r) >= 4)
+      v.push_back(*static_cast<uint32_t*>(xcb_get_property_value(r)));
+    free(r);
+    saved.push_back(v);
+  }
+  const auto restore = [&] {
+    for (size_t i = 0; i < saved.size(); ++i) {
+      if (saved[i].empty())
+        xcb_delete_property(c_, screen_->root, atom(wm_props[i]));
+      else
+        set_atoms(screen_->root, wm_props[i], XCB_ATOM_WINDOW, saved[i]);
+    }
+    sync();
   };
   for (const ForegroundCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -445,6 +474,17 @@ TEST_F(X11CaptureTest, ForegroundWindowChoiceAndRefusals) {
       focused = make_window(screen_->root, 80, 80, 100, 60);
       set_atoms(focused, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, {win});
       set_atoms(focused, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, {atom("_NET_WM_WINDOW_TYPE_DIALOG")});
+    }
+    if (c.wm == WindowManager::kEnded) {
+      const xcb_window_t gone = make_window(screen_->root, 0, 0, 1, 1, false);
+      xcb_destroy_window(c_, gone);
+      set_atoms(screen_->root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {gone});
+      set_atoms(screen_->root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, {gone});
+    } else if (c.wm == WindowManager::kRunning) {
+      const xcb_window_t check = make_window(screen_->root, 0, 0, 1, 1, false);
+      set_atoms(check, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {check});
+      set_atoms(screen_->root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {check});
+      set_atoms(screen_->root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, {win});
     }
     if (c.focus_root) {
       xcb_set_input_focus(c_, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_INPUT_FOCUS_POINTER_ROOT, XCB_CURRENT_TIME);
@@ -462,6 +502,7 @@ TEST_F(X11CaptureTest, ForegroundWindowChoiceAndRefusals) {
       EXPECT_EQ(ui_.notes[0].text, c.refusal);
       EXPECT_EQ(g_handover.devices_created, 0);
     }
+    if (c.wm != WindowManager::kAsItIs) restore();
   }
 }
 

@@ -11,6 +11,7 @@
 
 struct X11Atoms {
   xcb_atom_t net_active_window = XCB_ATOM_NONE;
+  xcb_atom_t net_supporting_wm_check = XCB_ATOM_NONE;
   xcb_atom_t net_frame_extents = XCB_ATOM_NONE;
   xcb_atom_t net_wm_window_type = XCB_ATOM_NONE;
   xcb_atom_t net_wm_pid = XCB_ATOM_NONE;

@@ -64,6 +64,7 @@ class X11Service final : public CaptureService {
  public:
   X11Service(xcb_connection_t* c, xcb_window_t root) : c_(c), root_(root) {
     atoms_.net_active_window = x11_intern_atom(c, "_NET_ACTIVE_WINDOW");
+    atoms_.net_supporting_wm_check = x11_intern_atom(c, "_NET_SUPPORTING_WM_CHECK");
     atoms_.net_frame_extents = x11_intern_atom(c, "_NET_FRAME_EXTENTS");
     atoms_.net_wm_window_type = x11_intern_atom(c, "_NET_WM_WINDOW_TYPE");
     atoms_.net_wm_pid = x11_intern_atom(c, "_NET_WM_PID");
@@ -164,10 +165,26 @@ class X11Service final : public CaptureService {
     return best;
   }
 
+  // The window a property of `w` names, or none.
+  xcb_window_t window_property(xcb_window_t w, xcb_atom_t atom) {
+    XcbReply<xcb_get_property_reply_t> r(
+        xcb_get_property_reply(c_, xcb_get_property(c_, 0, w, atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    if (!r || r->type != XCB_ATOM_WINDOW || r->format != 32 || xcb_get_property_value_length(r.get()) < 4)
+      return XCB_NONE;
+    return *static_cast<xcb_window_t*>(xcb_get_property_value(r.get()));
+  }
+
+  // A window manager that has ended leaves its root properties behind; one
+  // that runs keeps a check window naming itself.
+  bool window_manager_running() {
+    const xcb_window_t check = window_property(root_, atoms_.net_supporting_wm_check);
+    return check != XCB_NONE && window_property(check, atoms_.net_supporting_wm_check) == check;
+  }
+
   WindowId foreground_window() override {
     XcbReply<xcb_get_property_reply_t> active(xcb_get_property_reply(
         c_, xcb_get_property(c_, 0, root_, atoms_.net_active_window, XCB_ATOM_WINDOW, 0, 1), nullptr));
-    if (active && active->type == XCB_ATOM_WINDOW && active->format == 32) {
+    if (active && active->type == XCB_ATOM_WINDOW && active->format == 32 && window_manager_running()) {
       // A window manager is running: it names the active window (none is none).
       if (xcb_get_property_value_length(active.get()) < 4) return 0;
       xcb_window_t w = *static_cast<xcb_window_t*>(xcb_get_property_value(active.get()));
