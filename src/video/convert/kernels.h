@@ -76,7 +76,7 @@ void srgb_encode_codes_avx2(const float* v, uint8_t* codes, size_t n);
 // not set in the environment), else the portable kernels.
 bool kernels_use_avx2();
 // The AVX-512 forms of the scaling passes, on top of AVX2, when the CPU has
-// AVX-512F (and FRELVANTA_NO_AVX512 is not set); they give the same bytes.
+// AVX-512F and BW (and FRELVANTA_NO_AVX512 is not set); they give the same bytes.
 bool kernels_use_avx512();
 // Tests switch paths to compare them.
 void kernels_force_portable(bool portable);

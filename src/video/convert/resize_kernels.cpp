@@ -111,6 +111,7 @@ bool cpu_has_avx2() {
 bool cpu_has_avx512() {
 #if defined(__x86_64__)
   static const bool has = cpu_has_avx2() && __builtin_cpu_supports("avx512f") &&
+                          __builtin_cpu_supports("avx512bw") &&
                           std::getenv("FRELVANTA_NO_AVX512") == nullptr;
   return has;
 #else

@@ -9,7 +9,7 @@
 #include "video/convert/kernels.h"
 
 #if defined(__x86_64__)
-#pragma GCC target("avx512f,avx2,fma")
+#pragma GCC target("avx512f,avx512bw,avx2,fma")
 // GCC 12's AVX-512 headers start some intrinsics from an undefined register,
 // which its own flow analysis then reports.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -124,27 +124,54 @@ inline __m256i byte_lanes(__m256i px) {
 constexpr int32_t kChunk = kResizeChunk / 2;
 constexpr int32_t kCol = 48;
 
+// Bytes c, c + 4, c + 8, c + 12 of each 128-bit lane (channel c of four
+// pixels) as 32-bit lanes.
+template <int kC>
+inline __m512i byte_lanes16(__m512i px) {
+  constexpr char z = char(0x80);
+  const __m256i half = _mm256_setr_epi8(kC, z, z, z, 4 + kC, z, z, z, 8 + kC, z, z, z, 12 + kC, z, z, z, kC, z, z, z,
+                                        4 + kC, z, z, z, 8 + kC, z, z, z, 12 + kC, z, z, z);
+  return _mm512_shuffle_epi8(px, _mm512_inserti64x4(_mm512_castsi256_si512(half), half, 1));
+}
+
 template <bool kGamma>
 void decode_columns(const uint8_t* const rows[16], int32_t i0, int32_t i1, float* cols) {
   int32_t i = i0;
   const float* lut = srgb_decode_table();
+  // Rows r and r + 8 share a vector (low and high half), so one 8 x 8
+  // transpose within each half turns 8 pixels of 16 rows into 8 columns of
+  // 16 rows.
+  const __m512i lo_halves = _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13);
+  const __m512i hi_halves = _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15);
   for (; i + 8 <= i1; i += 8) {
-    for (int h = 0; h < 2; ++h) {
-      __m256i in[8], out[8];
-      for (int r = 0; r < 8; ++r)
-        in[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[8 * h + r] + size_t(i) * 4));
-      transpose8(in, out);
-      for (int j = 0; j < 8; ++j) {
-        float* d = cols + size_t(i - i0 + j) * kCol + 8 * h;
-        if constexpr (kGamma) {
-          _mm256_storeu_ps(d + 0, _mm256_i32gather_ps(lut, byte_lanes<0>(out[j]), 4));
-          _mm256_storeu_ps(d + 16, _mm256_i32gather_ps(lut, byte_lanes<1>(out[j]), 4));
-          _mm256_storeu_ps(d + 32, _mm256_i32gather_ps(lut, byte_lanes<2>(out[j]), 4));
-        } else {
-          _mm256_storeu_ps(d + 0, _mm256_cvtepi32_ps(byte_lanes<0>(out[j])));
-          _mm256_storeu_ps(d + 16, _mm256_cvtepi32_ps(byte_lanes<1>(out[j])));
-          _mm256_storeu_ps(d + 32, _mm256_cvtepi32_ps(byte_lanes<2>(out[j])));
-        }
+    __m512i in[8], t[8], u[8];
+    for (int r = 0; r < 8; ++r) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r] + size_t(i) * 4));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[r + 8] + size_t(i) * 4));
+      in[r] = _mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1);
+    }
+    for (int r = 0; r < 8; r += 2) {
+      t[r] = _mm512_unpacklo_epi32(in[r], in[r + 1]);
+      t[r + 1] = _mm512_unpackhi_epi32(in[r], in[r + 1]);
+    }
+    for (int r = 0; r < 8; r += 4) {
+      u[r] = _mm512_unpacklo_epi64(t[r], t[r + 2]);
+      u[r + 1] = _mm512_unpackhi_epi64(t[r], t[r + 2]);
+      u[r + 2] = _mm512_unpacklo_epi64(t[r + 1], t[r + 3]);
+      u[r + 3] = _mm512_unpackhi_epi64(t[r + 1], t[r + 3]);
+    }
+    for (int j = 0; j < 8; ++j) {
+      // Column j: lanes 0-7 rows 0-7, lanes 8-15 rows 8-15.
+      const __m512i col = _mm512_permutex2var_epi64(u[j & 3], j < 4 ? lo_halves : hi_halves, u[(j & 3) + 4]);
+      float* d = cols + size_t(i - i0 + j) * kCol;
+      if constexpr (kGamma) {
+        _mm512_storeu_ps(d + 0, _mm512_i32gather_ps(byte_lanes16<0>(col), lut, 4));
+        _mm512_storeu_ps(d + 16, _mm512_i32gather_ps(byte_lanes16<1>(col), lut, 4));
+        _mm512_storeu_ps(d + 32, _mm512_i32gather_ps(byte_lanes16<2>(col), lut, 4));
+      } else {
+        _mm512_storeu_ps(d + 0, _mm512_cvtepi32_ps(byte_lanes16<0>(col)));
+        _mm512_storeu_ps(d + 16, _mm512_cvtepi32_ps(byte_lanes16<1>(col)));
+        _mm512_storeu_ps(d + 32, _mm512_cvtepi32_ps(byte_lanes16<2>(col)));
       }
     }
   }
