@@ -75,8 +75,9 @@ void srgb_encode_codes_avx2(const float* v, uint8_t* codes, size_t n);
 // Chosen once per process: AVX2 when the CPU has it (and FRELVANTA_NO_AVX2 is
 // not set in the environment), else the portable kernels.
 bool kernels_use_avx2();
-// The AVX-512 forms of the scaling passes, on top of AVX2, when the CPU has
-// AVX-512F and BW (and FRELVANTA_NO_AVX512 is not set); they give the same bytes.
+// The AVX-512 forms of the scaling passes and of the NV12 conversion, on top
+// of AVX2, when the CPU has AVX-512F and BW (and FRELVANTA_NO_AVX512 is not
+// set); they give the same bytes.
 bool kernels_use_avx512();
 // Tests switch paths to compare them.
 void kernels_force_portable(bool portable);
@@ -129,4 +130,8 @@ void improved_chroma_row_portable(const ConvertFrame& f, int32_t y, float* cv);
 void improved_luma_portable(const ConvertFrame& f, int32_t y, const float* cv, int32_t x_from);
 
 void convert_pair_avx2(const ConvertFrame& f, int32_t cy, bool with_luma);
+// From chroma column x_from (luma column 2 * x_from) to the end.
+void convert_pair_avx2_from(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from);
+// NV12 of the single conversion in 512-bit vectors; the rest as AVX2.
+void convert_pair_avx512(const ConvertFrame& f, int32_t cy, bool with_luma);
 void improved_luma_row_avx2(const ConvertFrame& f, int32_t y, float* cv);
