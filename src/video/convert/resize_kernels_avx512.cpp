@@ -65,6 +65,31 @@ inline __m256i bgra_words(__m256i b, __m256i g, __m256i r) {
 inline __m256 low_half(__m512 v) { return _mm512_castps512_ps256(v); }
 inline __m256 high_half(__m512 v) { return _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)); }
 
+// The sRGB decode table (256 floats) in 16 registers. A lookup of 16 codes
+// picks from each 32-entry slice with one permute and then between the
+// slices by bits 5-7: no gather, which costs about a load per lane.
+struct DecodeTable {
+  __m512 t[16];
+};
+
+inline DecodeTable decode_table() {
+  DecodeTable d;
+  const float* lut = srgb_decode_table();
+  for (int i = 0; i < 16; ++i) d.t[i] = _mm512_loadu_ps(lut + 16 * i);
+  return d;
+}
+
+inline __m512 lookup(__m512i code, const DecodeTable& d) {
+  __m512 p[8];
+  for (int i = 0; i < 8; ++i) p[i] = _mm512_permutex2var_ps(d.t[2 * i], code, d.t[2 * i + 1]);
+  const __mmask16 b5 = _mm512_test_epi32_mask(code, _mm512_set1_epi32(32));
+  const __mmask16 b6 = _mm512_test_epi32_mask(code, _mm512_set1_epi32(64));
+  const __mmask16 b7 = _mm512_test_epi32_mask(code, _mm512_set1_epi32(128));
+  const __m512 q0 = _mm512_mask_blend_ps(b5, p[0], p[1]), q1 = _mm512_mask_blend_ps(b5, p[2], p[3]);
+  const __m512 q2 = _mm512_mask_blend_ps(b5, p[4], p[5]), q3 = _mm512_mask_blend_ps(b5, p[6], p[7]);
+  return _mm512_mask_blend_ps(b7, _mm512_mask_blend_ps(b6, q0, q1), _mm512_mask_blend_ps(b6, q2, q3));
+}
+
 // 16 pixels' sums of the three channels stored as B8G8R8A8.
 template <bool kGamma>
 inline void store16(uint8_t* dst, __m512 b, __m512 g, __m512 r, const Srgb& t) {
@@ -80,11 +105,12 @@ inline void store16(uint8_t* dst, __m512 b, __m512 g, __m512 r, const Srgb& t) {
 template <bool kGamma>
 void decode(const uint8_t* src, float* dst, int32_t n) {
   const float* lut = srgb_decode_table();
+  const DecodeTable table = kGamma ? decode_table() : DecodeTable{};
   int32_t i = 0;
   for (; i + 16 <= n; i += 16) {
     __m512i v = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
     if constexpr (kGamma)
-      _mm512_storeu_ps(dst + i, _mm512_i32gather_ps(v, lut, 4));
+      _mm512_storeu_ps(dst + i, lookup(v, table));
     else
       _mm512_storeu_ps(dst + i, _mm512_cvtepi32_ps(v));
   }
@@ -138,6 +164,7 @@ template <bool kGamma>
 void decode_columns(const uint8_t* const rows[16], int32_t i0, int32_t i1, float* cols) {
   int32_t i = i0;
   const float* lut = srgb_decode_table();
+  const DecodeTable table = kGamma ? decode_table() : DecodeTable{};
   // Rows r and r + 8 share a vector (low and high half), so one 8 x 8
   // transpose within each half turns 8 pixels of 16 rows into 8 columns of
   // 16 rows.
@@ -165,9 +192,9 @@ void decode_columns(const uint8_t* const rows[16], int32_t i0, int32_t i1, float
       const __m512i col = _mm512_permutex2var_epi64(u[j & 3], j < 4 ? lo_halves : hi_halves, u[(j & 3) + 4]);
       float* d = cols + size_t(i - i0 + j) * kCol;
       if constexpr (kGamma) {
-        _mm512_storeu_ps(d + 0, _mm512_i32gather_ps(byte_lanes16<0>(col), lut, 4));
-        _mm512_storeu_ps(d + 16, _mm512_i32gather_ps(byte_lanes16<1>(col), lut, 4));
-        _mm512_storeu_ps(d + 32, _mm512_i32gather_ps(byte_lanes16<2>(col), lut, 4));
+        _mm512_storeu_ps(d + 0, lookup(byte_lanes16<0>(col), table));
+        _mm512_storeu_ps(d + 16, lookup(byte_lanes16<1>(col), table));
+        _mm512_storeu_ps(d + 32, lookup(byte_lanes16<2>(col), table));
       } else {
         _mm512_storeu_ps(d + 0, _mm512_cvtepi32_ps(byte_lanes16<0>(col)));
         _mm512_storeu_ps(d + 16, _mm512_cvtepi32_ps(byte_lanes16<1>(col)));
