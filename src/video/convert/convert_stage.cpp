@@ -139,7 +139,9 @@ void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set) 
   context.for_bands(f.height, 16, [&](int band, int y0, int y1) {
     float* cv = reinterpret_cast<float*>(stage.band_rows[band].data());
     for (int32_t y = y0; y < y1; ++y) {
-      if (avx2) {
+      if (avx512) {
+        improved_luma_row_avx512(f, y, cv);
+      } else if (avx2) {
         improved_luma_row_avx2(f, y, cv);
       } else {
         improved_chroma_row_portable(f, y, cv);

@@ -132,6 +132,7 @@ void improved_luma_portable(const ConvertFrame& f, int32_t y, const float* cv, i
 void convert_pair_avx2(const ConvertFrame& f, int32_t cy, bool with_luma);
 // From chroma column x_from (luma column 2 * x_from) to the end.
 void convert_pair_avx2_from(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from);
-// NV12 of the single conversion in 512-bit vectors; the rest as AVX2.
+// NV12 in 512-bit vectors; the other outputs as AVX2.
 void convert_pair_avx512(const ConvertFrame& f, int32_t cy, bool with_luma);
+void improved_luma_row_avx512(const ConvertFrame& f, int32_t y, float* cv);
 void improved_luma_row_avx2(const ConvertFrame& f, int32_t y, float* cv);
