@@ -81,7 +81,7 @@ inline void store_luma16(uint8_t* dst, __m256i a, __m256i b, int shift) {
 }
 
 template <ConvertOut kOut>
-void pair(const ConvertFrame& f, int32_t cy, bool with_luma) {
+void pair(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from) {
   constexpr bool kWide = kOut == ConvertOut::kP010 || kOut == ConvertOut::kPlanar10;
   constexpr bool kPlanar = kOut == ConvertOut::kPlanar8 || kOut == ConvertOut::kPlanar10;
   constexpr int kBytes = kWide ? 2 : 1;
@@ -97,11 +97,12 @@ void pair(const ConvertFrame& f, int32_t cy, bool with_luma) {
   uint16_t* scratch = f.scratch ? f.scratch + size_t(cy) * f.scratch_stride : nullptr;
   const __m256 y_add = _mm256_set1_ps(f.y_add), c_add = _mm256_set1_ps(f.c_add);
   // Column 2x - 1 of the first sample: column -1 is column 0.
-  __m256i carry_b = _mm256_set1_epi32(int(a[0]) + int(b[0]));
-  __m256i carry_g = _mm256_set1_epi32(int(a[1]) + int(b[1]));
-  __m256i carry_r = _mm256_set1_epi32(int(a[2]) + int(b[2]));
+  const int32_t left = x_from > 0 ? (2 * x_from - 1) * 4 : 0;
+  __m256i carry_b = _mm256_set1_epi32(int(a[left + 0]) + int(b[left + 0]));
+  __m256i carry_g = _mm256_set1_epi32(int(a[left + 1]) + int(b[left + 1]));
+  __m256i carry_r = _mm256_set1_epi32(int(a[left + 2]) + int(b[left + 2]));
 
-  int32_t x = 0;  // chroma column; the step covers pixels 2x .. 2x + 15
+  int32_t x = x_from;  // chroma column; the step covers pixels 2x .. 2x + 15
   for (; 2 * x + 16 <= f.width; x += 8) {
     const int32_t px = 2 * x;
     const Pixels a0(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + px * 4)));
@@ -252,14 +253,16 @@ void improved(const ConvertFrame& f, int32_t y, float* cv) {
 
 }  // namespace
 
-void convert_pair_avx2(const ConvertFrame& f, int32_t cy, bool with_luma) {
+void convert_pair_avx2_from(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from) {
   switch (f.out) {
-    case ConvertOut::kNv12: return pair<ConvertOut::kNv12>(f, cy, with_luma);
-    case ConvertOut::kP010: return pair<ConvertOut::kP010>(f, cy, with_luma);
-    case ConvertOut::kPlanar8: return pair<ConvertOut::kPlanar8>(f, cy, with_luma);
-    case ConvertOut::kPlanar10: return pair<ConvertOut::kPlanar10>(f, cy, with_luma);
+    case ConvertOut::kNv12: return pair<ConvertOut::kNv12>(f, cy, with_luma, x_from);
+    case ConvertOut::kP010: return pair<ConvertOut::kP010>(f, cy, with_luma, x_from);
+    case ConvertOut::kPlanar8: return pair<ConvertOut::kPlanar8>(f, cy, with_luma, x_from);
+    case ConvertOut::kPlanar10: return pair<ConvertOut::kPlanar10>(f, cy, with_luma, x_from);
   }
 }
+
+void convert_pair_avx2(const ConvertFrame& f, int32_t cy, bool with_luma) { convert_pair_avx2_from(f, cy, with_luma, 0); }
 
 void improved_luma_row_avx2(const ConvertFrame& f, int32_t y, float* cv) {
   switch (f.out) {
@@ -273,6 +276,9 @@ void improved_luma_row_avx2(const ConvertFrame& f, int32_t y, float* cv) {
 #else
 
 void convert_pair_avx2(const ConvertFrame& f, int32_t cy, bool with_luma) { convert_pair_portable(f, cy, with_luma, 0); }
+void convert_pair_avx2_from(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from) {
+  convert_pair_portable(f, cy, with_luma, x_from);
+}
 void improved_luma_row_avx2(const ConvertFrame& f, int32_t y, float* cv) {
   improved_chroma_row_portable(f, y, cv);
   improved_luma_portable(f, y, cv, 0);

@@ -123,18 +123,25 @@ void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set) 
   ConvertFrame f;
   if (!convert_frame(stage, set, f)) return;
   const bool avx2 = kernels_use_avx2();
+  const bool avx512 = kernels_use_avx512();
   const bool improved = stage.improved;
   // Pass 1: chroma (and the single conversion's luma), a band of chroma rows
   // per thread. Pass 2 (improved): luma from the finished chroma plane.
   context.for_bands(f.chroma_h, 8, [&](int, int c0, int c1) {
-    for (int32_t cy = c0; cy < c1; ++cy)
-      avx2 ? convert_pair_avx2(f, cy, !improved) : convert_pair_portable(f, cy, !improved, 0);
+    for (int32_t cy = c0; cy < c1; ++cy) {
+      if (avx512)
+        convert_pair_avx512(f, cy, !improved);
+      else
+        avx2 ? convert_pair_avx2(f, cy, !improved) : convert_pair_portable(f, cy, !improved, 0);
+    }
   });
   if (!improved) return;
   context.for_bands(f.height, 16, [&](int band, int y0, int y1) {
     float* cv = reinterpret_cast<float*>(stage.band_rows[band].data());
     for (int32_t y = y0; y < y1; ++y) {
-      if (avx2) {
+      if (avx512) {
+        improved_luma_row_avx512(f, y, cv);
+      } else if (avx2) {
         improved_luma_row_avx2(f, y, cv);
       } else {
         improved_chroma_row_portable(f, y, cv);

@@ -48,10 +48,13 @@ struct VerticalJob {
 // Output pixels per chunk of the vector horizontal kernel, which decodes
 // the input columns of a chunk for 8 rows at once (24 floats per column).
 inline constexpr int32_t kResizeChunk = 256;
+// Rows the first pass makes at a time: the vector kernels' block of rows.
+inline constexpr int32_t kResizeRows = 8;
+inline constexpr int32_t kResizeRowsAvx512 = 16;
 
 // Per-thread memory of the scaling kernels.
 struct ResizeScratch {
-  float* row;        // decoded input: a row, or a chunk's columns of 8 rows
+  float* row;        // decoded input: a row, or a chunk's columns of 8 or 16 rows
   float* ring;       // ring_rows decoded intermediate rows of 3 * plane_stride floats
   int32_t* ring_tag; // which intermediate row each ring slot holds (-1: none)
   int32_t ring_rows;
@@ -62,6 +65,9 @@ void horizontal_rows_portable(const HorizontalJob& job, ResizeScratch& s, int32_
 void vertical_rows_portable(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
 void horizontal_rows_avx2(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
 void vertical_rows_avx2(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
+// The AVX-512 first pass works on blocks of 16 rows (kResizeRowsAvx512).
+void horizontal_rows_avx512(const HorizontalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
+void vertical_rows_avx512(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1);
 // The vector kernels' sRGB store on its own, over n values (for tests: it
 // must give srgb_encode_code's codes). Only after the CPU check.
 void srgb_encode_codes_avx2(const float* v, uint8_t* codes, size_t n);
@@ -69,8 +75,13 @@ void srgb_encode_codes_avx2(const float* v, uint8_t* codes, size_t n);
 // Chosen once per process: AVX2 when the CPU has it (and FRELVANTA_NO_AVX2 is
 // not set in the environment), else the portable kernels.
 bool kernels_use_avx2();
+// The AVX-512 forms of the scaling passes and of the NV12 conversion, on top
+// of AVX2, when the CPU has AVX-512F and BW (and FRELVANTA_NO_AVX512 is not
+// set); they give the same bytes.
+bool kernels_use_avx512();
 // Tests switch paths to compare them.
 void kernels_force_portable(bool portable);
+void kernels_force_avx2(bool avx2_only);
 void kernels_fuse_portable(bool fused);
 
 // One conversion run: the source picture, the planes and the coefficients.
@@ -119,4 +130,9 @@ void improved_chroma_row_portable(const ConvertFrame& f, int32_t y, float* cv);
 void improved_luma_portable(const ConvertFrame& f, int32_t y, const float* cv, int32_t x_from);
 
 void convert_pair_avx2(const ConvertFrame& f, int32_t cy, bool with_luma);
+// From chroma column x_from (luma column 2 * x_from) to the end.
+void convert_pair_avx2_from(const ConvertFrame& f, int32_t cy, bool with_luma, int32_t x_from);
+// NV12 in 512-bit vectors; the other outputs as AVX2.
+void convert_pair_avx512(const ConvertFrame& f, int32_t cy, bool with_luma);
+void improved_luma_row_avx512(const ConvertFrame& f, int32_t y, float* cv);
 void improved_luma_row_avx2(const ConvertFrame& f, int32_t y, float* cv);

@@ -96,11 +96,23 @@ void vertical(const VerticalJob& job, ResizeScratch& s, int32_t y0, int32_t y1) 
 
 std::atomic<int> g_forced_portable{0};
 std::atomic<int> g_fused_portable{0};
+std::atomic<int> g_forced_avx2{0};
 
 bool cpu_has_avx2() {
 #if defined(__x86_64__) || defined(__i386__)
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
                           std::getenv("FRELVANTA_NO_AVX2") == nullptr;
+  return has;
+#else
+  return false;
+#endif
+}
+
+bool cpu_has_avx512() {
+#if defined(__x86_64__)
+  static const bool has = cpu_has_avx2() && __builtin_cpu_supports("avx512f") &&
+                          __builtin_cpu_supports("avx512bw") &&
+                          std::getenv("FRELVANTA_NO_AVX512") == nullptr;
   return has;
 #else
   return false;
@@ -126,6 +138,12 @@ void vertical_rows_portable(const VerticalJob& job, ResizeScratch& s, int32_t y0
 }
 
 bool kernels_use_avx2() { return cpu_has_avx2() && g_forced_portable.load(std::memory_order_relaxed) == 0; }
+
+bool kernels_use_avx512() {
+  return kernels_use_avx2() && cpu_has_avx512() && g_forced_avx2.load(std::memory_order_relaxed) == 0;
+}
+
+void kernels_force_avx2(bool avx2_only) { g_forced_avx2.store(avx2_only ? 1 : 0); }
 
 void kernels_force_portable(bool portable) { g_forced_portable.store(portable ? 1 : 0); }
 

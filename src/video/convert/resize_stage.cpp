@@ -64,7 +64,8 @@ bool allocate_scratch(ResizeStage& st) {
   for (uint32_t x0 = 0; x0 < st.out_width; x0 += kResizeChunk) {
     uint32_t x1 = std::min<uint32_t>(x0 + kResizeChunk, st.out_width);
     int32_t i1 = std::min<int32_t>(st.horizontal.first[x1 - 1] + taps, int32_t(st.in_width));
-    row_floats = std::max(row_floats, size_t(i1 - st.horizontal.first[x0] + taps + 1) * 24);
+    // Room for the columns of 16 rows (48 floats each).
+    row_floats = std::max(row_floats, size_t(i1 - st.horizontal.first[x0] + taps + 1) * 48);
   }
   for (ResizeStage::BandScratch& b : st.bands) {
     if (!b.mid.allocate(size_t(st.mid_stride) * st.mid_rows + 64) || !b.row.allocate(row_floats * sizeof(float)) ||
@@ -111,12 +112,12 @@ bool create_resize_stage(ResizeStage& stage, const CaptureDevice&, uint32_t in_w
     stage.plane_stride = int32_t((size_t(out_width) + 31) & ~size_t(31));
     stage.mid_stride = stage.plane_stride * 3;
     // The windows of a pair of output rows (the longest window plus the
-    // longest step between neighbouring ones) and one block of 8 rows made
-    // ahead of them.
+    // longest step between neighbouring ones) and one block of rows made
+    // ahead of them (8, or 16 for the AVX-512 kernels).
     int32_t step = 0;
     for (uint32_t y = 1; y < out_height; ++y)
       step = std::max(step, stage.vertical.first[y] - stage.vertical.first[y - 1]);
-    stage.mid_rows = stage.vertical.max_taps + step + 8;
+    stage.mid_rows = stage.vertical.max_taps + step + kResizeRowsAvx512;
     // The scratch layout depends on the sizes.
     stage.in_width = in_width;
     stage.out_width = out_width;
@@ -136,6 +137,8 @@ namespace {
 
 void resize_bands(ResizeStage& stage, ComputeContext& context, ResizeRowsFn rows_ready, void* ctx) {
   const bool avx2 = kernels_use_avx2();
+  const bool avx512 = kernels_use_avx512();
+  const int32_t block = avx512 ? kResizeRowsAvx512 : kResizeRows;
   HorizontalJob h{};
   h.src = stage.input_texture.data;
   h.src_stride = stage.input_texture.stride;
@@ -166,7 +169,7 @@ void resize_bands(ResizeStage& stage, ComputeContext& context, ResizeRowsFn rows
   const int32_t in_height = int32_t(stage.in_height);
   const int32_t out_height = int32_t(stage.out_height);
   // Each band of output rows runs both passes: the first pass makes
-  // intermediate rows in blocks of 8 as the second reaches them, a pair of
+  // intermediate rows in blocks of 8 or 16 as the second reaches them, a pair of
   // output rows at a time. The windows only move down, so a row once made
   // stays until the window has passed it. Neighbouring bands both make the
   // few rows their windows share. Bands start on even rows.
@@ -188,11 +191,17 @@ void resize_bands(ResizeStage& stage, ComputeContext& context, ResizeRowsFn rows
       int32_t need = 0;
       for (int32_t i = y; i < ye; ++i) need = std::max(need, v.first[i] + v.count[i]);
       if (made < need) {
-        const int32_t end = std::min(made + (need - made + 7) / 8 * 8, in_height);
-        avx2 ? horizontal_rows_avx2(hb, s, made, end) : horizontal_rows_portable(hb, s, made, end);
+        const int32_t end = std::min(made + (need - made + block - 1) / block * block, in_height);
+        if (avx512)
+          horizontal_rows_avx512(hb, s, made, end);
+        else
+          avx2 ? horizontal_rows_avx2(hb, s, made, end) : horizontal_rows_portable(hb, s, made, end);
         made = end;
       }
-      avx2 ? vertical_rows_avx2(vb, s, y, ye) : vertical_rows_portable(vb, s, y, ye);
+      if (avx512)
+        vertical_rows_avx512(vb, s, y, ye);
+      else
+        avx2 ? vertical_rows_avx2(vb, s, y, ye) : vertical_rows_portable(vb, s, y, ye);
       if (rows_ready) rows_ready(ctx, band, vb.dst, vb.dst_stride, y, ye - y);
     }
   });

@@ -6,7 +6,7 @@ namespace {
 
 struct PairJob {
   ConvertFrame frame;  // the whole picture
-  bool avx2;
+  bool avx2, avx512;
 };
 
 // Converts output rows y and y + 1 (the chroma row y / 2) from the band's
@@ -21,7 +21,10 @@ void convert_rows(void* ctx, int, const uint8_t* rows, int32_t stride, int32_t y
   f.plane[0] += size_t(y) * f.linesize[0];
   for (int i = 1; i < 3; ++i)
     if (f.plane[i]) f.plane[i] += size_t(y / 2) * f.linesize[i];
-  job.avx2 ? convert_pair_avx2(f, 0, true) : convert_pair_portable(f, 0, true, 0);
+  if (job.avx512)
+    convert_pair_avx512(f, 0, true);
+  else
+    job.avx2 ? convert_pair_avx2(f, 0, true) : convert_pair_portable(f, 0, true, 0);
 }
 
 }  // namespace
@@ -35,5 +38,6 @@ void run_scale_and_convert(ResizeStage& resize, ConvertStage& convert, ComputeCo
     return;
   }
   job.avx2 = kernels_use_avx2();
+  job.avx512 = kernels_use_avx512();
   run_resize_rows(resize, context, convert_rows, &job);
 }

@@ -237,8 +237,9 @@ TEST(Convert, WorkerPoolGivesTheSameValuesAsOneThread) {
   }
 }
 
-// The vector kernels and the portable ones write the same values, in every
-// format and layout, at widths that leave a tail for the portable code.
+// The vector kernels (AVX2, and AVX-512 where the CPU has it) and the
+// portable ones write the same values, in every format and layout, at widths
+// that leave a tail for the narrower code.
 TEST(Convert, VectorAndPortableKernelsAgree) {
   const struct {
     uint32_t format;
@@ -247,12 +248,16 @@ TEST(Convert, VectorAndPortableKernelsAgree) {
               {SURFACE_FORMAT_P010, SURFACE_LAYOUT_INTERLEAVED},
               {SURFACE_FORMAT_NV12, SURFACE_LAYOUT_PLANAR},
               {SURFACE_FORMAT_P010, SURFACE_LAYOUT_PLANAR}};
-  const uint32_t sizes[][2] = {{64, 8}, {77, 9}, {16, 3}, {15, 2}, {1920, 4}};
+  const uint32_t sizes[][2] = {{64, 8}, {77, 9}, {16, 3}, {15, 2}, {1920, 4}, {97, 5}, {48, 2}, {33, 1}};
+  for (bool wide : {false, true}) {
+    kernels_force_avx2(!wide);
+    if (wide && !kernels_use_avx512()) break;
   for (bool improved : {false, true})
     for (auto out : outs)
       for (auto sz : sizes) {
         SCOPED_TRACE(testing::Message() << "improved " << improved << " format " << out.format << " layout "
-                                        << out.layout << " " << sz[0] << "x" << sz[1]);
+                                        << out.layout << " " << sz[0] << "x" << sz[1]
+                                        << (wide ? " AVX-512" : " AVX2"));
         Converter a(sz[0], sz[1], false, improved, out.format, out.layout);
         Converter b(sz[0], sz[1], false, improved, out.format, out.layout);
         fill_random(a.picture(), 11);
@@ -267,6 +272,8 @@ TEST(Convert, VectorAndPortableKernelsAgree) {
           for (uint32_t x = 0; x < (sz[0] + 1) / 2; ++x)
             for (int c = 0; c < 2; ++c) ASSERT_EQ(chroma_at(a.set, x, y, c), chroma_at(b.set, x, y, c)) << x << "," << y;
       }
+  }
+  kernels_force_avx2(false);
 }
 
 TEST(Convert, RefusesBadSizesAndMismatchedSurfaces) {

@@ -13,7 +13,9 @@ if(NOT FRELVANTA_SANITIZE AND FV_HAVE_ASAN)
   add_executable(video_kernels_asan_test convert_test.cpp resize_test.cpp scale_convert_test.cpp
     ${kernel_dir}/color_math.cpp ${kernel_dir}/compute_context.cpp ${kernel_dir}/surfaces.cpp
     ${kernel_dir}/resize_stage.cpp ${kernel_dir}/resize_kernels.cpp ${kernel_dir}/resize_kernels_avx2.cpp
+    ${kernel_dir}/resize_kernels_avx512.cpp
     ${kernel_dir}/convert_stage.cpp ${kernel_dir}/convert_kernels.cpp ${kernel_dir}/convert_kernels_avx2.cpp
+    ${kernel_dir}/convert_kernels_avx512.cpp
     ${kernel_dir}/scale_convert.cpp)
   target_include_directories(video_kernels_asan_test PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_compile_options(video_kernels_asan_test PRIVATE
