@@ -210,7 +210,17 @@ def frame_counts(pictures):
     the first to the last of them, first frame number). A picture grabbed
     while the content was halfway through painting its number can show a
     number out of sequence: only numbers between their neighbours count."""
-    numbers = [n for _, n, _ in pictures]
+    # The strip holds 16 bits: the numbers wrap after about 18 minutes at
+    # 60 Hz. A step of more than half the range is taken as a wrap (either
+    # way, so that one misread picture does not shift all that follow).
+    numbers, base, prev = [], 0, None
+    for _, n, _ in pictures:
+        if prev is not None and prev - n > 32768:
+            base += 65536
+        elif prev is not None and n - prev > 32768:
+            base -= 65536
+        numbers.append(n + base)
+        prev = n
     valid = []
     for i, n in enumerate(numbers):
         lo = numbers[i - 1] if i > 0 else n
