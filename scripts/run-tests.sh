@@ -16,5 +16,5 @@ scripts/test-env.sh ctest --test-dir "$BUILD" --output-on-failure --timeout 300 
 FV_SOUND_SERVER=pipewire scripts/test-env.sh \
   ctest --test-dir "$BUILD" --output-on-failure --timeout 300 -L 'audio|e2e' "$@" || status=$?
 # The Windows build: cross-compiled with mingw-w64, its tests run under Wine.
-scripts/test-env.sh scripts/run-windows-tests.sh || status=$?
+FV_X_RESET=1 scripts/test-env.sh scripts/run-windows-tests.sh || status=$?
 exit $status

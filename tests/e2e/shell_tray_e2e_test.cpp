@@ -103,13 +103,20 @@ std::vector<double> flash_onsets(const std::vector<PictureInfo>& pictures) {
 TEST_F(ShellTrayE2E, ShortcutsStartPauseResumeAndStop) {
   Background content;
   // Above the tray panel, so the tray stays reachable. Its sound only times
-  // the flashes; the recording takes none.
-  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--flash-every", "250", "--geometry", "1920x600+0+0"}, {}, "ready"));
+  // the flashes; the recording takes none. The pause is found from the
+  // flashes on both sides of it, so they must run from the start.
+  ASSERT_TRUE(
+      content.start({FV_TESTCONTENT_EXE, "--flash-every", "250", "--geometry", "1920x600+0+0"}, {}, "flashing"));
   TrayInstance inst("shell-keys");
   ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
 
   press("ctrl+Print");  // the default monitor shortcut
-  ASSERT_TRUE(wait_for([&] { return !inst.recordings().empty(); }, 10)) << "no recording started";
+  // The file exists from the encoder's set-up on; the capture runs from
+  // "recording.started" on, which on a busy machine can come a second later.
+  const std::string trace = inst.dir + "/frelvanta-runtrace.txt";
+  ASSERT_TRUE(wait_for([&] { return read_text(trace).find("recording.started") != std::string::npos; }, 10))
+      << "no recording started";
+  ASSERT_FALSE(inst.recordings().empty());
   sleep_s(2);
   const KeyMoment paused_at = press("ctrl+shift+p");
   sleep_s(1.5);
@@ -150,8 +157,8 @@ TEST_F(ShellTrayE2E, ShortcutsStartPauseResumeAndStop) {
   // missing time.
   std::vector<double> before, after, missing_each;
   for (double t : flash_onsets(pictures)) (t < t_cut ? before : after).push_back(t);
-  ASSERT_GE(before.size(), 3u);
-  ASSERT_GE(after.size(), 3u);
+  ASSERT_GE(before.size(), 3u) << "pause found at " << t_cut << " s of " << pictures.back().time << " s";
+  ASSERT_GE(after.size(), 3u) << "pause found at " << t_cut << " s of " << pictures.back().time << " s";
   for (double a : before) {
     for (double b : after) {
       const double d = b - a;
