@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/app_state.h"
@@ -151,6 +152,18 @@ class X11CaptureTest : public ::testing::Test {
     xcb_atom_t a = r ? r->atom : 0;
     free(r);
     return a;
+  }
+
+  // A window as a window manager leaves it, focused: a frame (340x270 at
+  // 100,80) holding the client (320x240 at 10,25) with its frame extents.
+  // Returns {frame, client}.
+  std::pair<xcb_window_t, xcb_window_t> make_framed_client() {
+    xcb_window_t frame = make_window(screen_->root, 100, 80, 340, 270);
+    xcb_window_t client = make_window(frame, 10, 25, 320, 240);
+    set_atoms(client, "WM_STATE", atom("WM_STATE"), {1, 0});
+    set_atoms(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {10, 10, 25, 5});
+    focus(client);
+    return {frame, client};
   }
 
   void focus(xcb_window_t w) {
@@ -326,12 +339,8 @@ TEST_F(X11CaptureTest, ManagedWindowWithAndWithoutClientArea) {
       std::lock_guard<std::mutex> lock(rx_.m);
       rx_.frames = 0;
     }
-    xcb_window_t frame = make_window(screen_->root, 100, 80, 340, 270);
+    const auto [frame, client] = make_framed_client();
     fill(frame, 340, 270, 0x3060c0);
-    xcb_window_t client = make_window(frame, 10, 25, 320, 240);
-    set_atoms(client, "WM_STATE", atom("WM_STATE"), {1, 0});
-    set_atoms(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {10, 10, 25, 5});
-    focus(client);
     g_app.config.OnlyClientArea = client_only ? 1 : 0;
     ASSERT_TRUE(capture_by_mode(CAPTURE_WINDOW));
     EXPECT_EQ(g_handover.started_window, client);
@@ -361,11 +370,7 @@ TEST_F(X11CaptureTest, ManagedWindowBoundsFollowMovesAndNewExtents) {
   for (bool client_only : {false, true}) {
     SCOPED_TRACE(client_only ? "client area" : "whole frame");
     capture_stop(&g_app.capture);
-    xcb_window_t frame = make_window(screen_->root, 100, 80, 340, 270);
-    xcb_window_t client = make_window(frame, 10, 25, 320, 240);
-    set_atoms(client, "WM_STATE", atom("WM_STATE"), {1, 0});
-    set_atoms(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {10, 10, 25, 5});
-    focus(client);
+    const auto [frame, client] = make_framed_client();
     g_app.config.OnlyClientArea = client_only ? 1 : 0;
     ASSERT_TRUE(capture_by_mode(CAPTURE_WINDOW));
     ASSERT_TRUE(capture_start(&g_app.capture, false, false));

@@ -10,6 +10,20 @@ namespace {
 
 using Timing = EncoderUnitTest;
 
+// The writer held in its first picture with three more queued behind it, and
+// `audio_blocks` blocks of 10 ms of sound waiting too. `pic` stays the
+// caller's: the queue refers to it.
+void queue_behind_held_writer(const ScreenPicture& pic, int audio_blocks) {
+  encoder_test_block_writer(true);
+  const Rect all{0, 0, pic.width, pic.height};
+  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick, kTick));
+  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+  for (int k = 1; k <= 3; ++k) ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + k * kF60, kTick));
+  std::vector<float> block(480 * 2, 0.0f);
+  for (int k = 0; k < audio_blocks; ++k)
+    ASSERT_TRUE(encoder_submit_audio(block.data(), 480, kTick + k * kTick / 100, kTick));
+}
+
 std::vector<int64_t> times(const std::vector<FakeCall>& calls) {
   std::vector<int64_t> out;
   for (const auto& c : calls) out.push_back(c.time);
@@ -242,14 +256,8 @@ TEST_F(Timing, StopWritesQueuedVideoAndFreesQueuedAudio) {
   g_app.config.WriteDiagnostics = 1;
   set_run_trace_folder(dir.path());
   ASSERT_TRUE(setup_default(/*audio=*/true));
-  encoder_test_block_writer(true);
   ScreenPicture pic(1280, 720);
-  const Rect all{0, 0, 1280, 720};
-  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick, kTick));
-  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
-  for (int k = 1; k <= 3; ++k) ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + k * kF60, kTick));
-  std::vector<float> block(480 * 2, 0.0f);
-  for (int k = 0; k < 10; ++k) ASSERT_TRUE(encoder_submit_audio(block.data(), 480, kTick + k * kTick / 100, kTick));
+  ASSERT_NO_FATAL_FAILURE(queue_behind_held_writer(pic, 10));
 
   encoder_request_stop();
   encoder_test_block_writer(false);
@@ -276,14 +284,8 @@ TEST_F(Timing, StopWritesQueuedVideoAndFreesQueuedAudio) {
 // whole queue.
 TEST_F(Timing, WaitingAudioIsWrittenAfterOnePictureNotAfterTheQueue) {
   ASSERT_TRUE(setup_default(/*audio=*/true));
-  encoder_test_block_writer(true);
   ScreenPicture pic(1280, 720);
-  const Rect all{0, 0, 1280, 720};
-  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick, kTick));
-  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
-  for (int k = 1; k <= 3; ++k) ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + k * kF60, kTick));
-  std::vector<float> block(480 * 2, 0.0f);
-  for (int k = 0; k < 3; ++k) ASSERT_TRUE(encoder_submit_audio(block.data(), 480, kTick + k * kTick / 100, kTick));
+  ASSERT_NO_FATAL_FAILURE(queue_behind_held_writer(pic, 3));
   encoder_test_block_writer(false);
   ASSERT_TRUE(wait_until([] { return encoder_pending_count() == 0; }));
   ASSERT_TRUE(stop());
