@@ -33,9 +33,17 @@ add_null_sink() {
 
 start_sound_server() {
   if [ "$FV_SOUND_SERVER" = pipewire ]; then
-    pipewire-pulse >/dev/null 2>&1 &
-    echo $! >"$FV_SOUND_SERVER_PIDFILE"
-    wait_for_pactl
+    # It does not always come up at the first try (seen once in a few dozen
+    # starts, with nothing in the way): one that does not answer within
+    # ten seconds is ended and started again.
+    local attempt
+    for attempt in 1 2 3; do
+      pipewire-pulse >/dev/null 2>&1 &
+      echo $! >"$FV_SOUND_SERVER_PIDFILE"
+      wait_for_pactl && break
+      kill "$(cat "$FV_SOUND_SERVER_PIDFILE")" 2>/dev/null || true
+      [ "$attempt" = 3 ] && return 1
+    done
   else
     pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
       -L module-native-protocol-unix \
