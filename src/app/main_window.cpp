@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <atomic>
+
 #include "app/app_state.h"
 #include "app/countdown.h"
 #include "app/region_overlay.h"
@@ -17,11 +19,17 @@
 
 namespace {
 bool g_destroyed = false;
+// The shutdown has stopped any recording; what is left may wait without limit.
+std::atomic<bool> g_shutdown_past_bounded_waits{false};
 
 // WM_DESTROY: the application's shutdown, in this order.
 void on_destroy() {
   end_countdown();
+  // A shutdown that comes while the selection is open (a termination
+  // request) drops it; a command-line run then ends with its code 2.
+  if (region_overlay_open()) cancel_region_overlay();
   if (g_app.recording.active.load()) recording_stop();
+  g_shutdown_past_bounded_waits = true;
   if (g_app.skip_worker_join.load() == 0) stop_worker_threads();
   if (g_ui_service) g_ui_service->tray_delete();
   if (MessageLoop* loop = g_app.main_window.load()) loop->quit();
@@ -144,9 +152,18 @@ void destroy_main_window() {
   main_window_proc(WM_DESTROY, 0, 0);
 }
 
+bool request_termination() {
+  if (g_shutdown_past_bounded_waits) return true;
+  post_main_window_message(MSG_TERMINATION_REQUEST, 0, 0);
+  return false;
+}
+
 bool region_selection_pending() { return region_overlay_open(); }
 
-void main_window_reset() { g_destroyed = false; }
+void main_window_reset() {
+  g_destroyed = false;
+  g_shutdown_past_bounded_waits = false;
+}
 
 intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   switch (msg) {
@@ -160,6 +177,9 @@ intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
       } else {
         destroy_main_window();
       }
+      return 0;
+    case MSG_TERMINATION_REQUEST:
+      destroy_main_window();
       return 0;
     case WM_ACTIVATEAPP:
       if (region_overlay_open() && wparam == 0) cancel_region_overlay();

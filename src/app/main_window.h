@@ -16,6 +16,12 @@ void main_window_created();
 void open_output_folder();
 // DestroyWindow: runs the shutdown sequence once.
 void destroy_main_window();
+// A termination request from the system, any thread: posts
+// MSG_TERMINATION_REQUEST and returns false, so the request is never lost
+// whatever is open. True once the shutdown has stopped the recording (its
+// waits are bounded) and only the unbounded joins remain: the caller then
+// ends the process at once.
+bool request_termination();
 // True while the region overlay waits for a selection.
 bool region_selection_pending();
 

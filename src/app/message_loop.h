@@ -49,6 +49,11 @@ constexpr uint32_t MSG_FORCED_SLEEP = WM_USER + 0x40;
 // the registered "TaskbarCreated" message.
 constexpr uint32_t MSG_TASKBAR_CREATED = WM_USER + 0x41;
 
+// The system asks the application to end (SIGTERM, SIGINT, SIGHUP, the
+// console closing): the normal shutdown, whatever window is open. Unlike
+// WM_CLOSE it is never taken as "cancel the selection".
+constexpr uint32_t MSG_TERMINATION_REQUEST = WM_USER + 0x42;
+
 // Timers of the main window.
 constexpr uintptr_t TIMER_AUDIO_TICK = 1;     // 50 ms while recording with audio
 constexpr uintptr_t TIMER_WATCHDOG_TICK = 2;  // 100 ms while recording

@@ -57,9 +57,12 @@ void on_library_exit() {
   _exit(code);
 }
 
-void on_termination_request() {
+// Every request starts the shutdown (again, if an earlier one came before
+// the window existed or while it was busy); only one that finds the
+// recording already saved ends the process at once.
+bool on_termination_request() {
   g_termination_requested = true;
-  post_main_window_message(WM_CLOSE, 0, 0);
+  return request_termination();
 }
 
 // Releases, in this order, whichever of the worker handles exist. A thread
@@ -178,7 +181,7 @@ int app_main(const std::vector<std::string>& args) {
   toolkit_install_desktop_session();
   if (display) toolkit_install_shell_window();
   main_window_created();
-  if (g_termination_requested) post_main_window_message(WM_CLOSE, 0, 0);
+  if (g_termination_requested) post_main_window_message(MSG_TERMINATION_REQUEST, 0, 0);
 
   if (!g_app.cli_mode) {
     listen_for_other_instances();

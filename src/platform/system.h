@@ -6,11 +6,12 @@
 bool platform_supported();
 
 // Termination requests (SIGINT, SIGTERM, SIGHUP): block them in every thread
-// (call before any thread starts), then let one thread wait for them. The
-// first request calls `on_request`; a second one ends the process at once.
+// (call before any thread starts), then let one thread wait for them. Every
+// request calls `on_request`; when it returns true the process ends at once
+// (128 + the signal's number).
 // Blocking also makes a broken pipe (SIGPIPE) an ordinary write error.
 void block_termination_requests();
-void watch_termination_requests(void (*on_request)());
+void watch_termination_requests(bool (*on_request)());
 
 // This process's id, as other programs name it (kill, ps).
 long current_process_id();

@@ -83,6 +83,19 @@ std::string windows1252_to_utf8(std::string_view s) {
   return out;
 }
 
+// Length of the control character at `i`: 1 for C0 and DEL, 2 for a C1
+// code point (C2 80..C2 9F in UTF-8; C2 is never a continuation byte), 0 for
+// anything else.
+size_t control_length(std::string_view s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c == 0xC2 && i + 1 < s.size()) {
+    const unsigned char next = static_cast<unsigned char>(s[i + 1]);
+    if (next >= 0x80 && next <= 0x9F) return 2;
+  }
+  return 0;
+}
+
 bool starts_with_key(std::string_view line, std::string_view key, std::string_view* value) {
   if (line.size() <= key.size() || !equals_ignore_case(line.substr(0, key.size()), key)) return false;
   char sep = line[key.size()];
@@ -160,6 +173,10 @@ bool parse_update_metadata(std::string_view text, UpdateResult* r) {
       }
     }
   }
+  // Shown to the user as they stand: no escape sequences, bells or stray
+  // carriage returns from the server.
+  r->version = strip_control_characters(r->version);
+  r->description = strip_control_characters(r->description);
   for (std::string* f : fields) *f = std::string(trim(*f));
   if (r->version.empty()) {
     r->error = "Update metadata missing version.";
@@ -173,8 +190,58 @@ bool parse_update_metadata(std::string_view text, UpdateResult* r) {
     r->error = "Update URL must start with https://";
     return false;
   }
+  if (!update_url_names_host(r->url)) {
+    r->error = "Update metadata format is invalid.";
+    return false;
+  }
   if (r->description.empty()) r->description = "A newer version is available.";
   return true;
+}
+
+std::string strip_control_characters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const size_t n = control_length(text, i);
+    const char c = text[i];
+    const bool kept = c == '\t' || c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+    if (n == 0 || kept) {
+      out.push_back(c);
+    } else {
+      i += n - 1;
+    }
+  }
+  return out;
+}
+
+bool update_url_names_host(std::string_view url) {
+  constexpr std::string_view kScheme = "https://";
+  if (url.size() < kScheme.size() || !equals_ignore_case(url.substr(0, kScheme.size()), kScheme)) return false;
+  for (size_t i = 0; i < url.size(); ++i)
+    if (control_length(url, i) != 0) return false;
+  // The authority ends where the path, query or fragment begins; a backslash
+  // counts as a slash, as browsers read it.
+  std::string_view authority = url.substr(kScheme.size());
+  authority = authority.substr(0, authority.find_first_of("/?#\\"));
+  if (authority.find(' ') != std::string_view::npos) return false;
+  size_t at = authority.rfind('@');
+  std::string_view host_port = at == std::string_view::npos ? authority : authority.substr(at + 1);
+  std::string_view host, port;
+  if (!host_port.empty() && host_port[0] == '[') {
+    size_t close = host_port.find(']');
+    if (close == std::string_view::npos) return false;
+    host = host_port.substr(1, close - 1);
+    port = host_port.substr(close + 1);
+    if (!port.empty() && port[0] != ':') return false;
+  } else {
+    size_t colon = host_port.find(':');
+    host = host_port.substr(0, colon);
+    port = colon == std::string_view::npos ? std::string_view{} : host_port.substr(colon);
+  }
+  if (!port.empty()) port.remove_prefix(1);
+  for (char c : port)
+    if (c < '0' || c > '9') return false;
+  return !host.empty();
 }
 
 void run_update_check(UpdateResult* result) {

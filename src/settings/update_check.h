@@ -19,6 +19,10 @@ constexpr size_t kUpdateDescriptionUnits = 512;
 constexpr size_t kUpdateUrlUnits = 512;
 constexpr size_t kUpdateErrorUnits = 256;
 constexpr long kUpdateTimeoutMs = 5000;
+// The whole request, from its start to the last byte of the body. Each step
+// keeps its own 5-second limit, but a server that answers just often enough
+// could otherwise hold the check open for hours.
+constexpr long kUpdateDeadlineMs = 20000;
 
 struct UpdateResult {
   uint32_t ok = 0;
@@ -39,6 +43,7 @@ extern std::atomic<uint32_t> g_update_check_running;
 struct UpdateEndpoint {
   std::string url;
   std::string ca_file;  // empty: the system's trusted certificates
+  long deadline_ms = kUpdateDeadlineMs;
 };
 UpdateEndpoint update_endpoint();
 void set_update_endpoint_for_tests(const UpdateEndpoint* endpoint);  // null: the build's own
@@ -54,6 +59,11 @@ bool fetch_update_metadata(const UpdateEndpoint& endpoint, std::string* text, st
 // than 4,096 UTF-16 units.
 bool decode_update_body(std::string_view body, std::string* text, std::string* error);
 bool parse_update_metadata(std::string_view text, UpdateResult* result);
+// The text without control characters: C0 other than tab and line ends (a
+// lone carriage return is none), DEL, and the C1 code points U+0080..U+009F.
+std::string strip_control_characters(std::string_view text);
+// An "https://" URL that names a host and holds no control characters.
+bool update_url_names_host(std::string_view url);
 // Up to four numeric components; <0, 0, >0 like strcmp.
 int compare_versions(std::string_view a, std::string_view b);
 // The settings dialog's handling of the result message; `result` may be null.

@@ -47,6 +47,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
     case MSG_TRAY_CALLBACK:
     case MSG_TASKBAR_CREATED:
     case MSG_FORCED_SLEEP:
+    case MSG_TERMINATION_REQUEST:
       return main_window_proc(msg, wparam, static_cast<intptr_t>(lparam));
     case WM_POWERBROADCAST:
       return power_broadcast(wparam, lparam);

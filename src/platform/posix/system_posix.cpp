@@ -30,16 +30,13 @@ void block_termination_requests() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void watch_termination_requests(void (*on_request)()) {
+void watch_termination_requests(bool (*on_request)()) {
   try {
     std::thread([on_request] {
       sigset_t set = termination_set();
       int sig = 0;
-      bool first = true;
       while (sigwait(&set, &sig) == 0) {
-        if (!first) std::_Exit(128 + sig);
-        first = false;
-        on_request();
+        if (on_request()) std::_Exit(128 + sig);
       }
     }).detach();
   } catch (...) {

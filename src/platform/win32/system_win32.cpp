@@ -20,13 +20,12 @@ bool version_at_least_1903() {
   return info.dwMajorVersion > 10 || (info.dwMajorVersion == 10 && info.dwBuildNumber >= 18362);
 }
 
-std::atomic<void (*)()> g_on_request{nullptr};
-std::atomic<bool> g_requested{false};
+std::atomic<bool (*)()> g_on_request{nullptr};
 
 BOOL WINAPI on_console_event(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
-  if (g_requested.exchange(true)) ExitProcess(128 + 2);
-  if (auto f = g_on_request.load()) f();
+  auto f = g_on_request.load();
+  if (f && f()) ExitProcess(128 + 2);
   // Closing the console ends the process when the handler returns: give the
   // main thread the few seconds the system allows to finish the recording.
   if (type == CTRL_CLOSE_EVENT) Sleep(4000);
@@ -39,7 +38,7 @@ bool platform_supported() { return version_at_least_1903(); }
 // Console events arrive on a thread of their own; nothing needs blocking.
 void block_termination_requests() {}
 
-void watch_termination_requests(void (*on_request)()) {
+void watch_termination_requests(bool (*on_request)()) {
   g_on_request = on_request;
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }

@@ -1,6 +1,6 @@
 // The update request with libcurl: HTTPS only (also after redirects),
-// certificate verification on, 5-second connect and idle limits, and the
-// body limit enforced while it arrives.
+// certificate verification on, 5-second connect and idle limits, a deadline
+// for the whole request, and the body limit enforced while it arrives.
 #include <curl/curl.h>
 
 #include <mutex>
@@ -89,6 +89,8 @@ bool fetch_update_metadata(const UpdateEndpoint& endpoint, std::string* text, st
                 // No byte for five seconds ends the transfer, as a receive time-out would.
                 curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
                 curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kUpdateTimeoutMs / 1000) == CURLE_OK &&
+                // ...and a trickle of bytes cannot hold it past the deadline.
+                curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, endpoint.deadline_ms) == CURLE_OK &&
                 curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
                 curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body) == CURLE_OK &&
                 curl_easy_setopt(h, CURLOPT_WRITEDATA, &t) == CURLE_OK &&

@@ -1,6 +1,7 @@
 // The update request with WinHTTP in synchronous mode: HTTPS only, the
-// system's certificate checks, 5-second time-outs, and the body limit
-// enforced while it arrives.
+// system's certificate checks, 5-second time-outs, a deadline for the whole
+// request, and the body limit enforced while it arrives.
+#include <algorithm>
 #include <string>
 
 #include "platform/text.h"
@@ -25,6 +26,30 @@ struct InternetHandle {
   }
 };
 
+// The whole request ends by its deadline: before each wait on the server the
+// request's time-outs are cut to what is left (never above the 5-second step
+// limits), and no wait starts once nothing is left.
+class RequestDeadline {
+ public:
+  explicit RequestDeadline(long total_ms)
+      : end_(GetTickCount64() + static_cast<ULONGLONG>(total_ms > 0 ? total_ms : 0)) {}
+  // False when the deadline has passed.
+  bool limit(HINTERNET request) const {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end_) return false;
+    const DWORD left = static_cast<DWORD>(std::min<ULONGLONG>(end_ - now, 0x7FFFFFFF));
+    const int step = static_cast<int>(std::min<DWORD>(left, static_cast<DWORD>(kUpdateTimeoutMs)));
+    WinHttpSetTimeouts(request, step, step, step, step);
+    // The headers as a whole, however slowly they trickle in.
+    DWORD whole = left;
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &whole, sizeof whole);
+    return true;
+  }
+
+ private:
+  ULONGLONG end_;
+};
+
 bool fail(std::string* error, const char* text) {
   *error = text;
   return false;
@@ -32,6 +57,7 @@ bool fail(std::string* error, const char* text) {
 }  // namespace
 
 bool fetch_update_metadata(const UpdateEndpoint& endpoint, std::string* text, std::string* error) {
+  const RequestDeadline deadline(endpoint.deadline_ms);
   std::wstring url = to_wide(endpoint.url);
   wchar_t host[kHostUnits] = {};
   wchar_t path[kPathUnits] = {};
@@ -62,7 +88,8 @@ bool fetch_update_metadata(const UpdateEndpoint& endpoint, std::string* text, st
   InternetHandle request{WinHttpOpenRequest(connection.h, L"GET", request_path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)};
   if (!request.h) return fail(error, "Failed to open update request.");
-  if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+  if (!deadline.limit(request.h) ||
+      !WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request.h, nullptr))
     return fail(error, "Failed to fetch update information.");
 
@@ -79,7 +106,8 @@ bool fetch_update_metadata(const UpdateEndpoint& endpoint, std::string* text, st
   std::string body;
   for (;;) {
     DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request.h, &available)) return fail(error, "Failed while reading update response.");
+    if (!deadline.limit(request.h) || !WinHttpQueryDataAvailable(request.h, &available))
+      return fail(error, "Failed while reading update response.");
     if (available == 0) break;
     if (body.size() + available > kUpdateBodyLimit) return fail(error, "Update response is too large.");
     size_t at = body.size();
