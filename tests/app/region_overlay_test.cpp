@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/countdown.h"
 #include "app/main_window.h"
 #include "app/recording_canvas.h"
 #include "app/shell_fakes.h"
@@ -277,6 +278,45 @@ TEST_F(RegionOverlayTest, CommandLineCancelEndsTheRunWithTwo) {
   EXPECT_EQ(g_app.exit_code, 2);
   ASSERT_EQ(loop.posted.size(), 1u);
   EXPECT_EQ(loop.posted[0], WM_CLOSE);
+}
+
+// A termination request (a signal) is the normal shutdown whatever is open:
+// unlike WM_CLOSE it does not stop at cancelling the selection. Requests
+// that come before the shutdown has passed its bounded waits are never used
+// up and never end the process at once; one that comes after it does.
+TEST_F(RegionOverlayTest, TerminationRequestEndsTheApplicationWhateverIsOpen) {
+  enum Open { kNothing, kOverlay, kCountdown };
+  const struct {
+    Open open;
+    bool cli;
+    int exit_code;
+  } cases[] = {{kNothing, false, 0}, {kOverlay, false, 0}, {kCountdown, false, 0}, {kOverlay, true, 2}};
+  for (const auto& c : cases) {
+    SetUp();
+    loop.posted.clear();
+    loop.quits = 0;
+    g_app.cli_mode = c.cli;
+    if (c.open == kOverlay) open();
+    if (c.open == kCountdown) {
+      g_app.config.StartDelaySec = 3;
+      g_app.config.ShowStartCountdownOverlay = 1;
+      start_with_delay(CAPTURE_MONITOR);
+      ASSERT_TRUE(countdown_pending());
+    }
+    EXPECT_FALSE(request_termination());
+    EXPECT_FALSE(request_termination());
+    ASSERT_EQ(loop.posted.size(), 2u) << c.open;
+    EXPECT_EQ(loop.posted[0], MSG_TERMINATION_REQUEST);
+    main_window_proc(MSG_TERMINATION_REQUEST, 0, 0);
+    main_window_proc(MSG_TERMINATION_REQUEST, 0, 0);
+    EXPECT_FALSE(region_overlay_open()) << c.open;
+    EXPECT_FALSE(countdown_pending()) << c.open;
+    EXPECT_EQ(win.form, FakeShellWindow::kHidden) << c.open;
+    EXPECT_EQ(svc.monitor_opens, 0) << "nothing starts on the way out";
+    EXPECT_EQ(loop.quits, 1) << "one shutdown";
+    EXPECT_EQ(g_app.exit_code, c.exit_code) << c.open;
+    EXPECT_TRUE(request_termination()) << "past the shutdown's bounded waits a request ends the process";
+  }
 }
 
 TEST_F(RegionOverlayTest, MouseMessagesReachTheOverlayThroughTheWindowProcedure) {

@@ -110,10 +110,11 @@ struct TimerLoop final : MessageLoop {
   std::vector<uint32_t> posted;
   std::vector<std::pair<uintptr_t, uint32_t>> timers_set;
   std::vector<uintptr_t> timers_killed;
+  int quits = 0;
   void post(uint32_t msg, uintptr_t, intptr_t) override { posted.push_back(msg); }
   void set_timer(uintptr_t id, uint32_t ms) override { timers_set.push_back({id, ms}); }
   void kill_timer(uintptr_t id) override { timers_killed.push_back(id); }
-  void quit() override {}
+  void quit() override { ++quits; }
   void run() override {}
 };
 

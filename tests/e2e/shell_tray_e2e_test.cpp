@@ -288,6 +288,77 @@ TEST_F(ShellTrayE2E, ShortcutDuringTheCountdownCancelsIt) {
   }, 15));
 }
 
+bool wide_window_shown() {
+  for (const auto& [id, width] : instance_windows())
+    if (width > 100) return true;
+  return false;
+}
+bool settings_shown() { return !sh("xdotool search --onlyvisible --name '^Frelvanta 3\\.3\\.0, '").empty(); }
+void open_settings_from_the_tray() {
+  sh("xdotool mousemove --window " + tray_icon_window() + " 8 8 click 3");
+  sleep_s(0.8);
+  sh("xdotool key Down Down Return");
+}
+void open_region_overlay() { press("ctrl+shift+Print"); }
+void start_countdown() { press("ctrl+Print"); }
+
+// A termination signal ends the instance through its normal shutdown
+// whatever is open: the region overlay (whose own closing only cancels the
+// selection), the start countdown (which must not go on to record) and the
+// settings dialog are closed, and the exit code is 0.
+TEST_F(ShellTrayE2E, SignalWithTheOverlayCountdownOrSettingsOpenEndsTheInstance) {
+  const struct {
+    const char* what;
+    const char* ini;
+    void (*open)();
+    bool (*is_open)();
+    int signal;
+  } cases[] = {
+      {"region overlay", "StartDelaySec=0\r\n", open_region_overlay, wide_window_shown, SIGTERM},
+      {"countdown", "StartDelaySec=3\r\n", start_countdown, wide_window_shown, SIGHUP},
+      {"settings", "StartDelaySec=0\r\n", open_settings_from_the_tray, settings_shown, SIGINT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TrayInstance inst("shell-signal", c.ini);
+    ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
+    c.open();
+    ASSERT_TRUE(wait_for(c.is_open, 10)) << "it did not open";
+    inst.process.kill_now(c.signal);
+    EXPECT_EQ(inst.process.wait(15), 0) << "the first signal must end the instance";
+    EXPECT_TRUE(inst.recordings().empty());
+  }
+}
+
+// The report's sequence: the overlay opened and closed, then a recording,
+// then two signals in quick succession (a kill, then the terminal closing).
+// The first starts the shutdown; the second, arriving while the recording is
+// being finished, neither cuts it off nor changes the exit code.
+TEST_F(ShellTrayE2E, SignalsAfterTheOverlaySaveTheRecording) {
+  Background content;
+  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--no-audio", "--geometry", "1920x600+0+0"}, {}, "ready"));
+  TrayInstance inst("shell-signal-rec");
+  ASSERT_TRUE(inst.start()) << "the tray icon did not appear";
+  open_region_overlay();
+  ASSERT_TRUE(wait_for(wide_window_shown, 10)) << "no overlay";
+  press("Escape");
+  ASSERT_TRUE(wait_for([] { return !wide_window_shown(); }, 10)) << "the overlay stayed open";
+  press("ctrl+Print");
+  const std::string trace = inst.dir + "/frelvanta-runtrace.txt";
+  ASSERT_TRUE(wait_for([&] { return read_text(trace).find("recording.started") != std::string::npos; }, 10))
+      << "no recording started";
+  sleep_s(2);
+  inst.process.kill_now(SIGTERM);
+  inst.process.kill_now(SIGHUP);
+  EXPECT_EQ(inst.process.wait(20), 0);
+  const auto files = inst.recordings();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].find(".tmp.mp4"), std::string::npos) << "the recording was not finished";
+  const MediaSummary m = probe_media(files[0]);
+  ASSERT_TRUE(m.opened && m.video.present);
+  EXPECT_GT(m.video.duration, 1.5);
+}
+
 TEST_F(ShellTrayE2E, IconComesBackWhenTheTrayRestarts) {
   TrayInstance inst("shell-restart");
   ASSERT_TRUE(inst.start()) << "the tray icon did not appear";

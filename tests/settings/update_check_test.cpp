@@ -42,6 +42,29 @@ TEST(UpdateMetadata, LineRules) {
       {"version=3.4.0\nurl=http://a.test/x", false, "3.4.0", "", "http://a.test/x",
        "Update URL must start with https://"},
       {"version=\nurl=https://a.test", false, "", "", "https://a.test", "Update metadata missing version."},
+      // What is shown loses its control characters: C0 but tab, DEL, and C1
+      // as code points (U+0085 and U+009B go; U+00A0 and the euro sign,
+      // whose UTF-8 holds the byte 0x82, stay).
+      {"version=99\rInjected: yes\ndescription=\x1b[31mRed\x07 \x7f\talert\nurl=https://a.test/x", true,
+       "99Injected: yes", "[31mRed \talert", "https://a.test/x", ""},
+      {"version=\x1b 3.4\xC2\x85.0\ndescription=\xC2\x9B""1m\xC2\xA0\xE2\x82\xAC 5\nurl=https://a.test", true, "3.4.0",
+       "1m\xC2\xA0\xE2\x82\xAC 5", "https://a.test", ""},
+      {"version=\x1b\x07\x01\nurl=https://a.test", false, "", "", "https://a.test", "Update metadata missing version."},
+      // The URL must name a host and hold no control characters.
+      {"version=1\nurl=https:///etc/passwd", false, "1", "", "https:///etc/passwd",
+       "Update metadata format is invalid."},
+      {"version=1\nurl=https://", false, "1", "", "https://", "Update metadata format is invalid."},
+      {"version=1\nurl=https://user@:443/x", false, "1", "", "https://user@:443/x",
+       "Update metadata format is invalid."},
+      {"version=1\nurl=https://\\evil.test/", false, "1", "", "https://\\evil.test/",
+       "Update metadata format is invalid."},
+      {"version=1\nurl=https://a.test:80x/", false, "1", "", "https://a.test:80x/",
+       "Update metadata format is invalid."},
+      {"version=1\nurl=https://a.test/\x1b[2J", false, "1", "", "https://a.test/\x1b[2J",
+       "Update metadata format is invalid."},
+      {"version=1\nurl=https://[::1]:8443/x", true, "1", "A newer version is available.", "https://[::1]:8443/x", ""},
+      {"version=1\nurl=https://me@a.test:8443?q#f", true, "1", "A newer version is available.",
+       "https://me@a.test:8443?q#f", ""},
   };
   for (const Case& c : cases) {
     UpdateResult r;
@@ -142,8 +165,8 @@ class UpdateServer : public ::testing::Test {
   static inline std::string ca_file_;
 };
 
-bool wait_for(const std::function<bool()>& done) {
-  for (int i = 0; i < 300; ++i) {
+bool wait_for(const std::function<bool()>& done, int tries = 300) {
+  for (int i = 0; i < tries; ++i) {
     if (done()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -235,4 +258,42 @@ TEST_F(UpdateServer, DialogClosedWhileTheCheckRuns) {
   }
   // The thread frees the result itself and clears the flag it set.
   EXPECT_TRUE(wait_for([] { return g_update_check_running.load() == 0; }));
+}
+
+// A server that sends a byte every half second satisfies every per-step
+// limit, and its answers would run for ten minutes: the deadline ends the
+// check with the message of the step it interrupts, and the dialog answers
+// meanwhile. The build's own deadline, through the dialog as a click starts
+// it; a shorter one for the other step.
+TEST_F(UpdateServer, DripFedAnswersEndByTheDeadline) {
+  struct Case {
+    const char* path;
+    long deadline_ms;
+    const char* error;
+  } cases[] = {
+      {"/drip-body", kUpdateDeadlineMs, "Failed while reading update response."},
+      {"/drip-headers", 2000, "Failed to fetch update information."},
+  };
+  for (const Case& c : cases) {
+    UpdateEndpoint endpoint = at(c.path);
+    endpoint.deadline_ms = c.deadline_ms;
+    set_update_endpoint_for_tests(&endpoint);
+    SettingsDialogProc proc(nullptr);
+    FakeDialogHost d(build_settings_template(), &proc);
+    g_update_check_running.store(0);
+    ASSERT_TRUE(begin_update_check(d)) << c.path;
+    EXPECT_FALSE(d.item_enabled(ID_UPDATE_LINK)) << c.path;
+    d.set_item_text(ID_OUTPUT_FOLDER, c.path);
+    EXPECT_EQ(d.item_text(ID_OUTPUT_FOLDER), c.path);
+    ASSERT_TRUE(wait_for([&] {
+      std::lock_guard<std::mutex> lock(d.box->mutex);
+      return !d.box->queue.empty();
+    }, 1800)) << c.path << ": the check was still running after 90 s";
+    d.deliver_posted();
+    ASSERT_EQ(d.messages.size(), 1u) << c.path;
+    EXPECT_EQ(d.messages[0].text, c.error) << c.path;
+    EXPECT_EQ(d.messages[0].type, MB_ICONWARNING) << c.path;
+    EXPECT_TRUE(d.item_enabled(ID_UPDATE_LINK)) << c.path;
+    EXPECT_EQ(g_update_check_running.load(), 0u) << c.path;
+  }
 }

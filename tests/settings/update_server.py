@@ -33,6 +33,25 @@ BODIES = {
 }
 
 
+DRIP_EVERY = 0.5  # seconds: often enough for every per-step limit
+DRIP_FOR = 600  # seconds: the longest a dripping answer goes on
+
+
+def drip(wfile, data):
+    """Writes one byte at a time until the data or the time runs out or the
+    client goes away."""
+    end = time.monotonic() + DRIP_FOR
+    try:
+        for i in range(len(data)):
+            if time.monotonic() > end:
+                return
+            wfile.write(data[i:i + 1])
+            wfile.flush()
+            time.sleep(DRIP_EVERY)
+    except OSError:
+        pass
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -55,6 +74,20 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/slow":
             time.sleep(1.5)
             self.send_body(200, BODIES["/uptodate"])
+        elif path == "/drip-headers":
+            # The status line, then headers that never end.
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            drip(self.wfile, b"X-Padding: " + b"x" * 100000)
+            self.close_connection = True
+        elif path == "/drip-body":
+            # Headers at once, then a body of the allowed size a byte at a time.
+            body = padded(8192)
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.flush()
+            drip(self.wfile, body)
+            self.close_connection = True
         elif path == "/redirect-http":
             self.send_body(302, b"", [("Location", "http://127.0.0.1:%d/uptodate" % self.server.server_port)])
         elif path == "/redirect-https":
