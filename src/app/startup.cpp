@@ -57,11 +57,14 @@ void on_library_exit() {
   _exit(code);
 }
 
-// Every request starts the shutdown (again, if an earlier one came before
-// the window existed or while it was busy); only one that finds the
-// recording already saved ends the process at once.
+// Every request starts the shutdown (again, if an earlier one came while the
+// window was busy); only one that finds the recording already saved ends the
+// process at once. Before the main window exists nothing can be recording,
+// so a repeated request ends a start-up that hangs (a display that does not
+// answer) at once as well.
 bool on_termination_request() {
-  g_termination_requested = true;
+  const bool repeated = g_termination_requested.exchange(true);
+  if (repeated && g_app.main_window.load() == nullptr) return true;
   return request_termination();
 }
 

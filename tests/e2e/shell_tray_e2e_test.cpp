@@ -229,6 +229,17 @@ TEST_F(ShellTrayE2E, ShortcutHeldByAnotherProgramIsNamedInTheWarning) {
   EXPECT_EQ(waitpid(inst.process.pid(), nullptr, WNOHANG), 0);
 }
 
+// The instance has ended leaving one recording of about two seconds or
+// more, finished under its final name.
+void expect_one_finished_recording(const TrayInstance& inst, const char* unfinished) {
+  const auto files = inst.recordings();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].find(".tmp.mp4"), std::string::npos) << unfinished;
+  const MediaSummary m = probe_media(files[0]);
+  ASSERT_TRUE(m.opened && m.video.present);
+  EXPECT_GT(m.video.duration, 1.5);
+}
+
 TEST_F(ShellTrayE2E, TrayMenuExitSavesTheRecording) {
   Background content;
   ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--no-audio", "--geometry", "1920x600+0+0"}, {}, "ready"));
@@ -255,12 +266,7 @@ TEST_F(ShellTrayE2E, TrayMenuExitSavesTheRecording) {
   sh("xdotool key Down Down Down Return");
   const int code = inst.process.wait(20);
   EXPECT_EQ(code, 0);
-  const auto files = inst.recordings();
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].find(".tmp.mp4"), std::string::npos) << "Exit did not finish the recording";
-  const MediaSummary m = probe_media(files[0]);
-  ASSERT_TRUE(m.opened && m.video.present);
-  EXPECT_GT(m.video.duration, 1.5);
+  expect_one_finished_recording(inst, "Exit did not finish the recording");
 }
 
 TEST_F(ShellTrayE2E, ShortcutDuringTheCountdownCancelsIt) {
@@ -351,12 +357,7 @@ TEST_F(ShellTrayE2E, SignalsAfterTheOverlaySaveTheRecording) {
   inst.process.kill_now(SIGTERM);
   inst.process.kill_now(SIGHUP);
   EXPECT_EQ(inst.process.wait(20), 0);
-  const auto files = inst.recordings();
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].find(".tmp.mp4"), std::string::npos) << "the recording was not finished";
-  const MediaSummary m = probe_media(files[0]);
-  ASSERT_TRUE(m.opened && m.video.present);
-  EXPECT_GT(m.video.duration, 1.5);
+  expect_one_finished_recording(inst, "the signals did not finish the recording");
 }
 
 TEST_F(ShellTrayE2E, IconComesBackWhenTheTrayRestarts) {
