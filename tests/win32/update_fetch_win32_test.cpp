@@ -9,8 +9,8 @@
 #include "settings/update_check.h"
 
 namespace {
-UpdateResult check(const std::string& url) {
-  UpdateEndpoint endpoint{url, {}};
+UpdateResult check(const std::string& url, long deadline_ms = kUpdateDeadlineMs) {
+  UpdateEndpoint endpoint{url, {}, deadline_ms};
   set_update_endpoint_for_tests(&endpoint);
   UpdateResult r;
   run_update_check(&r);
@@ -41,6 +41,17 @@ TEST(WinHttpUpdateFetch, UntrustedCertificateIsRefused) {
   const char* port = std::getenv("FV_UPDATE_PORT");
   if (!port) GTEST_SKIP() << "run through with_update_server.sh";
   UpdateResult r = check(std::string("https://localhost:") + port + "/uptodate");
+  EXPECT_EQ(r.ok, 0u);
+  EXPECT_EQ(r.error, "Failed to fetch update information.");
+}
+
+// A server that accepts and never answers, with a deadline shorter than the
+// 5-second step limits: the request ends with the message of the step it was
+// in (the time-outs are cut to what is left of the deadline).
+TEST(WinHttpUpdateFetch, SilentServerEndsWithTheStepsMessage) {
+  const char* port = std::getenv("FV_UPDATE_SILENT_PORT");
+  if (!port) GTEST_SKIP() << "run through with_update_server.sh";
+  UpdateResult r = check(std::string("https://localhost:") + port + "/uptodate", 1500);
   EXPECT_EQ(r.ok, 0u);
   EXPECT_EQ(r.error, "Failed to fetch update information.");
 }
