@@ -16,6 +16,7 @@ bool encoder_submit_video(const BgraImage&, Rect rect, int64_t time, int64_t tim
   const Recording& rec = g_app.recording;
   g_fakes.submitted.push_back({time, rect, time_base, rec.frames_in_flight.load(), rec.submits_in_flight.load()});
   g_manual_now += g_fakes.work_ticks;
+  if (g_fakes.during_submit) g_fakes.during_submit();
   if (g_fakes.refuse_every > 0 && g_fakes.submitted.size() % g_fakes.refuse_every == 0) return false;
   return g_fakes.accept;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct IntakeFakes {
   bool system_open = false, mic_open = false;
   uint32_t system_fill = 0, system_size = 0, mic_fill = 0, mic_size = 0;
   int stop_requests = 0;
+  std::function<void()> during_submit;  // runs inside encoder_submit_video
 };
 
 extern IntakeFakes g_fakes;
