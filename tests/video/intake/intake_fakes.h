@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/image.h"
+#include "support/temp_dir.h"
 
 struct SubmittedFrame {
   int64_t time;
@@ -45,5 +47,5 @@ class IntakeTest : public ::testing::Test {
   std::vector<std::string> trace_lines() const;
   // Number of trace events starting with `prefix`.
   int trace_count(const std::string& prefix) const;
-  std::string folder_;
+  std::unique_ptr<TempDir> folder_;  // the run trace's, made for each test
 };
