@@ -90,6 +90,10 @@ set_property(SOURCE ${SRC}/app/win32/frelvanta.rc APPEND PROPERTY OBJECT_DEPENDS
   ${SRC}/app/win32/frelvanta.manifest ${SRC}/app/win32/icons/idle.ico
   ${SRC}/app/win32/icons/recording.ico ${SRC}/app/win32/icons/paused.ico)
 
+if(NOT BUILD_TESTING)
+  return()
+endif()
+
 # GoogleTest from Debian's source package, built with the cross compiler.
 set(FRELVANTA_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows tests")
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

@@ -12,7 +12,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${1:-}" = "--inside" ] || scripts/install-deps.sh
 BUILD=${BUILD_DIR:-build}
-[ -f "$BUILD/build.ninja" ] || cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A fresh build folder is configured without the tests and benchmarks (it
+# needs neither GoogleTest nor Google Benchmark); scripts/run-tests.sh turns
+# the tests on in it.
+[ -f "$BUILD/build.ninja" ] || cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD" --target frelvanta fv_testcontent -- -j2
 
 if [ "${1:-}" != "--inside" ]; then

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 (or Ubuntu 24.04) packages that the build, the tests,
-# the demo and the Debian package need, when any of them is missing: it says
-# which ones, and uses sudo when not run as root. When every package is there
-# it installs nothing and needs no network.
+# Installs the Debian 12 (or Ubuntu 24.04) packages that the build, the demo
+# and the Debian package need, when any of them is missing: it says which
+# ones, and uses sudo when not run as root. When every package is there it
+# installs nothing and needs no network.
+#   scripts/install-deps.sh [--tests]
+# --tests (scripts/run-tests.sh) adds what only the tests need: GoogleTest,
+# Google Benchmark, the desktop tools they drive, PipeWire, and the Windows
+# cross compiler with Wine for the Windows build's tests.
 set -euo pipefail
+tests=0
+[ "${1:-}" = "--tests" ] && tests=1
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
@@ -27,17 +33,21 @@ install_missing() {
 install_missing \
   dpkg-dev lintian desktop-file-utils appstream man-db \
   build-essential cmake ninja-build pkg-config git ca-certificates \
-  libgtest-dev libgmock-dev libbenchmark-dev \
   qt6-base-dev qt6-svg-dev libgl-dev \
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev ffmpeg \
-  libpulse-dev pulseaudio pulseaudio-utils sox pipewire wireplumber pipewire-pulse \
+  libpulse-dev pulseaudio pulseaudio-utils sox \
   libxcb1-dev libxcb-shm0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-randr0-dev \
   libxcb-xfixes0-dev libxcb-shape0-dev libx11-dev libx11-xcb-dev \
   libva-dev libdrm-dev \
-  libcurl4-openssl-dev openssl python3 \
-  xvfb x11-utils x11-xserver-utils xdotool dbus \
-  openbox trayer imagemagick x11-apps xclip
-# The Windows cross build (mingw-w64 with POSIX threads, GoogleTest's sources)
+  libcurl4-openssl-dev \
+  xvfb x11-utils dbus
+[ "$tests" = 1 ] || exit 0
+# The tests: GoogleTest and Google Benchmark, the update server (python3,
+# openssl), PipeWire, the desktop the interactive tests drive; then the
+# Windows cross build (mingw-w64 with POSIX threads, GoogleTest's sources)
 # and Wine to run its tests.
-$SUDO apt-get install -y -qq --no-install-recommends \
+install_missing \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  openssl python3 pipewire wireplumber pipewire-pulse \
+  x11-xserver-utils xdotool openbox trayer imagemagick x11-apps xclip \
   g++-mingw-w64-x86-64-posix googletest wine wine64

@@ -101,24 +101,26 @@ cleanup() {
 trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    # -noreset: the server keeps its state when the last client leaves (as
-    # between two tests), so a background set by one test is not cleared
-    # under the next, and a client connecting then is not turned away.
-    # FV_X_RESET=1 leaves it out, for the Windows tests under Wine: their
-    # clipboard check hung (2 runs of 4) on a server that had served Wine
-    # processes before and was not reset in between, and never otherwise.
-    # -s 0: no screen saver blanking the screen in a long run without input.
-    noreset=-noreset
-    [ "${FV_X_RESET:-0}" = 1 ] && noreset=
-    Xvfb ":$n" -screen 0 1920x1080x24 +extension Composite +extension DAMAGE +extension RANDR \
-      -nolisten tcp $noreset -s 0 >/dev/null 2>&1 &
-    FV_XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    break
-  done
+  # -noreset: the server keeps its state when the last client leaves (as
+  # between two tests), so a background set by one test is not cleared
+  # under the next, and a client connecting then is not turned away.
+  # FV_X_RESET=1 leaves it out, for the Windows tests under Wine: their
+  # clipboard check hung (2 runs of 4) on a server that had served Wine
+  # processes before and was not reset in between, and never otherwise.
+  # -s 0: no screen saver blanking the screen in a long run without input.
+  noreset=-noreset
+  [ "${FV_X_RESET:-0}" = 1 ] && noreset=
+  # -displayfd: the server takes the first free display number itself and
+  # writes it to us, so two runs started at once (run-tests.sh starts the
+  # Windows pass beside the Linux one) never end up on one display.
+  displayfd=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 +extension Composite +extension DAMAGE +extension RANDR \
+    -nolisten tcp $noreset -s 0 3>"$displayfd" >/dev/null 2>&1 &
+  FV_XVFB_PID=$!
+  for _ in $(seq 100); do [ -s "$displayfd" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -n 1 "$displayfd")"
+  rm -f "$displayfd"
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
 
 if [ "$FV_SOUND_SERVER" = pipewire ]; then

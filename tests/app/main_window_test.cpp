@@ -10,37 +10,9 @@
 #include "app/tray_menu.h"
 #include "app/ui_service.h"
 #include "recording/desktop_session.h"
+#include "support/fake_ui.h"
 
 namespace {
-struct FakeUi : UiService {
-  struct Note {
-    std::string text, caption;
-    int kind;
-  };
-  std::vector<Note> notes;
-  int tray_adds = 0, tray_deletes = 0;
-  bool has_tray = true;
-  std::vector<TrayIconState> icons;
-  std::vector<std::string> tips, notices;
-  std::vector<std::vector<TrayMenuItem>> menus;
-  int menu_choice = 0;
-  int message_box(const std::string&, const std::string&, uint32_t) override { return IDOK; }
-  void tray_set_icon(TrayIconState s) override { icons.push_back(s); }
-  void tray_set_tip(const std::string& tip) override { tips.push_back(tip); }
-  bool tray_available() override { return has_tray; }
-  int tray_popup_menu(const std::vector<TrayMenuItem>& items) override {
-    menus.push_back(items);
-    return menu_choice;
-  }
-  void desktop_notice(const std::string& text, const std::string&) override { notices.push_back(text); }
-  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
-    notes.push_back({text, caption, kind});
-    return 1;
-  }
-  void tray_add() override { ++tray_adds; }
-  void tray_delete() override { ++tray_deletes; }
-};
-
 struct FakeLoop : MessageLoop {
   std::vector<uint32_t> posted;
   int quits = 0;

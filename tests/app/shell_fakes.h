@@ -12,6 +12,7 @@
 #include "app/shell_window.h"
 #include "app/ui_service.h"
 #include "capture/capture_service.h"
+#include "support/fake_ui.h"
 
 struct FakeShellWindow final : ShellWindow {
   enum Form { kHidden, kOverlay, kCountdown, kFrame } form = kHidden;
@@ -89,21 +90,6 @@ struct FakeCaptureService final : CaptureService {
     pixels->assign(static_cast<size_t>(*w) * *h * 4, grey);
     return true;
   }
-};
-
-struct FakeUi final : UiService {
-  struct Note {
-    std::string text, caption;
-    int kind;
-  };
-  std::vector<Note> notes;
-  std::vector<std::string> tips;
-  int message_box(const std::string&, const std::string&, uint32_t) override { return IDOK; }
-  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
-    notes.push_back({text, caption, kind});
-    return 1;
-  }
-  void tray_set_tip(const std::string& tip) override { tips.push_back(tip); }
 };
 
 struct TimerLoop final : MessageLoop {

@@ -12,6 +12,7 @@
 #include "app/shortcut_value.h"
 #include "app/ui_service.h"
 #include "app/virtual_keys.h"
+#include "support/fake_ui.h"
 
 namespace {
 TEST(ShortcutValue, FormatTable) {
@@ -76,18 +77,6 @@ struct FakeHotkeys : HotkeyService {
   void unregister_hotkey(int id) override { unregistered.push_back(id); }
 };
 
-struct BoxUi : UiService {
-  std::vector<std::string> texts, captions;
-  std::vector<uint32_t> types;
-  int message_box(const std::string& text, const std::string& caption, uint32_t type) override {
-    texts.push_back(text);
-    captions.push_back(caption);
-    types.push_back(type);
-    return IDOK;
-  }
-  int tray_notification(const std::string&, const std::string&, int) override { return 1; }
-};
-
 class Shortcuts : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -101,7 +90,7 @@ class Shortcuts : public ::testing::Test {
     app_reset();
   }
   FakeHotkeys keys;
-  BoxUi ui;
+  FakeUi ui;
 };
 
 TEST_F(Shortcuts, RegistersInOrderWithTheStoredModifiersAndKeys) {
@@ -150,11 +139,11 @@ TEST_F(Shortcuts, WarningTextAndCaption) {
   keys.refuse = {1, 4};
   ASSERT_FALSE(register_shortcuts());
   report_shortcut_conflicts();
-  ASSERT_EQ(ui.texts.size(), 1u);
-  EXPECT_EQ(ui.texts[0],
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text,
             "Cannot register Frelvanta keyboard shortcuts.\nConflicting keys: Capture Window, Pause / Resume\n"
             "Please adjust these shortcuts in Settings.");
-  EXPECT_EQ(ui.captions[0], "Frelvanta");
-  EXPECT_EQ(ui.types[0], MB_ICONWARNING);
+  EXPECT_EQ(ui.boxes[0].caption, "Frelvanta");
+  EXPECT_EQ(ui.boxes[0].kind, static_cast<int>(MB_ICONWARNING));
 }
 }  // namespace

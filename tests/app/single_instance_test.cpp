@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/paths.h"
-#include "settings/temp_folder.h"
+#include "support/temp_dir.h"
 
 namespace {
 class RuntimeEnv {
@@ -35,7 +35,7 @@ class RuntimeEnv {
 // The session's runtime folder is used only when it is the user's own and
 // closed to others; a shared one (as /tmp is) gives way to a private folder.
 TEST(SingleInstance, SharedRuntimeFolderIsRefused) {
-  TempFolder root;
+  TempDir root;
   const std::string shared = root.file("shared"), own = root.file("own");
   ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
   ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
@@ -58,7 +58,7 @@ TEST(SingleInstance, SharedRuntimeFolderIsRefused) {
 // Another holder of the lock whose endpoint takes nothing: the start is not
 // counted as handed over, since nobody was told.
 TEST(SingleInstance, HandOverCountsOnlyWhenSent) {
-  TempFolder root;
+  TempDir root;
   const std::string lock = root.file("frelvanta.lock");
   int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);

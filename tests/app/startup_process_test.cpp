@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "settings/temp_folder.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -93,7 +93,7 @@ class Startup : public ::testing::Test {
     if (offscreen_display) e.push_back("QT_QPA_PLATFORM=offscreen");
     return e;
   }
-  TempFolder root;
+  TempDir root;
   std::string exe;
 };
 

@@ -20,6 +20,9 @@
 #include "fake_encoder.h"
 #include "platform/clock.h"
 #include "recording/trace.h"
+#include "support/temp_dir.h"
+#include "support/thread_watch.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -402,10 +405,9 @@ TEST_F(MixerTest, SampleClockCarriesTheRemainder) {
 }
 
 TEST_F(MixerTest, NinthJumpIsCountedButNotTraced) {
-  char dir_template[] = "/tmp/fv-audio-trace-XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  std::string dir = dir_template;
-  set_run_trace_folder(dir);
+  TempDir dir("audio-trace");
+  ASSERT_FALSE(dir.path().empty());
+  set_run_trace_folder(dir.path());
   g_app.config.WriteDiagnostics = 1;
   std::vector<float> v(480 * 2);
   uint64_t t = kStart;
@@ -416,18 +418,13 @@ TEST_F(MixerTest, NinthJumpIsCountedButNotTraced) {
   }
   EXPECT_EQ(g_app.mixer.clock_jump_count, 9u);
   EXPECT_EQ(g_app.mixer.clock_jump_total_ms, 900u);
-  std::ifstream in(dir + "/frelvanta-runtrace.txt");
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
+  const std::string s = read_text(dir / "frelvanta-runtrace.txt");
   size_t lines = 0;
   for (size_t p = s.find("audio.clock_jump"); p != std::string::npos; p = s.find("audio.clock_jump", p + 1)) ++lines;
   EXPECT_EQ(lines, 8u);
   EXPECT_NE(s.find("audio.clock_jump gap_ms=100 total_ms=800\r\n"), std::string::npos);
   EXPECT_EQ(s.find("total_ms=900"), std::string::npos);
   set_run_trace_folder("");
-  std::remove((dir + "/frelvanta-runtrace.txt").c_str());
-  std::remove(dir.c_str());
 }
 
 TEST_F(MixerTest, TickSubmitsAtMost64Blocks) {
@@ -555,30 +552,33 @@ TEST_F(MixerTest, ElapsedMilliseconds) {
 
 namespace {
 
-bool wait_for(const std::function<bool()>& done) {
-  for (int i = 0; i < 2000; ++i) {
-    if (done()) return true;
-    sleep_ms(1);
-  }
-  return false;
-}
-
 TEST_F(MixerTest, WorkerTicksOnlyWhenATickIsPendingAndQuits) {
   open_stream(&g_app.system_capture, default_capture_format());
   AudioCapture& sys = g_app.system_capture;
   g_app.audio_wake_event = std::make_unique<AutoResetEvent>();
-  std::thread worker([] { audio_worker(); });
+  std::atomic<pid_t> worker_id{0};
+  std::thread worker([&] {
+    worker_id = current_thread_id();
+    audio_worker();
+  });
+  ASSERT_TRUE(wait_until([&] { return worker_id.load() != 0; }));
+  ThreadWatch watch(worker_id);
+  ASSERT_TRUE(watch.wait_asleep());
 
+  // A wake-up without a pending tick does nothing: once the worker has woken
+  // and gone back to waiting, no block was written.
   push_float(&sys, kStart, 480, 0.1f);
-  g_app.audio_wake_event->set();  // a wake-up without a pending tick does nothing
-  sleep_ms(50);
+  watch.mark();
+  g_app.audio_wake_event->set();
+  ASSERT_TRUE(watch.wait_turn());
   {
     std::lock_guard<std::mutex> lock(g_app.audio_lock);
     EXPECT_TRUE(blocks().empty());
+    EXPECT_EQ(sys.read_pos.load(), 0u) << "the ring was read without a tick";
   }
   g_app.audio_tick_pending = 1;
   g_app.audio_wake_event->set();
-  EXPECT_TRUE(wait_for([] {
+  EXPECT_TRUE(wait_until([] {
     std::lock_guard<std::mutex> lock(g_app.audio_lock);
     return g_fake_encoder.blocks.size() == 1;
   }));
@@ -589,7 +589,7 @@ TEST_F(MixerTest, WorkerTicksOnlyWhenATickIsPendingAndQuits) {
   push_float(&sys, kStart + 10 * kMs, 480, 0.1f);
   g_app.audio_tick_pending = 1;
   g_app.audio_wake_event->set();
-  EXPECT_TRUE(wait_for([&] { return sys.read_pos.load() == sys.write_pos.load(); }));
+  EXPECT_TRUE(wait_until([&] { return sys.read_pos.load() == sys.write_pos.load(); }));
   {
     std::lock_guard<std::mutex> lock(g_app.audio_lock);
     EXPECT_EQ(blocks().size(), 1u);

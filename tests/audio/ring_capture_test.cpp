@@ -11,6 +11,7 @@
 #include "audio/audio_capture.h"
 #include "audio/ring.h"
 #include "scripted_endpoint.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -269,9 +270,12 @@ TEST_F(CaptureTest, MicrophoneListStopsAt32) {
 }  // namespace
 
 namespace {
-bool wait_for(const std::function<bool()>& done) {
-  for (int i = 0; i < 3000 && !done(); ++i) sleep_ms(1);
-  return done();
+// One more turn of the capture thread: it acknowledges a settle request at
+// the end of a turn in which it saw it, as a stop does.
+bool capture_turn(AudioCapture& cap) {
+  const uint32_t request = cap.settle_request.fetch_add(1) + 1;
+  cap.data_event->set();
+  return wait_until([&] { return cap.settle_done.load() == request; });
 }
 
 // A stream whose server goes away keeps what it captured, is counted once,
@@ -282,10 +286,10 @@ TEST_F(CaptureTest, FailedStreamIsCountedAndReopened) {
   ScriptedClient* client = endpoints.last_client;
   client->deliver({packet(480, 8, 1, 0, 1000)});
   client->failed.store(true);
-  ASSERT_TRUE(wait_for([&] { return client->reopen_calls.load() >= 2; }));
+  ASSERT_TRUE(wait_until([&] { return client->reopen_calls.load() >= 2; }));
   EXPECT_EQ(cap.interruptions.load(), 1u);
   client->reopen_ok.store(true);
-  ASSERT_TRUE(wait_for([&] { return !client->failed.load(); }));
+  ASSERT_TRUE(wait_until([&] { return !client->failed.load(); }));
   client->deliver({packet(480, 8, 2, 480, 2000)});
   EXPECT_EQ(cap.interruptions.load(), 1u);
   EXPECT_EQ(cap.write_pos.load(), 2 * (480u * 8 + kPacketHeaderBytes));
@@ -293,10 +297,12 @@ TEST_F(CaptureTest, FailedStreamIsCountedAndReopened) {
   // Stopped, a failed stream is not reopened any more.
   client->reopen_ok.store(false);
   client->failed.store(true);
-  ASSERT_TRUE(wait_for([&] { return cap.interruptions.load() == 2; }));
+  ASSERT_TRUE(wait_until([&] { return cap.interruptions.load() == 2; }));
   audio_capture_stop(&cap, 0);
+  // A turn that began before the stop may still have reopened; the turns
+  // after it, each told of the stop, must not.
   const uint32_t calls = client->reopen_calls.load();
-  sleep_ms(600);
+  for (int turn = 0; turn < 3; ++turn) ASSERT_TRUE(capture_turn(cap)) << turn;
   EXPECT_EQ(client->reopen_calls.load(), calls);
 }
 

@@ -9,6 +9,7 @@
 #include "audio/audio_endpoint.h"
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "support/wait.h"
 
 struct ScriptedPacket {
   std::vector<uint8_t> bytes;  // frames × block align
@@ -42,7 +43,7 @@ class ScriptedClient final : public AudioClient {
     released.fetch_add(1);
   }
   // Queues packets and wakes the capture thread; returns once it has taken
-  // them all (or after two seconds).
+  // them all (or after five seconds).
   void deliver(std::vector<ScriptedPacket> packets) {
     uint32_t target = released.load() + static_cast<uint32_t>(packets.size());
     {
@@ -50,7 +51,7 @@ class ScriptedClient final : public AudioClient {
       for (auto& p : packets) queue_.push_back(std::move(p));
     }
     event_->set();
-    for (int i = 0; i < 2000 && released.load() < target; ++i) sleep_ms(1);
+    wait_until([&] { return released.load() >= target; });
   }
 
   bool reopen() override {

@@ -8,11 +8,7 @@
 #include "app/ui_service.h"
 #include "capture/capture_state.h"
 #include "capture/device.h"
-
-struct Notification {
-  std::string text, caption;
-  int kind;
-};
+#include "support/fake_ui.h"
 
 struct CaptureHandOver {
   int devices_created = 0;
@@ -27,12 +23,3 @@ struct CaptureHandOver {
 
 extern CaptureHandOver g_handover;
 
-class RecordingUi : public UiService {
- public:
-  std::vector<Notification> notes;
-  int message_box(const std::string&, const std::string&, uint32_t) override { return IDOK; }
-  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
-    notes.push_back({text, caption, kind});
-    return 1;
-  }
-};

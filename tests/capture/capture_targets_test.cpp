@@ -124,7 +124,7 @@ class CaptureTargetsTest : public ::testing::Test {
     g_ui_service = nullptr;
   }
   ScriptedService svc_;
-  RecordingUi ui_;
+  FakeUi ui_;
 };
 
 struct RefusalCase {

@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "capture/device.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -69,12 +70,10 @@ TEST(CaptureDevice, PrefersANodeWhoseEncoderOpens) {
 class FakeSysfs : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/fv-drm-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    ASSERT_FALSE(dir_.path().empty());
+    root_ = dir_.path();
     fs::create_directories(root_ / "class/drm");
   }
-  void TearDown() override { fs::remove_all(root_); }
   void add(const std::string& node, const std::string& device_path, const std::string& driver, const char* vendor,
            const char* vram = nullptr) {
     fs::path dev = root_ / "devices" / device_path;
@@ -87,6 +86,7 @@ class FakeSysfs : public testing::Test {
     fs::create_directory_symlink(dev, root_ / "class/drm" / node / "device");
   }
   std::vector<RenderNodeInfo> scan() { return enumerate_render_nodes((root_ / "class/drm").string(), "/dev/dri"); }
+  TempDir dir_{"drm"};
   fs::path root_;
 };
 

@@ -198,7 +198,7 @@ class X11CaptureTest : public ::testing::Test {
   xcb_screen_t* screen_ = nullptr;
   xcb_gcontext_t gc_ = 0;
   std::vector<xcb_window_t> windows_;
-  RecordingUi ui_;
+  FakeUi ui_;
   Received rx_;
 };
 

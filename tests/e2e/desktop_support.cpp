@@ -1,6 +1,10 @@
 #include "e2e/desktop_support.h"
 
+#include <xcb/xcb.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 std::string sh(const std::string& command, double timeout_s) {
   return run_process({"/bin/sh", "-c", command}, {}, timeout_s).output;
@@ -18,6 +22,24 @@ bool desktop_tools_ready(const std::string& extra) {
     check += " && command -v " + tool;
   if (!extra.empty()) check += " && for t in " + extra + "; do command -v $t || exit 1; done";
   return run_process({"/bin/sh", "-c", check}, {}, 10).exit_code == 0;
+}
+
+bool selection_owned(const char* name) {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  bool owned = false;
+  if (!xcb_connection_has_error(c)) {
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    if (atom) {
+      xcb_get_selection_owner_reply_t* owner =
+          xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+      owned = owner && owner->owner != XCB_NONE;
+      std::free(owner);
+      std::free(atom);
+    }
+  }
+  xcb_disconnect(c);
+  return owned;
 }
 
 std::vector<std::pair<std::string, int>> instance_windows() {
@@ -41,10 +63,15 @@ void TrayDesktopTest::start_desktop(const std::string& extra_tools) {
   if (!desktop_tools_ready(extra_tools)) return;
   wm_ = new Background;
   tray_ = new Background;
+  // The window manager and tray of an earlier test may still be going away:
+  // ours start once the screen has neither.
+  if (!wait_for([] { return !selection_owned("WM_S0") && !selection_owned("_NET_SYSTEM_TRAY_S0"); }, 10))
+    std::fprintf(stderr, "an earlier window manager or tray still holds the screen\n");
   wm_->start({"/usr/bin/env", "openbox"}, {});
-  sleep_s(1);
+  if (!wait_for([] { return selection_owned("WM_S0"); }, 15)) std::fprintf(stderr, "openbox did not come up\n");
   tray_->start({"/usr/bin/env", "trayer", "--edge", "bottom", "--SetDockType", "true"}, {});
-  sleep_s(1);
+  if (!wait_for([] { return selection_owned("_NET_SYSTEM_TRAY_S0"); }, 15))
+    std::fprintf(stderr, "trayer did not come up\n");
 }
 
 void TrayDesktopTest::stop_desktop() {

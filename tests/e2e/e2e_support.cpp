@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -71,31 +72,26 @@ int wait_pid(pid_t pid, double timeout_s) {
 }  // namespace
 
 namespace {
-std::vector<std::string>& temp_dirs() {
-  static std::vector<std::string> dirs;
+std::vector<std::unique_ptr<TempDir>>& temp_dirs() {
+  static std::vector<std::unique_ptr<TempDir>> dirs;
   return dirs;
 }
 
 // The folders of a run that passed go at exit; a failed run keeps them for
 // a look at its files.
 void remove_temp_dirs() {
-  if (!::testing::UnitTest::GetInstance()->Passed()) return;
-  for (const std::string& dir : temp_dirs()) {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+  if (!::testing::UnitTest::GetInstance()->Passed())
+    for (auto& dir : temp_dirs()) dir->keep();
+  temp_dirs().clear();
 }
 }  // namespace
 
 std::string make_temp_dir(const char* tag) {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/fv-e2e-" + tag + "-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back(0);
-  if (!mkdtemp(buf.data())) return std::string();
+  auto dir = std::make_unique<TempDir>(std::string("e2e-") + tag);
+  if (dir->path().empty()) return std::string();
   if (temp_dirs().empty()) std::atexit(remove_temp_dirs);
-  temp_dirs().emplace_back(buf.data());
-  return temp_dirs().back();
+  temp_dirs().push_back(std::move(dir));
+  return temp_dirs().back()->path();
 }
 
 bool copy_file(const std::string& from, const std::string& to, bool executable) {
@@ -106,24 +102,6 @@ bool copy_file(const std::string& from, const std::string& to, bool executable) 
   out.close();
   if (executable) chmod(to.c_str(), 0755);
   return static_cast<bool>(out);
-}
-
-bool write_text(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out);
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-bool exists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0;
 }
 
 std::vector<std::string> split_lines(const std::string& text) {

@@ -5,18 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 struct RunResult {
   int exit_code = -1;  // -1: did not end in time (it was killed)
   std::string output;  // standard output and error
   double seconds = 0;
 };
 
-// A fresh folder under $TMPDIR (removed by the caller if it wants).
+// A fresh folder under $TMPDIR, removed at exit when every test passed.
 std::string make_temp_dir(const char* tag);
 bool copy_file(const std::string& from, const std::string& to, bool executable);
-bool write_text(const std::string& path, const std::string& text);
-std::string read_text(const std::string& path);
-bool exists(const std::string& path);
 std::vector<std::string> split_lines(const std::string& text);  // on "\n"; keeps "\r"
 
 // Runs argv[0] with the extra environment ("NAME=value") and waits at most

@@ -9,26 +9,11 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
-
-namespace {
-std::string make_temp_dir() {
-  char templ[] = "/tmp/fv-files-XXXXXX";
-  return mkdtemp(templ);
-}
-
-// A temporary folder removed with its contents at the end of the test.
-struct ScopedDir {
-  std::string path = make_temp_dir();
-  ~ScopedDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
-}  // namespace
+#include "support/temp_dir.h"
 
 TEST(Files, MoveReplaceAndRefuse) {
-  const ScopedDir scratch;
-  const std::string& dir = scratch.path;
+  const TempDir scratch("files");
+  const std::string& dir = scratch.path();
   std::string a = path_join(dir, "a"), b = path_join(dir, "b");
   ASSERT_TRUE(append_file(a, "one", true));
   ASSERT_TRUE(append_file(b, "two", true));
@@ -43,8 +28,8 @@ TEST(Files, MoveReplaceAndRefuse) {
 }
 
 TEST(Files, DirectoriesSpaceLocksAndProbe) {
-  const ScopedDir scratch;
-  const std::string& dir = scratch.path;
+  const TempDir scratch("files");
+  const std::string& dir = scratch.path();
   std::string deep = path_join(dir, "x/y/z");
   EXPECT_TRUE(create_directories(deep));
   EXPECT_TRUE(directory_exists(deep));
@@ -125,8 +110,8 @@ void expect_victim_untouched(const Planted& p, Plant kind) {
 // replaces the name itself. None of them blocks on a pipe: the test would
 // hang here if one did.
 TEST(Files, PlantedNamesAreNeverWrittenThrough) {
-  ScopedDir scoped;
-  const std::string& dir = scoped.path;
+  TempDir scoped("files");
+  const std::string& dir = scoped.path();
   for (Plant kind : {Plant::kLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kPipe}) {
     SCOPED_TRACE(static_cast<int>(kind));
     const std::string tag = std::to_string(static_cast<int>(kind));
@@ -170,8 +155,8 @@ TEST(Files, PlantedNamesAreNeverWrittenThrough) {
 // told apart from a missing file; a link is followed only when it is the
 // user's own (one made by another user is refused, and a write replaces it).
 TEST(Files, InputsAreRegularFilesWithinTheLimit) {
-  ScopedDir scoped;
-  const std::string& dir = scoped.path;
+  TempDir scoped("files");
+  const std::string& dir = scoped.path();
   std::string out;
   EXPECT_EQ(read_input_file(path_join(dir, "missing.ini"), 100, &out), ReadStatus::kMissing);
   std::string fifo = path_join(dir, "fifo.ini");

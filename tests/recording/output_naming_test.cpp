@@ -9,7 +9,7 @@
 #include "app/app_state.h"
 #include "platform/text.h"
 #include "recording/output_naming.h"
-#include "recording/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace {
 const LocalTime kNoon{2025, 1, 1, 12, 0, 0, 0};
@@ -59,7 +59,7 @@ TEST_F(OutputNamingTest, TimestampNamesSkipEveryTakenCandidate) {
     TempDir folder;
     for (const std::string& e : c.existing) {
       if (e.back() == '/') ASSERT_EQ(mkdir((folder / e).c_str(), 0755), 0);
-      else write_all(folder / e, "x");
+      else write_text(folder / e, "x");
     }
     ASSERT_TRUE(make_output_path(folder.path(), kNoon)) << c.what;
     EXPECT_EQ(g_app.recording.output_path, folder / (c.expected_stem + ".mp4")) << c.what;
@@ -72,15 +72,15 @@ TEST_F(OutputNamingTest, TimestampNamesSkipEveryTakenCandidate) {
 }
 
 TEST_F(OutputNamingTest, AllThousandNamesOfASecondTaken) {
-  write_all(dir / "20250101_120000.mp4", "");
+  write_text(dir / "20250101_120000.mp4", "");
   for (int i = 1; i <= 998; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "20250101_120000_%03d.%s", i, i % 2 ? "mp4" : "tmp.mp4");
-    write_all(dir / name, "");
+    write_text(dir / name, "");
   }
   ASSERT_TRUE(make_output_path(dir.path(), kNoon));
   EXPECT_EQ(g_app.recording.output_path, dir / "20250101_120000_999.mp4");
-  write_all(dir / "20250101_120000_999.tmp.mp4", "");
+  write_text(dir / "20250101_120000_999.tmp.mp4", "");
   EXPECT_FALSE(make_output_path(dir.path(), kNoon));
   // The next second is free again.
   EXPECT_TRUE(make_output_path(dir.path(), LocalTime{2025, 1, 1, 12, 0, 1, 0}));
@@ -101,7 +101,7 @@ TEST_F(OutputNamingTest, NamesThatDoNotFitThePathLimitAreRefused) {
 }
 
 TEST_F(OutputNamingTest, EnsureFolder) {
-  write_all(dir / "file", "x");
+  write_text(dir / "file", "x");
   struct Case {
     std::string path;
     bool ok;
@@ -120,7 +120,7 @@ TEST_F(OutputNamingTest, EnsureFolder) {
 }
 
 TEST_F(OutputNamingTest, WritabilityProbeReportsTheSystemError) {
-  write_all(dir / "file", "x");
+  write_text(dir / "file", "x");
   uint32_t error = 99;
   EXPECT_TRUE(test_folder_writable(dir.path(), &error));
   EXPECT_EQ(error, 0u);
@@ -153,9 +153,9 @@ TEST_F(OutputNamingTest, WritabilityProbeReportsTheSystemError) {
 }
 
 TEST_F(ExplicitOutputTest, CommandLineOutputs) {
-  write_all(dir / "existing.mp4", "x");
-  write_all(dir / "taken.tmp.mp4", "x");
-  write_all(dir / "file.txt", "x");
+  write_text(dir / "existing.mp4", "x");
+  write_text(dir / "taken.tmp.mp4", "x");
+  write_text(dir / "file.txt", "x");
   ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
   const std::string long_name(256 - utf16_length(dir.path()) - 1, 'n');
   struct Case {

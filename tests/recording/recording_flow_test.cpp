@@ -22,7 +22,8 @@
 #include "recording/desktop_session.h"
 #include "recording/recording.h"
 #include "recording/recording_control.h"
-#include "temp_dir.h"
+#include "support/fake_ui.h"
+#include "support/temp_dir.h"
 #include "video/encode/encoder.h"
 
 namespace {
@@ -145,7 +146,7 @@ TEST_F(RecordingFlow, StopBeforeTheFirstFrameLeavesNoFile) {
   EXPECT_EQ(g_app.exit_code, 3);
   // The report was written before the outcome was known, under the name the file would have had.
   EXPECT_TRUE(exists(dir_ / "clip.mp4.diag.txt"));
-  const std::string trace = read_all(dir_ / "clip.mp4.stoptrace.txt");
+  const std::string trace = read_text(dir_ / "clip.mp4.stoptrace.txt");
   EXPECT_NE(trace.find(" cli.message caption=Nothing Recorded\r\n"), std::string::npos) << trace;
 }
 
@@ -171,12 +172,12 @@ TEST_F(RecordingFlow, FinalNameTakenKeepsTheTemporaryFile) {
   start();
   frames_for(300);
   mkdir((dir_ / "clip.mp4").c_str(), 0755);
-  write_all(dir_ / "clip.mp4/inside", "x");
+  write_text(dir_ / "clip.mp4/inside", "x");
   recording_stop();
   EXPECT_EQ(g_app.exit_code, 3);
   EXPECT_TRUE(exists(dir_ / "clip.tmp.mp4"));
   EXPECT_EQ(g_app.recording.output_path, dir_ / "clip.tmp.mp4");  // the folder opened would show it
-  const std::string trace = read_all(dir_ / "clip.mp4.stoptrace.txt");
+  const std::string trace = read_text(dir_ / "clip.mp4.stoptrace.txt");
   EXPECT_NE(trace.find(" cli.message caption=Recording Saved With a Temporary Name\r\n"), std::string::npos);
 }
 
@@ -186,12 +187,12 @@ TEST_F(RecordingFlow, FinalNameTakenKeepsTheTemporaryFile) {
 // was, and the start fails with the reason on the console.
 std::string g_plant_target;
 void plant_link(const std::string& path) { symlink(g_plant_target.c_str(), path.c_str()); }
-void plant_file(const std::string& path) { write_all(path, "another user's file"); }
+void plant_file(const std::string& path) { write_text(path, "another user's file"); }
 
 TEST_F(RecordingFlow, NameTakenBetweenTheCheckAndTheCreationIsNotWrittenThrough) {
   TempDir outside;
   g_plant_target = outside / "precious.bin";
-  write_all(g_plant_target, "precious");
+  write_text(g_plant_target, "precious");
   for (void (*hook)(const std::string&) : {plant_link, plant_file}) {
     std::error_code ec;
     std::filesystem::remove(dir_ / "clip.tmp.mp4", ec);
@@ -203,10 +204,10 @@ TEST_F(RecordingFlow, NameTakenBetweenTheCheckAndTheCreationIsNotWrittenThrough)
     encoder_test_before_create(nullptr);
     EXPECT_EQ(g_app.recording.active.load(), 0u);
     EXPECT_NE(err.find("Frelvanta: Cannot create output mp4 file!"), std::string::npos) << err;
-    EXPECT_EQ(read_all(g_plant_target), "precious");
+    EXPECT_EQ(read_text(g_plant_target), "precious");
     EXPECT_FALSE(exists(dir_ / "clip.mp4"));
   }
-  EXPECT_EQ(read_all(dir_ / "clip.tmp.mp4"), "another user's file");
+  EXPECT_EQ(read_text(dir_ / "clip.tmp.mp4"), "another user's file");
 }
 
 // Links planted at the names of the side files: the stop trace is not
@@ -215,7 +216,7 @@ TEST_F(RecordingFlow, NameTakenBetweenTheCheckAndTheCreationIsNotWrittenThrough)
 TEST_F(RecordingFlow, LinksAtTheSideFilesAreNotWrittenThrough) {
   TempDir outside;
   const std::string victim = outside / "victim.txt", dangling = outside / "created.txt";
-  write_all(victim, "keep");
+  write_text(victim, "keep");
   ASSERT_EQ(symlink(victim.c_str(), (dir_ / "clip.mp4.stoptrace.txt").c_str()), 0);
   ASSERT_EQ(symlink(dangling.c_str(), (dir_ / "clip.mp4.diag.txt").c_str()), 0);
   start();
@@ -223,12 +224,12 @@ TEST_F(RecordingFlow, LinksAtTheSideFilesAreNotWrittenThrough) {
   recording_stop();
   EXPECT_EQ(g_app.exit_code, 0);
   EXPECT_TRUE(exists(dir_ / "clip.mp4"));
-  EXPECT_EQ(read_all(victim), "keep");
+  EXPECT_EQ(read_text(victim), "keep");
   EXPECT_FALSE(exists(dangling));
   struct stat st {};
   ASSERT_EQ(lstat((dir_ / "clip.mp4.diag.txt").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_NE(read_all(dir_ / "clip.mp4.diag.txt").find("frame_callback_count="), std::string::npos);
+  EXPECT_NE(read_text(dir_ / "clip.mp4.diag.txt").find("frame_callback_count="), std::string::npos);
 }
 
 // The output folder removed while recording: the file is gone with it, and
@@ -258,7 +259,7 @@ TEST_F(RecordingFlow, RemovedOutputFolderIsReportedAsLost) {
 // the text the tray would have shown.
 TEST_F(RecordingFlow, FailedCommandLineStartsSayWhy) {
   const std::string not_a_folder = dir_ / "passwd";
-  write_all(not_a_folder, "x");
+  write_text(not_a_folder, "x");
   // Names that fit only without the temporary suffix, in a folder that does not exist yet.
   const std::string deep = dir_ / "new";
   auto long_name = [&](size_t total) { return deep + "/" + std::string(total - deep.size() - 5, 'n') + ".mp4"; };
@@ -268,7 +269,7 @@ TEST_F(RecordingFlow, FailedCommandLineStartsSayWhy) {
     std::function<void()> arrange;
     std::string output, expected;
   } cases[] = {
-      {"existing target", [&] { write_all(dir_ / "clip.mp4", "x"); }, dir_ / "clip.mp4", kPath},
+      {"existing target", [&] { write_text(dir_ / "clip.mp4", "x"); }, dir_ / "clip.mp4", kPath},
       {"pipe at the output name", [&] { mkfifo((dir_ / "pipe.mp4").c_str(), 0644); }, dir_ / "pipe.mp4", kPath},
       {"link at the output name", [&] { symlink("/nonexistent", (dir_ / "link.mp4").c_str()); }, dir_ / "link.mp4",
        kPath},
@@ -308,17 +309,6 @@ TEST_F(RecordingFlow, FailedCommandLineStartsSayWhy) {
 // pressed there starts the next recording. Each recording must keep its own
 // temporary file, final name and stop: the second one is saved in full and
 // the first one's folder is not opened on the second one's file.
-struct NestedStartUi : UiService {
-  std::function<void()> inside_box;
-  std::vector<std::string> captions;
-  int message_box(const std::string&, const std::string& caption, uint32_t) override {
-    captions.push_back(caption);
-    if (inside_box) std::exchange(inside_box, nullptr)();
-    return IDOK;
-  }
-  int tray_notification(const std::string&, const std::string&, int) override { return 1; }
-};
-
 struct RecordingSession : DesktopSession {
   std::vector<std::string> shown;
   void keep_awake(bool) override {}
@@ -326,7 +316,7 @@ struct RecordingSession : DesktopSession {
 };
 
 TEST_F(RecordingFlow, RecordingStartedFromTheOutcomeBoxKeepsItsOwnFile) {
-  NestedStartUi ui;
+  FakeUi ui;
   RecordingSession session;
   g_app.cli_mode = false;
   g_app.config.OpenFolder = 1;
@@ -344,7 +334,8 @@ TEST_F(RecordingFlow, RecordingStartedFromTheOutcomeBoxKeepsItsOwnFile) {
   recording_stop();
   g_ui_service = nullptr;  // before any assertion can leave the test
 
-  ASSERT_EQ(ui.captions, std::vector<std::string>{"Nothing Recorded"});
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].caption, "Nothing Recorded");
   ASSERT_EQ(g_app.recording.active.load(), 1u) << "the second recording runs on";
   EXPECT_EQ(g_app.recording.temp_path, second_temp);
   EXPECT_EQ(g_app.recording.output_path, dir_ / "second.mp4");

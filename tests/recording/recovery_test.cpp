@@ -13,7 +13,8 @@
 #include "app/ui_service.h"
 #include "platform/files.h"
 #include "recording/recovery.h"
-#include "recording/temp_dir.h"
+#include "support/fake_ui.h"
+#include "support/temp_dir.h"
 
 namespace {
 constexpr const char* kHeader =
@@ -69,19 +70,6 @@ void age(const std::string& path, int seconds = 120) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-struct MessageCatcher : UiService {
-  int message_box(const std::string& text, const std::string& caption, uint32_t type) override {
-    boxes.push_back({text, caption, type});
-    return IDOK;
-  }
-  int tray_notification(const std::string&, const std::string&, int) override { return 0; }
-  struct Box {
-    std::string text, caption;
-    uint32_t type;
-  };
-  std::vector<Box> boxes;
-};
-
 // The log's entries without their date and time (which is checked here).
 std::vector<std::string> log_entries(const std::string& log) {
   EXPECT_EQ(log.rfind(kHeader, 0), 0u);
@@ -130,16 +118,16 @@ class RecoveryTest : public ::testing::Test {
   // Puts a copy of a sample (or given bytes) in the output folder, aged.
   std::string put(const std::string& name, const std::string& bytes) {
     std::string path = dir / name;
-    write_all(path, bytes);
+    write_text(path, bytes);
     age(path);
     return path;
   }
-  std::string fragmented() const { return read_all(g_samples->fragmented); }
-  std::string plain() const { return read_all(g_samples->plain); }
-  std::string log() const { return read_all(dir / "RECOVERED-RECORDINGS.txt"); }
+  std::string fragmented() const { return read_text(g_samples->fragmented); }
+  std::string plain() const { return read_text(g_samples->plain); }
+  std::string log() const { return read_text(dir / "RECOVERED-RECORDINGS.txt"); }
 
   TempDir dir;
-  MessageCatcher ui;
+  FakeUi ui;
 };
 }  // namespace
 
@@ -205,7 +193,7 @@ TEST_F(RecoveryTest, CrashSafeDetectionOnRealFiles) {
   };
   for (const Case& c : cases) {
     std::string path = dir / "probe.mp4";
-    write_all(path, c.bytes);
+    write_text(path, c.bytes);
     EXPECT_EQ(is_crash_safe_mp4(path), c.crash_safe) << c.what;
   }
   EXPECT_FALSE(is_crash_safe_mp4(dir / "missing.mp4"));
@@ -213,7 +201,7 @@ TEST_F(RecoveryTest, CrashSafeDetectionOnRealFiles) {
 
 TEST_F(RecoveryTest, NothingHappensWithoutAUsableFolder) {
   for (std::string folder : {std::string(), dir / "missing", dir / "file"}) {
-    write_all(dir / "file", "x");
+    write_text(dir / "file", "x");
     g_app.config.OutputFolder = folder;
     recover_unfinished_recordings();
   }
@@ -237,8 +225,8 @@ TEST_F(RecoveryTest, RecoversLogsAndReportsOnce) {
 
   recover_unfinished_recordings();
 
-  EXPECT_EQ(read_all(dir / "A-recovered-1.mp4"), a_bytes);
-  EXPECT_EQ(read_all(dir / "A.mp4"), "an earlier recording");
+  EXPECT_EQ(read_text(dir / "A-recovered-1.mp4"), a_bytes);
+  EXPECT_EQ(read_text(dir / "A.mp4"), "an earlier recording");
   EXPECT_TRUE(exists(dir / "D.mp4"));
   EXPECT_FALSE(exists(dir / "A.tmp.mp4"));
   EXPECT_FALSE(exists(dir / "D.TMP.MP4"));
@@ -257,9 +245,9 @@ TEST_F(RecoveryTest, RecoversLogsAndReportsOnce) {
   EXPECT_EQ(unrecoverable[1], "unrecoverable  C.tmp.mp4  (not crash-safe; left untouched)");
 
   ASSERT_EQ(ui.boxes.size(), 1u);
-  const MessageCatcher::Box& box = ui.boxes[0];
+  const FakeUi::Shown& box = ui.boxes[0];
   EXPECT_EQ(box.caption, "Recovered Recordings");
-  EXPECT_EQ(box.type, 0x00010000u | MB_ICONINFORMATION);
+  EXPECT_EQ(static_cast<uint32_t>(box.kind), 0x00010000u | MB_ICONINFORMATION);
   const std::string intro =
       "Frelvanta recovered 2 unfinished recording(s). They were renamed so they can be played:\n\n";
   const std::string tail =
@@ -290,7 +278,7 @@ TEST_F(RecoveryTest, NameCollisionsUpToNinetyNine) {
   put("A.mp4", "x");
   for (int n = 1; n <= 98; ++n) put("A-recovered-" + std::to_string(n) + ".mp4", "x");
   recover_unfinished_recordings();
-  EXPECT_EQ(read_all(dir / "A-recovered-99.mp4"), fragmented());
+  EXPECT_EQ(read_text(dir / "A-recovered-99.mp4"), fragmented());
 
   put("A.tmp.mp4", fragmented());  // every name taken now
   recover_unfinished_recordings();
@@ -304,7 +292,7 @@ TEST_F(RecoveryTest, NameCollisionsUpToNinetyNine) {
 
 TEST_F(RecoveryTest, FilesInUseAreLeftAlone) {
   std::string fresh = dir / "fresh.tmp.mp4";
-  write_all(fresh, fragmented());  // just written: another instance is recording
+  write_text(fresh, fragmented());  // just written: another instance is recording
   std::string locked = put("locked.tmp.mp4", fragmented());
   std::string future = put("future.tmp.mp4", fragmented());
   age(future, -3600);  // a clock that went back does not make a file fresh
@@ -375,9 +363,9 @@ TEST_F(RecoveryTest, LogFileFormat) {
   // An existing empty log gets the header too.
   std::string sub = dir / "sub";
   ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-  write_all(sub + "/RECOVERED-RECORDINGS.txt", "");
+  write_text(sub + "/RECOVERED-RECORDINGS.txt", "");
   append_recovery_log(sub, "x");
-  EXPECT_EQ(log_entries(read_all(sub + "/RECOVERED-RECORDINGS.txt")), std::vector<std::string>{"x"});
+  EXPECT_EQ(log_entries(read_text(sub + "/RECOVERED-RECORDINGS.txt")), std::vector<std::string>{"x"});
 
   std::string deep = dir.path();
   while (deep.size() < 190) deep += "/" + std::string(40, 'd');
@@ -410,12 +398,12 @@ TEST_F(RecoveryTest, HostileNamesCannotForgeOrRedirectTheLog) {
   // appended there, and the link stays as it was.
   TempDir outside;
   const std::string target = outside / "target.txt";
-  write_all(target, "someone else's file");
+  write_text(target, "someone else's file");
   ASSERT_EQ(std::remove((dir / "RECOVERED-RECORDINGS.txt").c_str()), 0);
   ASSERT_EQ(symlink(target.c_str(), (dir / "RECOVERED-RECORDINGS.txt").c_str()), 0);
   put("B.tmp.mp4", plain());
   recover_unfinished_recordings();
-  EXPECT_EQ(read_all(target), "someone else's file");
+  EXPECT_EQ(read_text(target), "someone else's file");
   struct stat st {};
   ASSERT_EQ(lstat((dir / "RECOVERED-RECORDINGS.txt").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));

@@ -12,7 +12,8 @@
 #include "app/ui_service.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "recording/temp_dir.h"
+#include "support/fake_ui.h"
+#include "support/temp_dir.h"
 #include "recording/trace.h"
 
 namespace {
@@ -37,18 +38,6 @@ class TraceTest : public ::testing::Test {
   TempDir dir;
 };
 
-struct RecordingUi : UiService {
-  int message_box(const std::string& text, const std::string& caption, uint32_t type) override {
-    calls.push_back("box|" + caption + "|" + text + "|" + std::to_string(type));
-    return 7;
-  }
-  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
-    calls.push_back("tray|" + caption + "|" + text + "|" + std::to_string(kind));
-    return 1;
-  }
-  std::vector<std::string> calls;
-};
-
 // Runs `fn` with standard error sent to a file and returns what it wrote.
 template <typename Fn>
 std::string capture_stderr(const TempDir& dir, Fn fn) {
@@ -62,7 +51,7 @@ std::string capture_stderr(const TempDir& dir, Fn fn) {
   dup2(saved, STDERR_FILENO);
   close(saved);
   fclose(f);
-  return read_all(path);
+  return read_text(path);
 }
 }  // namespace
 
@@ -71,19 +60,19 @@ TEST_F(TraceTest, LineFormatGoesToBothSinks) {
   trace_event("stop.begin");
   trace_eventf("encoder.stalled stage=%s queue=%d", "write", 3);
   const std::string expected = "1234567 stop.begin\r\n1234567 encoder.stalled stage=write queue=3\r\n";
-  EXPECT_EQ(read_all(run_trace()), expected);
-  EXPECT_EQ(read_all(dir / "clip.mp4.stoptrace.txt"), expected);
+  EXPECT_EQ(read_text(run_trace()), expected);
+  EXPECT_EQ(read_text(dir / "clip.mp4.stoptrace.txt"), expected);
 
   // The stop trace stays until the next recording start redirects it.
   set_stop_trace_for_output(dir / "next.mp4");
   trace_event("recording.start");
-  EXPECT_EQ(read_all(dir / "clip.mp4.stoptrace.txt"), expected);
-  EXPECT_EQ(read_all(dir / "next.mp4.stoptrace.txt"), "1234567 recording.start\r\n");
+  EXPECT_EQ(read_text(dir / "clip.mp4.stoptrace.txt"), expected);
+  EXPECT_EQ(read_text(dir / "next.mp4.stoptrace.txt"), "1234567 recording.start\r\n");
 
   // A text with an embedded NUL ends there, as a terminated string would.
   set_stop_trace_for_output("");
   trace_event(std::string_view("a.b\0hidden", 10));
-  EXPECT_EQ(read_all(run_trace()), expected + "1234567 recording.start\r\n1234567 a.b\r\n");
+  EXPECT_EQ(read_text(run_trace()), expected + "1234567 recording.start\r\n1234567 a.b\r\n");
 }
 
 TEST_F(TraceTest, DiagnosticsOffTouchesNoFile) {
@@ -103,21 +92,21 @@ TEST_F(TraceTest, DiagnosticsOffTouchesNoFile) {
 
 TEST_F(TraceTest, RotatesOnlyAboveFourMebibytes) {
   const std::string trace = run_trace();
-  write_all(trace + ".old", "previous generation");
-  write_all(trace, std::string(4194304, 'x'));
+  write_text(trace + ".old", "previous generation");
+  write_text(trace, std::string(4194304, 'x'));
   trace_event("a.b");
-  EXPECT_EQ(read_all(trace).size(), 4194304u + 13u);  // appended, not rotated
-  EXPECT_EQ(read_all(trace + ".old"), "previous generation");
+  EXPECT_EQ(read_text(trace).size(), 4194304u + 13u);  // appended, not rotated
+  EXPECT_EQ(read_text(trace + ".old"), "previous generation");
 
   // Now 4 MiB + 13 bytes: the next event rotates, replacing the old ".old".
   trace_event("c.d");
-  EXPECT_EQ(read_all(trace), "1234567 c.d\r\n");
-  EXPECT_EQ(read_all(trace + ".old").size(), 4194304u + 13u);
+  EXPECT_EQ(read_text(trace), "1234567 c.d\r\n");
+  EXPECT_EQ(read_text(trace + ".old").size(), 4194304u + 13u);
 
-  write_all(trace, std::string(4194305, 'y'));
+  write_text(trace, std::string(4194305, 'y'));
   trace_event("e.f");
-  EXPECT_EQ(read_all(trace), "1234567 e.f\r\n");
-  EXPECT_EQ(read_all(trace + ".old"), std::string(4194305, 'y'));
+  EXPECT_EQ(read_text(trace), "1234567 e.f\r\n");
+  EXPECT_EQ(read_text(trace + ".old"), std::string(4194305, 'y'));
 }
 
 TEST_F(TraceTest, NoRotationWhenTheOldNameDoesNotFit) {
@@ -127,16 +116,16 @@ TEST_F(TraceTest, NoRotationWhenTheOldNameDoesNotFit) {
   ASSERT_TRUE(std::filesystem::create_directories(folder));
   std::string path = folder + "/" + std::string(256 - utf16_length(folder) - 1, 'f');
   ASSERT_EQ(utf16_length(path), 256u);
-  write_all(path, std::string(4194305, 'z'));
+  write_text(path, std::string(4194305, 'z'));
   append_trace_line(path, "a.b");
-  EXPECT_EQ(read_all(path).size(), 4194305u + 13u);
+  EXPECT_EQ(read_text(path).size(), 4194305u + 13u);
   EXPECT_FALSE(exists(path + ".old"));
 
   // One unit shorter and it rotates.
   std::string shorter = path.substr(0, path.size() - 1);
-  write_all(shorter, std::string(4194305, 'z'));
+  write_text(shorter, std::string(4194305, 'z'));
   append_trace_line(shorter, "a.b");
-  EXPECT_EQ(read_all(shorter), "1234567 a.b\r\n");
+  EXPECT_EQ(read_text(shorter), "1234567 a.b\r\n");
   EXPECT_TRUE(exists(shorter + ".old"));
 }
 
@@ -164,7 +153,7 @@ TEST_F(TraceTest, LongLinesAreCutOrDropped) {
     std::string path = dir / "cut.txt";
     std::remove(path.c_str());
     append_trace_line(path, c.text);
-    std::string written = read_all(path);
+    std::string written = read_text(path);
     EXPECT_EQ(written, c.expected) << c.text.size();
     EXPECT_LE(utf16_length(written), 255u);
   }
@@ -173,7 +162,7 @@ TEST_F(TraceTest, LongLinesAreCutOrDropped) {
   for (int i = 0; i < 130; ++i) emoji += "\xF0\x9F\x8E\xA5";  // 2 units each
   std::string path = dir / "pairs.txt";
   append_trace_line(path, emoji);
-  std::string written = read_all(path);
+  std::string written = read_text(path);
   EXPECT_EQ(written, counter + emoji.substr(0, 122 * 4) + "\r\n");
 }
 
@@ -184,7 +173,7 @@ TEST_F(TraceTest, ConcurrentWritersLeaveWholeLinesAcrossRotation) {
   std::string filler;
   while (filler.size() < 4194304 - 100) filler += "0 filler.line\r\n";
   filler.resize(filler.size() - filler.size() % 15);
-  write_all(trace, filler);
+  write_text(trace, filler);
   const size_t filler_lines = filler.size() / 15;
 
   constexpr int kThreads = 8, kLines = 100;
@@ -198,7 +187,7 @@ TEST_F(TraceTest, ConcurrentWritersLeaveWholeLinesAcrossRotation) {
   }
   for (auto& th : threads) th.join();
 
-  std::string all = read_all(trace + ".old") + read_all(trace);
+  std::string all = read_text(trace + ".old") + read_text(trace);
   std::regex line_re("^(\\d+) (?:filler\\.line|test\\.line thread=(\\d) index=(\\d+) pad=\\.{16})$");
   std::set<std::pair<int, int>> seen;
   size_t fillers = 0, start = 0;
@@ -214,19 +203,19 @@ TEST_F(TraceTest, ConcurrentWritersLeaveWholeLinesAcrossRotation) {
   }
   EXPECT_EQ(fillers, filler_lines);  // the rotated generation was not replaced
   EXPECT_EQ(seen.size(), size_t(kThreads * kLines));
-  EXPECT_LT(read_all(trace).size(), 4194304u);
+  EXPECT_LT(read_text(trace).size(), 4194304u);
 }
 
 TEST_F(TraceTest, ShowMessageInCommandLineMode) {
   g_app.cli_mode = true;
-  RecordingUi ui;
+  FakeUi ui;
   g_ui_service = &ui;
   std::string err = capture_stderr(dir, [] {
     EXPECT_EQ(show_message("Recording saved.\nsecond line", "Frelvanta", MB_ICONWARNING), IDOK);
   });
   EXPECT_EQ(err, "Frelvanta: Recording saved.\nsecond line\r\n");
-  EXPECT_EQ(read_all(run_trace()), "1234567 cli.message caption=Frelvanta\r\n");
-  EXPECT_TRUE(ui.calls.empty());
+  EXPECT_EQ(read_text(run_trace()), "1234567 cli.message caption=Frelvanta\r\n");
+  EXPECT_TRUE(ui.events.empty());
 
   // The console text is cut to 2,047 units.
   err = capture_stderr(dir, [] { show_message(std::string(3000, 'm'), "Error", MB_ICONERROR); });
@@ -234,19 +223,20 @@ TEST_F(TraceTest, ShowMessageInCommandLineMode) {
 
   // No tray icon exists in a command-line run.
   EXPECT_EQ(show_tray_notification("x", "", NOTIFY_INFO), 0);
-  EXPECT_TRUE(ui.calls.empty());
+  EXPECT_TRUE(ui.events.empty());
 }
 
 TEST_F(TraceTest, InteractiveMessagesGoThroughTheUiService) {
-  RecordingUi ui;
+  FakeUi ui;
+  ui.box_answer = 7;  // the box's answer comes back as it is
   g_ui_service = &ui;
   EXPECT_EQ(show_message("text", "Caption", MB_ICONINFORMATION), 7);
   show_tray_notification("Output folder does not exist and could not be created.", "", NOTIFY_INFO);
   show_tray_notification(std::string(300, 't'), std::string(100, 'c'), NOTIFY_ERROR);
-  ASSERT_EQ(ui.calls.size(), 3u);
-  EXPECT_EQ(ui.calls[0], "box|Caption|text|64");
-  EXPECT_EQ(ui.calls[1], "tray|Frelvanta|Output folder does not exist and could not be created.|1");
-  EXPECT_EQ(ui.calls[2], "tray|" + std::string(63, 'c') + "|" + std::string(255, 't') + "|3");
+  ASSERT_EQ(ui.events.size(), 3u);
+  EXPECT_EQ(ui.events[0], "box|Caption|text|64");
+  EXPECT_EQ(ui.events[1], "tray|Frelvanta|Output folder does not exist and could not be created.|1");
+  EXPECT_EQ(ui.events[2], "tray|" + std::string(63, 'c') + "|" + std::string(255, 't') + "|3");
   EXPECT_FALSE(exists(run_trace()));  // nothing traced in interactive mode
 
   g_ui_service = nullptr;  // no display: nothing shown, nothing fails
@@ -268,11 +258,11 @@ TEST_F(TraceTest, StopTracePathIsCutToThePathLimit) {
 // through.
 TEST_F(TraceTest, HostileNamesAndPlantedLinks) {
   trace_event("recovery.renamed name=evil\r\n1 forged.event\r\nx.tmp.mp4");
-  EXPECT_EQ(read_all(run_trace()), "1234567 recovery.renamed name=evil\\x0D\\x0A1 forged.event\\x0D\\x0Ax.tmp.mp4\r\n");
+  EXPECT_EQ(read_text(run_trace()), "1234567 recovery.renamed name=evil\\x0D\\x0A1 forged.event\\x0D\\x0Ax.tmp.mp4\r\n");
 
   TempDir outside;
   const std::string victim = outside / "victim.txt";
-  write_all(victim, "keep");
+  write_text(victim, "keep");
   ASSERT_EQ(symlink(victim.c_str(), (dir / "clip.mp4.stoptrace.txt").c_str()), 0);
   const std::string dangling = outside / "created.txt";
   ASSERT_EQ(symlink(dangling.c_str(), (dir / "clip2.mp4.stoptrace.txt").c_str()), 0);
@@ -280,6 +270,6 @@ TEST_F(TraceTest, HostileNamesAndPlantedLinks) {
     set_stop_trace_for_output(dir / clip);
     trace_event("stop.begin");
   }
-  EXPECT_EQ(read_all(victim), "keep");
+  EXPECT_EQ(read_text(victim), "keep");
   EXPECT_FALSE(exists(dangling));
 }

@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "recording/trace.h"
 #include "recording/watchdog.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 #include "video/encode/encoder.h"
 
 namespace {
@@ -46,7 +46,7 @@ class Watchdog : public ::testing::Test {
     g_app.encoder.accepting = 0;
   }
 
-  std::string trace() const { return read_all(dir_.path() + "/frelvanta-runtrace.txt"); }
+  std::string trace() const { return read_text(dir_.path() + "/frelvanta-runtrace.txt"); }
   int count_in_trace(const std::string& text) const {
     int n = 0;
     const std::string t = trace();

@@ -15,12 +15,12 @@
 #include "app/app_state.h"
 #include "recording/trace.h"
 #include "settings/ini_store.h"
-#include "settings/temp_folder.h"
+#include "support/temp_dir.h"
 
 namespace {
 // Loads `body` over defaults (with a fixed output folder, so the user's real
 // folders never matter).
-Config load_text(const TempFolder& dir, const std::string& body) {
+Config load_text(const TempDir& dir, const std::string& body) {
   std::string path = dir.file("load.ini");
   write_text(path, body);
   Config c;
@@ -41,7 +41,7 @@ std::vector<std::string> keys_in_order(const std::string& path) {
 }
 
 TEST(ConfigLoad, LegacySectionFallback) {
-  TempFolder dir;
+  TempDir dir;
   // Only older-engine keys: every one is read.
   Config c = load_text(dir,
                        "[zelk]\r\nMouseCursor=0\r\nOutputFolder=/old/videos\r\nVideoCodec=H265\r\n"
@@ -119,7 +119,7 @@ const NormCase kNorm[] = {
 };
 
 TEST(ConfigLoad, NormalisationTable) {
-  TempFolder dir;
+  TempDir dir;
   for (const NormCase& n : kNorm) {
     Config c = load_text(dir, std::string("[frelvanta]\n") + n.body + "\n");
     EXPECT_EQ(c.*(n.field), n.expected) << n.name;
@@ -127,7 +127,7 @@ TEST(ConfigLoad, NormalisationTable) {
 }
 
 TEST(ConfigLoad, MissingFileKeepsDefaultsAndEmptyFolderKeepsVideos) {
-  TempFolder dir;
+  TempDir dir;
   Config c;
   c.OutputFolder = "/videos";
   config_load(&c, dir.file("absent.ini"));
@@ -140,7 +140,7 @@ TEST(ConfigLoad, MissingFileKeepsDefaultsAndEmptyFolderKeepsVideos) {
 }
 
 TEST(ConfigDefaults, OutputFolderIsTheUsersVideos) {
-  TempFolder dir;
+  TempDir dir;
   std::string old_home = getenv("HOME") ? getenv("HOME") : "";
   std::string old_cfg = getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : "";
   setenv("HOME", dir.path().c_str(), 1);
@@ -159,7 +159,7 @@ TEST(ConfigDefaults, OutputFolderIsTheUsersVideos) {
 }
 
 TEST(ConfigNormalize, TracesTheEffectiveValues) {
-  TempFolder dir;
+  TempDir dir;
   app_reset();
   set_run_trace_folder(dir.path());
   g_app.config.WriteDiagnostics = 1;
@@ -199,7 +199,7 @@ const char* const kSaveOrder[] = {
     "ShortcutRect", "ShortcutPause"};
 
 TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
-  TempFolder dir;
+  TempDir dir;
   app_reset();
   g_app.ini_path = dir.file("sub/folder/frelvanta.ini");  // folder created on save
   Config c;
@@ -231,7 +231,7 @@ TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
 }
 
 TEST(ConfigSave, UpdatesInPlaceAndLeavesEverythingElse) {
-  TempFolder dir;
+  TempDir dir;
   app_reset();
   g_app.ini_path = dir.file("frelvanta.ini");
   write_text(g_app.ini_path,
@@ -255,7 +255,7 @@ TEST(ConfigSave, UpdatesInPlaceAndLeavesEverythingElse) {
 }
 
 TEST(ConfigSave, FirstUserFileHoldsEverySettingButTheEncoderChoice) {
-  TempFolder dir;
+  TempDir dir;
   app_reset();
   g_app.ini_path = dir.file("config/frelvanta/frelvanta.ini");  // no folder yet
   Config c;
@@ -270,7 +270,7 @@ TEST(ConfigSave, FirstUserFileHoldsEverySettingButTheEncoderChoice) {
 }
 
 TEST(ConfigIni, WriteUintGoesToTheLiveFile) {
-  TempFolder dir;
+  TempDir dir;
   app_reset();
   g_app.ini_path = dir.file("frelvanta.ini");
   ini_write_uint("LastPreset", 4294967295u);
@@ -308,7 +308,7 @@ TEST(LegacyIni, NameTable) {
 }
 
 TEST(IniLocation, PortableOrUserFolders) {
-  TempFolder dir;
+  TempDir dir;
   std::string exe = dir.file("bin/frelvanta");
   std::filesystem::create_directories(dir.file("bin"));
   const std::string cfg = "/home/u/.config", state = "/home/u/.local/state";
@@ -362,7 +362,7 @@ std::string large_ini(size_t bytes) {
 // A large file is read once for all keys; a file over the limit is not
 // read in part, the caller is told, and a save leaves it as it is.
 TEST(ConfigLoad, LargeAndOversizeFiles) {
-  TempFolder dir;
+  TempDir dir;
   app_reset();
   const std::string path = dir.file("frelvanta.ini");
   write_text(path, large_ini(16'000'000));
@@ -393,7 +393,7 @@ TEST(ConfigLoad, LargeAndOversizeFiles) {
 // caller without blocking (a test that blocked would never end), and never
 // replaced by a file holding only our keys.
 TEST(ConfigLoad, PipeAtTheNameIsNotRead) {
-  TempFolder dir;
+  TempDir dir;
   app_reset();
   const std::string path = dir.file("frelvanta.ini");
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);

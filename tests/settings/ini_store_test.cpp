@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "settings/temp_folder.h"
+#include "support/temp_dir.h"
 
 namespace {
 struct LookupCase {
@@ -82,7 +82,7 @@ const EditCase kEdits[] = {
 };
 
 TEST(IniDocument, EditsThroughTheFile) {
-  TempFolder dir;
+  TempDir dir;
   for (const EditCase& c : kEdits) {
     std::string path = dir.file("edit.ini");
     write_text(path, c.before);
@@ -93,7 +93,7 @@ TEST(IniDocument, EditsThroughTheFile) {
 }
 
 TEST(IniDocument, RefusesTextThatWouldBreakLines) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("x.ini");
   write_text(path, "[s]\na=1\n");
   const std::pair<const char*, std::string> refused[] = {
@@ -108,14 +108,14 @@ TEST(IniDocument, RefusesTextThatWouldBreakLines) {
 }
 
 TEST(IniDocument, DeletingFromAMissingFileCreatesNothing) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("none.ini");
   ini_put_string(path, "s", "k", nullptr);
   EXPECT_EQ(access(path.c_str(), F_OK), -1);
 }
 
 TEST(IniDocument, WritingThroughASymbolicLinkKeepsTheLinkAndMode) {
-  TempFolder dir;
+  TempDir dir;
   std::string real = dir.file("real.ini"), link = dir.file("link.ini");
   write_text(real, "[s]\na=1\n");
   chmod(real.c_str(), 0640);
@@ -155,7 +155,7 @@ TEST(IniNumbers, ParsedLikeTheProfileFunction) {
 }
 
 TEST(IniNumbers, MissingOrEmptyGivesTheFallback) {
-  TempFolder dir;
+  TempDir dir;
   std::string path = dir.file("n.ini");
   write_text(path, "[s]\nempty=\nzero=0\nquoted=\"12\"\n");
   EXPECT_EQ(ini_get_int(path, "s", "empty", -1), 0xFFFFFFFFu);

@@ -14,7 +14,7 @@
 #include "settings/config_store.h"
 #include "settings/fake_dialog_host.h"
 #include "settings/settings_ids.h"
-#include "settings/temp_folder.h"
+#include "support/temp_dir.h"
 #include "settings/update_check.h"
 
 namespace {
@@ -85,7 +85,7 @@ class SettingsDialogTest : public ::testing::Test {
     return show_settings_dialog(&config);
   }
 
-  TempFolder dir;
+  TempDir dir;
   Config config;
 };
 }  // namespace
@@ -384,7 +384,7 @@ TEST_F(SettingsDialogTest, OneDialogAtATimeAndTheFolderPicker) {
 }
 
 TEST_F(SettingsDialogTest, DeleteDiagnosticLogs) {
-  TempFolder trace_dir;
+  TempDir trace_dir;
   set_run_trace_folder(trace_dir.path());
   std::string trace = run_trace_path();
   auto make = [](const std::string& p) { write_text(p, "x"); };

@@ -16,7 +16,8 @@
 #include "settings/settings_dialog.h"
 #include "settings/settings_ids.h"
 #include "settings/settings_template.h"
-#include "settings/temp_folder.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
 
 TEST(UpdateMetadata, LineRules) {
   struct Case {
@@ -118,7 +119,7 @@ namespace {
 class UpdateServer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempFolder;
+    dir_ = new TempDir;
     std::string cert = dir_->file("cert.pem"), key = dir_->file("key.pem");
     std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost "
                       "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " + key + " -out " + cert +
@@ -159,19 +160,14 @@ class UpdateServer : public ::testing::Test {
     return r;
   }
 
-  static inline TempFolder* dir_ = nullptr;
+  static inline TempDir* dir_ = nullptr;
   static inline pid_t pid_ = -1;
   static inline int port_ = 0, silent_port_ = 0;
   static inline std::string ca_file_;
 };
 
-bool wait_for(const std::function<bool()>& done, int tries = 300) {
-  for (int i = 0; i < tries; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
+// The request's own time-outs are ten seconds and more.
+constexpr std::chrono::seconds kCheckEnds{15};
 }  // namespace
 
 TEST_F(UpdateServer, Responses) {
@@ -232,10 +228,10 @@ TEST_F(UpdateServer, SilentServerTimesOutWhileTheDialogStaysUsable) {
   EXPECT_FALSE(begin_update_check(d)) << "a second click while the check runs starts nothing";
   d.set_item_text(ID_OUTPUT_FOLDER, "still answering");
   EXPECT_EQ(d.item_text(ID_OUTPUT_FOLDER), "still answering");
-  ASSERT_TRUE(wait_for([&] {
+  ASSERT_TRUE(wait_until([&] {
     std::lock_guard<std::mutex> lock(d.box->mutex);
     return !d.box->queue.empty();
-  }));
+  }, kCheckEnds));
   d.deliver_posted();
   ASSERT_EQ(d.messages.size(), 1u);
   EXPECT_EQ(d.messages[0].text, "Failed to fetch update information.");
@@ -257,7 +253,7 @@ TEST_F(UpdateServer, DialogClosedWhileTheCheckRuns) {
     d.box->closed = true;
   }
   // The thread frees the result itself and clears the flag it set.
-  EXPECT_TRUE(wait_for([] { return g_update_check_running.load() == 0; }));
+  EXPECT_TRUE(wait_until([] { return g_update_check_running.load() == 0; }, kCheckEnds));
 }
 
 // A server that sends a byte every half second satisfies every per-step
@@ -285,10 +281,10 @@ TEST_F(UpdateServer, DripFedAnswersEndByTheDeadline) {
     EXPECT_FALSE(d.item_enabled(ID_UPDATE_LINK)) << c.path;
     d.set_item_text(ID_OUTPUT_FOLDER, c.path);
     EXPECT_EQ(d.item_text(ID_OUTPUT_FOLDER), c.path);
-    ASSERT_TRUE(wait_for([&] {
+    ASSERT_TRUE(wait_until([&] {
       std::lock_guard<std::mutex> lock(d.box->mutex);
       return !d.box->queue.empty();
-    }, 1800)) << c.path << ": the check was still running after 90 s";
+    }, std::chrono::seconds(90))) << c.path << ": the check was still running after 90 s";
     d.deliver_posted();
     ASSERT_EQ(d.messages.size(), 1u) << c.path;
     EXPECT_EQ(d.messages[0].text, c.error) << c.path;

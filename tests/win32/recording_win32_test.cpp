@@ -14,6 +14,7 @@
 #include "recording/recovery.h"
 #include "recording/trace.h"
 #include "win32_temp.h"
+#include "support/fake_ui.h"
 
 namespace {
 // An MP4 start in the crash-safe layout ("ftyp", "moov", "moof"), padded to
@@ -108,19 +109,10 @@ TEST(Win32Trace, WholeLinesFromManyThreadsAndTheCommandLineMessage) {
   app_reset();
 }
 
-struct MessageCatcher : UiService {
-  int message_box(const std::string& text, const std::string&, uint32_t) override {
-    texts.push_back(text);
-    return IDOK;
-  }
-  int tray_notification(const std::string&, const std::string&, int) override { return 0; }
-  std::vector<std::string> texts;
-};
-
 TEST(Win32Recovery, RenamesCrashSafeFilesAndLeavesThoseInUse) {
   app_reset();
   Win32TempDir dir;
-  MessageCatcher ui;
+  FakeUi ui;
   g_ui_service = &ui;
   g_app.config.OutputFolder = dir.path();
   write_bytes(dir / "old.tmp.mp4", mp4_bytes(true));
@@ -148,8 +140,8 @@ TEST(Win32Recovery, RenamesCrashSafeFilesAndLeavesThoseInUse) {
   EXPECT_NE(log.find("recovered  " + dir / "Ünïcode.mp4\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("unrecoverable  plain.tmp.mp4"), std::string::npos) << log;
   EXPECT_NE(log.find("2 unfinished file(s) are still in use and were left alone."), std::string::npos) << log;
-  ASSERT_EQ(ui.texts.size(), 1u);
-  EXPECT_NE(ui.texts[0].find("recovered 2 unfinished recording(s)"), std::string::npos) << ui.texts[0];
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_NE(ui.boxes[0].text.find("recovered 2 unfinished recording(s)"), std::string::npos) << ui.boxes[0].text;
   lock.unlock();
   g_ui_service = nullptr;
   app_reset();

@@ -21,31 +21,9 @@
 #include "app/win32/paused_icon_win32.h"
 #include "app/win32/ui_service_win32.h"
 #include "capture/capture.h"
+#include "support/fake_ui.h"
 
 namespace {
-// Records what the core asks of the tray; the menu answers with a scripted id.
-struct TrayLog final : UiService {
-  int message_box(const std::string& text, const std::string&, uint32_t) override {
-    events.push_back("box " + text);
-    return IDOK;
-  }
-  int tray_notification(const std::string& text, const std::string& caption, int kind) override {
-    events.push_back("balloon " + caption + ": " + text + " kind=" + std::to_string(kind));
-    return 1;
-  }
-  void tray_add() override { events.push_back("add"); }
-  void tray_delete() override { events.push_back("delete"); }
-  void tray_set_tip(const std::string& tip) override { events.push_back("tip " + tip); }
-  int tray_popup_menu(const std::vector<TrayMenuItem>& items) override {
-    std::string menu = "menu";
-    for (const TrayMenuItem& i : items) menu += " " + std::to_string(i.id) + (i.enabled ? "" : "(off)");
-    events.push_back(menu);
-    return menu_choice;
-  }
-  std::vector<std::string> events;
-  int menu_choice = 0;
-};
-
 bool contains(const std::vector<std::string>& v, const std::string& s) {
   for (const std::string& e : v)
     if (e == s) return true;
@@ -102,7 +80,7 @@ class ShellWin32Test : public ::testing::Test {
     watchdog.join();
   }
 
-  TrayLog tray_;
+  FakeUi tray_;
   std::unique_ptr<MessageLoop> loop_;
   HANDLE done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
@@ -130,7 +108,7 @@ TEST_F(ShellWin32Test, ShortcutCountdownRefusalTrayAndExit) {
   shell.join();
 
   const std::vector<std::string>& e = tray_.events;
-  EXPECT_TRUE(contains(e, "balloon Cannot Start Recording: Recording is not available in this build yet. kind=2"))
+  EXPECT_TRUE(contains(e, "tray|Cannot Start Recording|Recording is not available in this build yet.|2"))
       << ::testing::PrintToString(e);
   // Added at creation and again after the taskbar came back, removed at exit.
   int adds = 0;
@@ -158,7 +136,7 @@ TEST_F(ShellWin32Test, PostedMessagesAndCloseFromOutside) {
   other.join();
   const std::vector<std::string>& e = tray_.events;
   ASSERT_GE(e.size(), 3u) << ::testing::PrintToString(e);
-  EXPECT_EQ(e[e.size() - 2], "balloon Frelvanta: Frelvanta is already running! kind=1") << ::testing::PrintToString(e);
+  EXPECT_EQ(e[e.size() - 2], "tray|Frelvanta|Frelvanta is already running!|1") << ::testing::PrintToString(e);
   EXPECT_EQ(e.back(), "delete");
 }
 

@@ -12,6 +12,7 @@
 #include "video/encode/ffmpeg/ffmpeg_writer.h"
 #include "video/encode/media_writer.h"
 #include "video/encode/pcm_queue.h"
+#include "support/temp_dir.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -113,10 +114,9 @@ std::vector<int16_t> decode_sound(const std::string& path, int* channels) {
 // file's sound is the first tone, a minute of silence, then the second tone
 // at its own time.
 TEST(WriterAudioGap, OneMinuteHoleIsSilenceAndTheSoundAfterItKeepsItsTime) {
-  char tmpl[] = "/tmp/fv-gap-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl;
-  const std::string path = dir + "/gap.mp4";
+  const TempDir dir("gap");
+  ASSERT_FALSE(dir.path().empty());
+  const std::string path = dir / "gap.mp4";
   constexpr uint32_t kRate = 48000;
   constexpr int64_t kSecond = 10'000'000;
 
@@ -198,7 +198,6 @@ TEST(WriterAudioGap, OneMinuteHoleIsSilenceAndTheSoundAfterItKeepsItsTime) {
   // The second tone is complete and exact.
   ASSERT_GE(frames, second_start + tone.size() / 2);
   for (size_t i = 0; i < tone.size() / 2; ++i) ASSERT_EQ(s[2 * (second_start + i)], tone[2 * i]) << i;
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

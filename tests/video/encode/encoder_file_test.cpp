@@ -9,20 +9,11 @@
 #include "encoder_probe.h"
 #include "encoder_test_support.h"
 #include "platform/files.h"
+#include "support/fake_ui.h"
 
 namespace {
 
 constexpr int64_t kTick = 10'000'000;  // counter ticks per second
-
-class MessageLog : public UiService {
- public:
-  int message_box(const std::string& text, const std::string& caption, uint32_t type) override {
-    messages.push_back(caption + "|" + text);
-    return IDOK;
-  }
-  int tray_notification(const std::string&, const std::string&, int) override { return 0; }
-  std::vector<std::string> messages;
-};
 
 class EncoderFileTest : public ::testing::Test {
  protected:
@@ -89,14 +80,14 @@ class EncoderFileTest : public ::testing::Test {
   // Audio still queued when stop is requested is dropped by design, so a
   // test that wants all of it written lets the queues empty first.
   bool stop() {
-    wait_until([] { return encoder_pending_count() == 0; }, 20000);
+    wait_until([] { return encoder_pending_count() == 0; }, std::chrono::seconds(20));
     encoder_request_stop();
     if (!encoder_wait_worker(20000)) return false;
     return g_app.encoder.finalize_ok.load() != 0;
   }
 
-  TempDir dir;
-  MessageLog ui;
+  TempDir dir{"encoder"};
+  FakeUi ui;
 };
 
 struct CodecRow {
@@ -260,20 +251,21 @@ TEST_F(EncoderFileTest, SetUpFailuresLeaveNoFile) {
     CaptureDevice device;
     device.render_node = node;
     const std::string path = dir.file("hw.tmp.mp4");
-    ui.messages.clear();
+    ui.boxes.clear();
     EXPECT_FALSE(encoder_setup(g_app.encoder, device, path, config(640, 360)));
-    EXPECT_EQ(ui.messages, std::vector<std::string>{"Frelvanta|Cannot find video encoder!"});
+    EXPECT_EQ(ui.box_lines(), std::vector<std::string>{"Frelvanta|Cannot find video encoder!"});
     EXPECT_FALSE(file_exists(path));
     EXPECT_FALSE(encoder_has_worker());
   }
 
   g_app.config.HardwareEncoder = 0;
   const std::string missing = dir.file("no-such-folder/x.tmp.mp4");
-  ui.messages.clear();
+  ui.boxes.clear();
   EXPECT_FALSE(encoder_setup(g_app.encoder, CaptureDevice{}, missing, config(640, 360)));
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].rfind("Frelvanta|Cannot create output mp4 file!\n\nError: 0x", 0), 0u) << ui.messages[0];
-  EXPECT_NE(ui.messages[0].find("\nPath: " + missing), std::string::npos);
+  const std::vector<std::string> boxes = ui.box_lines();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("Frelvanta|Cannot create output mp4 file!\n\nError: 0x", 0), 0u) << boxes[0];
+  EXPECT_NE(boxes[0].find("\nPath: " + missing), std::string::npos);
   EXPECT_FALSE(file_exists(missing));
   EXPECT_FALSE(encoder_has_worker());
 }

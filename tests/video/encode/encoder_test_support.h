@@ -14,34 +14,9 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
 #include "video/encode/encoder.h"
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "fv-encoder-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
-  }
-  ~TempDir() {
-    if (std::getenv("FV_KEEP_TEST_FILES")) return;  // for looking at a failure
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // A desktop-like picture: flat background, a few "windows" with text-like
 // stripes, and a box that moves with the frame number.

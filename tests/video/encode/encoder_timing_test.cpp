@@ -312,18 +312,28 @@ TEST_F(Timing, ABlockedWriterFreezesStageAndLastActivity) {
   ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
   const int64_t activity = g_app.encoder.last_activity.load();
 
+  // The worker stays inside the held write (it has no other thread to take
+  // the tick with), so what a watchdog sees must not move until it returns.
   g_manual_now += 9 * kTick;
   ASSERT_TRUE(encoder_enqueue({ENCODER_ITEM_TICK, 0, 2 * kTick, kTick, nullptr, 0}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(g_app.encoder.stage.load(), static_cast<uint32_t>(ENCODER_STAGE_VIDEO_WRITE));
   EXPECT_EQ(g_app.encoder.last_activity.load(), activity);
   EXPECT_EQ(encoder_pending_count(), 1u);
   // The queue went from empty to busy while the worker was stuck.
   EXPECT_EQ(g_app.encoder.queue_busy_since.load(), g_manual_now.load());
+  EXPECT_EQ(fake.count("video"), 0u) << "the held write returned";
+  EXPECT_EQ(fake.count("tick"), 0u) << "the tick was taken while the write was held";
 
   encoder_test_block_writer(false);
   ASSERT_TRUE(wait_until([] { return encoder_pending_count() == 0; }));
   ASSERT_TRUE(wait_until([] { return g_app.encoder.last_activity.load() == g_manual_now.load(); }));
+  // The tick went out after the picture whose write held it up.
+  std::vector<std::string> order;
+  {
+    std::lock_guard<std::mutex> g(fake.m);
+    for (const FakeCall& c : fake.calls) order.push_back(c.op);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"video", "tick"}));
 }
 
 // A picture smaller than the recorded area sits top-left on black; a larger

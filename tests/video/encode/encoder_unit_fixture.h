@@ -7,6 +7,7 @@
 #include "encoder_test_support.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "support/fake_ui.h"
 #include "video/encode/sample_pool.h"
 
 inline std::atomic<int64_t> g_manual_now{0};
@@ -15,15 +16,15 @@ inline int64_t manual_now() { return g_manual_now.load(); }
 constexpr int64_t kTick = 10'000'000;
 constexpr int64_t kF60 = 166'667;  // one 60-fps frame in 10-MHz ticks, rounded up
 
-class Messages : public UiService {
+// The encoder's message boxes, also as "caption|text" lines in `log`.
+class Messages : public FakeUi {
  public:
   int message_box(const std::string& text, const std::string& caption, uint32_t type) override {
-    std::lock_guard<std::mutex> g(m);
+    const int answer = FakeUi::message_box(text, caption, type);
+    std::lock_guard<std::mutex> g(mutex);
     log.push_back(caption + "|" + text);
-    return IDOK;
+    return answer;
   }
-  int tray_notification(const std::string&, const std::string&, int) override { return 0; }
-  std::mutex m;
   std::vector<std::string> log;
 };
 
@@ -99,6 +100,6 @@ class EncoderUnitTest : public ::testing::Test {
   CaptureDevice device;
   FakeMedia fake;
   Messages messages;
-  TempDir dir;
+  TempDir dir{"encoder"};
   std::string path;
 };

@@ -16,6 +16,7 @@ bool encoder_submit_video(const BgraImage&, Rect rect, int64_t time, int64_t tim
   const Recording& rec = g_app.recording;
   g_fakes.submitted.push_back({time, rect, time_base, rec.frames_in_flight.load(), rec.submits_in_flight.load()});
   g_manual_now += g_fakes.work_ticks;
+  if (g_fakes.during_submit) g_fakes.during_submit();
   if (g_fakes.refuse_every > 0 && g_fakes.submitted.size() % g_fakes.refuse_every == 0) return false;
   return g_fakes.accept;
 }
@@ -43,9 +44,8 @@ void IntakeTest::SetUp() {
   g_manual_now = 1000;
   clock_set_source(manual_clock);
   g_app.qpc_frequency = kQpcFrequency;
-  char tmpl[] = "/tmp/fv-intake-XXXXXX";
-  folder_ = mkdtemp(tmpl);
-  set_run_trace_folder(folder_);
+  folder_ = std::make_unique<TempDir>("intake");
+  set_run_trace_folder(folder_->path());
   g_app.config.WriteDiagnostics = 1;
   g_app.recording.active = 1;
 }
@@ -53,12 +53,12 @@ void IntakeTest::SetUp() {
 void IntakeTest::TearDown() {
   clock_set_source(nullptr);
   set_run_trace_folder("");
-  std::filesystem::remove_all(folder_);
+  folder_.reset();
 }
 
 std::vector<std::string> IntakeTest::trace_lines() const {
   std::vector<std::string> lines;
-  std::ifstream in(folder_ + "/frelvanta-runtrace.txt");
+  std::ifstream in(folder_->file("frelvanta-runtrace.txt"));
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/image.h"
+#include "support/temp_dir.h"
 
 struct SubmittedFrame {
   int64_t time;
@@ -28,6 +31,7 @@ struct IntakeFakes {
   bool system_open = false, mic_open = false;
   uint32_t system_fill = 0, system_size = 0, mic_fill = 0, mic_size = 0;
   int stop_requests = 0;
+  std::function<void()> during_submit;  // runs inside encoder_submit_video
 };
 
 extern IntakeFakes g_fakes;
@@ -43,5 +47,5 @@ class IntakeTest : public ::testing::Test {
   std::vector<std::string> trace_lines() const;
   // Number of trace events starting with `prefix`.
   int trace_count(const std::string& prefix) const;
-  std::string folder_;
+  std::unique_ptr<TempDir> folder_;  // the run trace's, made for each test
 };

@@ -6,6 +6,8 @@
 #include "app/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
+#include "support/thread_watch.h"
+#include "support/wait.h"
 #include "video/intake/frame_intake.h"
 #include "video/intake/governor.h"
 #include "video/intake/intake_fakes.h"
@@ -136,17 +138,38 @@ TEST_F(FrameIntakeTest, SubmissionBookkeeping) {
   EXPECT_EQ(rec.callback_interval_total, 107);
 }
 
+// The stop waits on the count of submissions in flight; the submission that
+// brings it to zero wakes it. A waiter asleep on the count while a frame is
+// being submitted must be woken by that frame, not by its own time-out.
 TEST_F(FrameIntakeTest, LastSubmissionWakesStopWaiter) {
   Recording& rec = g_app.recording;
-  rec.submits_in_flight = 1;  // a watchdog tick under way
-  std::thread waiter([&] {
-    while (rec.submits_in_flight.load() != 0) address_wait(rec.submits_in_flight, rec.submits_in_flight.load(), 2000);
-  });
+  std::atomic<pid_t> waiter_id{0};
+  std::atomic<bool> woken{false};
+  std::thread waiter;
+  g_fakes.during_submit = [&] {
+    ASSERT_EQ(rec.submits_in_flight.load(), 1u);
+    waiter = std::thread([&] {
+      waiter_id = current_thread_id();
+      // Far longer than the test may take: a missing wake-up shows as false.
+      woken = address_wait(rec.submits_in_flight, 1u, 20000);
+    });
+    ASSERT_TRUE(wait_until([&] { return waiter_id.load() != 0; }));
+    ASSERT_TRUE(ThreadWatch(waiter_id).wait_asleep());
+  };
   frame_at(kSecond);
-  EXPECT_EQ(rec.submits_in_flight.load(), 1u);  // the tick is still under way
-  rec.submits_in_flight.fetch_sub(1);
-  address_wake_all(rec.submits_in_flight);
+  ASSERT_TRUE(waiter.joinable());
   waiter.join();
+  EXPECT_TRUE(woken.load()) << "the last submission did not wake the waiter";
+  EXPECT_EQ(rec.submits_in_flight.load(), 0u);
+  ASSERT_EQ(g_fakes.submitted.size(), 1u);
+
+  // With a watchdog tick still under way the frame is not the last one: the
+  // count stays above zero.
+  g_fakes.during_submit = nullptr;
+  rec.submits_in_flight = 1;
+  frame_at(kSecond + 1000);
+  EXPECT_EQ(g_fakes.submitted.back().submits_in_flight, 2u);
+  EXPECT_EQ(rec.submits_in_flight.load(), 1u);
 }
 
 TEST_F(FrameIntakeTest, RefusedFirstFrameLeavesFirstEncodedTimeUnset) {
