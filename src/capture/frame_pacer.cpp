@@ -30,21 +30,28 @@ int64_t FramePacer::due() const {
   return std::min(grid - tolerance_, after_last);
 }
 
-void FramePacer::take(int64_t t) {
-  if (!started_) {
-    started_ = true;
-    point_ = t;
-    frac_ = 0;
-  } else {
+int64_t FramePacer::take(int64_t t) {
+  // Frames in a row more than the tolerance after their points before the
+  // grid moves to them: one late wake-up keeps the grid, content whose phase
+  // moved later gets a grid of its own. Early frames never move it (they
+  // are the ones the pacer held back; a grid moved to them would run fast).
+  constexpr int kReanchorAfter = 3;
+  bool anchor = !started_;
+  if (started_) {
     frac_ += rem_;
     point_ += whole_ + frac_ / num_;
     frac_ %= num_;
-    // A late frame does not leave the grid behind it: catching up later
-    // would let frames through faster than the rate.
-    if (point_ < t - whole_) {
-      point_ = t - whole_;
-      frac_ = 0;
-    }
+    off_grid_ = t - point_ > tolerance_ ? off_grid_ + 1 : 0;
+    // A frame more than a period late does not leave the grid behind it:
+    // catching up later would let frames through faster than the rate.
+    anchor = t - point_ > whole_ || off_grid_ >= kReanchorAfter;
+  }
+  if (anchor) {
+    started_ = true;
+    point_ = t;
+    frac_ = 0;
+    off_grid_ = 0;
   }
   last_ = t;
+  return point_;
 }
