@@ -31,27 +31,39 @@ int64_t FramePacer::due() const {
 }
 
 int64_t FramePacer::take(int64_t t) {
-  // Frames in a row more than the tolerance after their points before the
-  // grid moves to them: one late wake-up keeps the grid, content whose phase
-  // moved later gets a grid of its own. Early frames never move it (they
-  // are the ones the pacer held back; a grid moved to them would run fast).
-  constexpr int kReanchorAfter = 3;
+  // Frames in a row more than the tolerance off their times before the
+  // times move: one late wake-up changes nothing, content whose phase moved
+  // gets times of its own. Content that now comes later moves the grid
+  // itself; content that comes earlier only moves the times, by at most
+  // half a period: a grid moved earlier would let frames through faster
+  // than the rate.
+  constexpr int kMoveAfter = 3;
   bool anchor = !started_;
+  // A frame taken right when it became due may have waited for the pacer:
+  // its time says nothing about the content's phase.
+  const bool waited = started_ && t - due() < tolerance_ / 2;
   if (started_) {
     frac_ += rem_;
     point_ += whole_ + frac_ / num_;
     frac_ %= num_;
-    off_grid_ = t - point_ > tolerance_ ? off_grid_ + 1 : 0;
+    const int64_t off = t - (point_ + shift_);
+    late_run_ = off > tolerance_ ? late_run_ + 1 : 0;
+    early_run_ = off < -tolerance_ && !waited ? early_run_ + 1 : 0;
     // A frame more than a period late does not leave the grid behind it:
     // catching up later would let frames through faster than the rate.
-    anchor = t - point_ > whole_ || off_grid_ >= kReanchorAfter;
+    anchor = t - point_ > whole_ || late_run_ >= kMoveAfter;
+    if (!anchor && early_run_ >= kMoveAfter) {
+      shift_ = std::max(t - point_, -whole_ / 2);
+      early_run_ = 0;
+    }
   }
   if (anchor) {
     started_ = true;
     point_ = t;
     frac_ = 0;
-    off_grid_ = 0;
+    shift_ = 0;
+    late_run_ = early_run_ = 0;
   }
   last_ = t;
-  return point_;
+  return point_ + shift_;
 }

@@ -17,11 +17,11 @@
 //
 // Each frame taken is given the grid point it was taken for as its time,
 // not the moment of the grab: a steady capture then has intervals of exactly
-// one period, however late the thread woke. The grid follows the content:
+// one period, however late the thread woke. The times follow the content:
 // a frame more than a period late (after a still screen or a stall) starts
-// it anew at its own time, and so do a few frames in a row that are all
-// more than the tolerance late (content whose phase moved), so a frame's
-// time stays within half a period or so of its grab.
+// the grid anew at its own time, and a few frames in a row that are all
+// more than the tolerance off their times (content whose phase moved) move
+// the times to them, so a frame's time stays close to its grab.
 //
 // Times are counter ticks; the period is kept exactly (whole ticks plus a
 // fraction) so the grid does not drift against a fractional rate such as
@@ -67,5 +67,7 @@ class FramePacer {
   int64_t last_ = 0;       // time of the last frame taken
   int64_t point_ = 0;      // grid point of the last frame: point_ + frac_ / num_
   int64_t frac_ = 0;
-  int off_grid_ = 0;       // frames in a row taken more than the tolerance after their points
+  int64_t shift_ = 0;      // frame times: grid points plus this (-half a period to 0)
+  int late_run_ = 0;       // frames in a row taken more than the tolerance after their times
+  int early_run_ = 0;      // ... and before them
 };
