@@ -95,6 +95,39 @@ TEST_F(Timing, FramesAfterAStallKeepTheirTimes) {
   }
 }
 
+// ConstantFrameRate: every slot from the first picture on gets one picture,
+// the last one again where none came (a still screen, missing frames, a
+// stall, a lowered rate), each exactly on its slot; a second picture for a
+// slot already filled is let go.
+TEST_F(Timing, ConstantFrameRateFillsEverySlot) {
+  g_app.config.ConstantFrameRate = 1;
+  ASSERT_TRUE(setup_default());
+  const int64_t t0 = 5 * kTick;
+  write_frame(t0);
+  write_frame(t0 + kF60 + 20'000);       // 2 ms late: slot 1
+  write_frame(t0 + 4 * kF60);            // slots 2 and 3 repeat slot 1
+  write_frame(t0 + 4 * kF60 + 30'000);   // slot 4 again: let go
+  tick(t0 + 10 * kF60 + 50'000);         // a still screen: slots 5 to 10 repeat
+  write_frame(t0 + 2 * kTick + 5'000);   // after a stall: slot 120
+  for (int k = 1; k <= 5; ++k) write_frame(t0 + 2 * kTick + k * kTick / 5);  // 5 per second
+  std::vector<std::pair<int64_t, std::string>> shown;
+  for (const auto& c : fake.calls) {
+    if (c.op == "video" || c.op == "tick") shown.emplace_back(c.time, c.op);
+  }
+  ASSERT_EQ(shown.size(), 181u);  // slots 0 to 180
+  for (size_t n = 0; n < shown.size(); ++n) {
+    EXPECT_EQ(shown[n].first, static_cast<int64_t>(n) * kTick / 60) << n;  // exact, never drifting
+  }
+  EXPECT_EQ(shown[1].second, "video");
+  EXPECT_EQ(shown[2].second, "tick");
+  EXPECT_EQ(shown[4].second, "video");
+  EXPECT_EQ(shown[10].second, "tick");
+  EXPECT_EQ(shown[120].second, "video");
+  EXPECT_EQ(shown[180].second, "video");
+  EXPECT_EQ(fake.of("video").size(), 9u);
+  EXPECT_EQ(g_app.encoder.video_free.load(), 0xFFu) << "every picture went back to the pool";
+}
+
 TEST_F(Timing, StreamTicksOnAStillScreen) {
   struct Case {
     const char* name;
