@@ -79,6 +79,10 @@ int64_t slot_of(const Encoder& e, int64_t time, uint64_t time_base, bool round_d
 // to and including slot `upto`.
 void repeat_last_picture(Encoder& e, int64_t upto, uint64_t time_base) {
   if (!e.has_video_sample.load()) return;
+  // An encoder slower than the frame rate has fallen behind by then: the
+  // pictures still queued go into the file without repeats, so the file is
+  // finished within recording stop's wait.
+  if (e.stop_requested.load() != 0) return;
   for (int64_t n = e.last_slot + 1; n <= upto; ++n) {
     const int64_t t = slot_time(e, n, time_base);
     writer_gate();
