@@ -19,11 +19,23 @@ prints for both, with the ratio Frelvanta / ffmpeg:
   A/V offset        median click-minus-flash time in the file
   drift             median offset of the last fifth of the flash/click pairs
                     minus that of the first fifth
+  file size         bytes of the recording
+  picture timing    how many different lengths the intervals between the
+                    pictures take, the most common one, and the frame rate
+                    mode mediainfo reads (when it is installed)
+
+--stall S stops the recorder (SIGSTOP) for S seconds, --stall-at seconds after
+its launch, and adds the median A/V offset of the pairs from one second after
+it continues. --cfr records with Frelvanta twice, with and without
+ConstantFrameRate=1, and compares the two instead of ffmpeg (the cost of the
+repeated pictures).
 
 Rows: h264, h265, av1 (1920x1080) and drift (1280x720, H.264, long).
   bench/e2e_bench.py --quick          # about a minute: three codec rows, 5 s each
   bench/e2e_bench.py                  # codec rows of 15 s and a 5-minute drift row
   bench/e2e_bench.py --rows h264 --duration 30 --sound-server pipewire
+  bench/e2e_bench.py --quick --cfr    # constant frame rate against the default
+  bench/e2e_bench.py --rows h264 --duration 25 --stall 8 --recorders frelvanta
 
 Needs the build (frelvanta and fv_testcontent targets), Xvfb, pulseaudio (or
 pipewire, wireplumber, pipewire-pulse and dbus), pactl and ffmpeg. The machine
@@ -155,9 +167,11 @@ def start_content(procs, exe, env, log_path):
     return ready
 
 
-def run_measured(argv, env, timeout, log_path):
+def run_measured(argv, env, timeout, log_path, stall=None):
     """Runs a recorder to its end; returns (exit code, CPU seconds, peak RSS
-    in MB, launch time)."""
+    in MB, launch time, time it continued after the stall or None). `stall`:
+    (seconds after the launch, seconds stopped)."""
+    resumed = None
     with open(log_path, "w") as out:
         launched = time.monotonic()
         p = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
@@ -166,13 +180,18 @@ def run_measured(argv, env, timeout, log_path):
             pid, status, usage = os.wait4(p.pid, os.WNOHANG)
             if pid:
                 break
+            if stall and resumed is None and time.monotonic() >= launched + stall[0]:
+                os.kill(p.pid, signal.SIGSTOP)
+                time.sleep(stall[1])
+                os.kill(p.pid, signal.SIGCONT)
+                resumed = time.monotonic()
             if time.monotonic() > deadline:
                 os.kill(p.pid, signal.SIGKILL)
                 pid, status, usage = os.wait4(p.pid, 0)
                 break
             time.sleep(0.05)
         p.returncode = os.waitstatus_to_exitcode(status)
-    return p.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, launched
+    return p.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, launched, resumed
 
 
 def probe_start(path, stream):
@@ -249,22 +268,55 @@ def click_times(path):
     return clicks
 
 
+def median(xs):
+    s = sorted(xs)
+    return s[len(s) // 2] if len(s) % 2 else (s[len(s) // 2 - 1] + s[len(s) // 2]) / 2
+
+
+def pair_offsets(pictures, clicks):
+    """(content frame number of the flash, click-minus-flash offset) of each
+    flash with a click within half a second."""
+    pairs = []
+    for i, (t, number, f) in enumerate(pictures):
+        if not f or i == 0 or pictures[i - 1][2]:
+            continue
+        near = min(clicks, key=lambda c: abs(c - t), default=None)
+        if near is not None and abs(near - t) < 0.5:
+            pairs.append((number, near - t))
+    return pairs
+
+
+def picture_timing(path):
+    """(distinct interval lengths, the most common one in ms, mediainfo's
+    frame rate mode or None)."""
+    r = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                        "packet=pts:stream=time_base", "-of", "default=nw=1", path], capture_output=True, text=True)
+    pts, base = [], None
+    for line in r.stdout.splitlines():
+        key, _, value = line.partition("=")
+        if key == "pts" and value.lstrip("-").isdigit():
+            pts.append(int(value))
+        elif key == "time_base" and "/" in value:
+            num, den = value.split("/")
+            base = float(num) / float(den)
+    pts.sort()
+    lengths = {}
+    for a, b in zip(pts, pts[1:]):
+        lengths[b - a] = lengths.get(b - a, 0) + 1
+    common = max(lengths, key=lengths.get) * base * 1000 if lengths and base else None
+    mode = None
+    if shutil.which("mediainfo"):
+        m = subprocess.run(["mediainfo", "--Inform=Video;%FrameRate_Mode%", path], capture_output=True, text=True)
+        mode = m.stdout.strip() or None
+    return len(lengths), common, mode
+
+
 def sync_figures(pictures, clicks):
     """(median click-minus-flash offset, drift between the first and the last
     fifth of the pairs, number of pairs), in seconds; None when too few."""
-    flashes = [t for i, (t, _, f) in enumerate(pictures) if f and i > 0 and not pictures[i - 1][2]]
-    offsets = []
-    for f in flashes:
-        near = min(clicks, key=lambda c: abs(c - f), default=None)
-        if near is not None and abs(near - f) < 0.5:
-            offsets.append(near - f)
+    offsets = [o for _, o in pair_offsets(pictures, clicks)]
     if not offsets:
         return None, None, 0, []
-
-    def median(xs):
-        s = sorted(xs)
-        return s[len(s) // 2] if len(s) % 2 else (s[len(s) // 2 - 1] + s[len(s) // 2]) / 2
-
     drift = None
     if len(offsets) >= 5:
         fifth = len(offsets) // 5
@@ -292,22 +344,31 @@ def trace_start_latency(trace_path):
     return latency
 
 
-def analyse(path, launched, content_ready):
+def analyse(path, launched, content_ready, resumed=None):
     result = {"file": os.path.exists(path)}
     if not result["file"]:
         return result
     pictures = read_pictures(path)
     distinct, shown, first = frame_counts(pictures)
-    result.update(distinct=distinct, shown=shown, pictures=len(pictures))
+    result.update(distinct=distinct, shown=shown, pictures=len(pictures), size=os.path.getsize(path))
     if first is not None:
         result["first_frame"] = content_ready + first / CONTENT_RATE - launched
-    offset, drift, pairs, offsets = sync_figures(pictures, click_times(path))
+    clicks = click_times(path)
+    offset, drift, pairs, offsets = sync_figures(pictures, clicks)
     result.update(offset=offset, drift=drift, pairs=pairs, offsets=offsets)
+    lengths, common, mode = picture_timing(path)
+    result.update(lengths=lengths, common=common, mode=mode)
+    if resumed is not None:
+        # Content frame numbers tell when a flash was on the screen; the
+        # 16-bit numbers do not wrap within a bench row.
+        from_number = (resumed + 1.0 - content_ready) * CONTENT_RATE
+        after = [o for n, o in pair_offsets(pictures, clicks) if n >= from_number]
+        result.update(after_stall=median(after) if after else None, after_stall_pairs=after)
     return result
 
 
-def record_frelvanta(args, row, codec, env, work, content_ready):
-    folder = os.path.join(work, row + "-frelvanta")
+def record_frelvanta(args, row, codec, env, work, content_ready, extra_ini=()):
+    folder = os.path.join(work, row + "-frelvanta" + ("-" + "-".join(extra_ini) if extra_ini else ""))
     os.makedirs(folder)
     exe = os.path.join(folder, "frelvanta")
     shutil.copy2(os.path.join(args.build, "src", "frelvanta"), exe)
@@ -316,14 +377,21 @@ def record_frelvanta(args, row, codec, env, work, content_ready):
     with open(os.path.join(folder, "frelvanta.ini"), "w", newline="") as f:
         f.write("[frelvanta]\r\nHardwareEncoder=0\r\nOutputFolder=%s\r\nWriteDiagnostics=1\r\nVideoCodec=%s\r\n"
                 "VideoBitrate=%d\r\n" % (folder, codec, args.bitrate))
+        for line in list(args.ini or []) + list(extra_ini):
+            f.write(line + "\r\n")
     out = os.path.join(folder, "out.mp4")
-    code, cpu, rss, launched = run_measured(
+    code, cpu, rss, launched, resumed = run_measured(
         [exe, "--mode", "monitor", "--duration", str(args.row_duration), "--output", out, "--audio", "on",
-         "--mic", "off"], env, args.row_duration + 60, os.path.join(folder, "console.txt"))
-    result = analyse(out, launched, content_ready)
+         "--mic", "off"], env, args.row_duration + 60 + (args.stall or 0), os.path.join(folder, "console.txt"),
+        stall_of(args))
+    result = analyse(out, launched, content_ready, resumed)
     result.update(exit=code, cpu=cpu, rss=rss,
                   start=trace_start_latency(os.path.join(folder, "frelvanta-runtrace.txt")))
     return result
+
+
+def stall_of(args):
+    return (args.stall_at, args.stall) if args.stall else None
 
 
 def record_ffmpeg(args, row, size, encoder, env, work, content_ready):
@@ -339,10 +407,17 @@ def record_ffmpeg(args, row, size, encoder, env, work, content_ready):
              "-f", "x11grab", "-framerate", str(CONTENT_RATE), "-video_size", "%dx%d" % size,
              "-i", env["DISPLAY"] + "+0,0"] + pulse + ["-i", "rec.monitor", "-t", str(args.row_duration)]
             + encoder + ["-pix_fmt", "yuv420p", "-b:v", "%dk" % args.bitrate, "-c:a", "aac", "-b:a", "160k", out])
-    code, cpu, rss, launched = run_measured(argv, env, args.row_duration + 60, os.path.join(folder, "console.txt"))
-    result = analyse(out, launched, content_ready)
+    code, cpu, rss, launched, resumed = run_measured(argv, env, args.row_duration + 60 + (args.stall or 0),
+                                                     os.path.join(folder, "console.txt"), stall_of(args))
+    result = analyse(out, launched, content_ready, resumed)
     result.update(exit=code, cpu=cpu, rss=rss, start=None)
     return result
+
+
+def timing(r):
+    if r.get("lengths") is None:
+        return "-"
+    return "%d / %s" % (r["lengths"], fmt(r.get("common"), "%.2f"))
 
 
 def fmt(value, form, scale=1.0):
@@ -355,9 +430,9 @@ def ratio(a, b):
     return "%.2f" % (a / b)
 
 
-def print_row(row, size, codec, duration, fv, ff, bitrate, show_pairs):
+def print_row(row, size, codec, duration, fv, ff, bitrate, show_pairs, names=("frelvanta", "ffmpeg")):
     print("\n%s: %dx%d, %s, %d s at %d kbit/s with sound" % (row, size[0], size[1], codec, duration, bitrate))
-    print("  %-34s %16s %16s %7s" % ("", "frelvanta", "ffmpeg", "ratio"))
+    print("  %-34s %16s %16s %7s" % ("", names[0], names[1], "ratio"))
 
     def frames(r):
         if not r.get("shown"):
@@ -379,11 +454,18 @@ def print_row(row, size, codec, duration, fv, ff, bitrate, show_pairs):
         ("drift last-first fifth, ms", fmt(fv.get("drift"), "%+.1f", 1000), fmt(ff.get("drift"), "%+.1f", 1000),
          ""),
         ("flash/click pairs", str(fv.get("pairs", "-")), str(ff.get("pairs", "-")), ""),
+        ("file size, MB", fmt(fv.get("size"), "%.2f", 1e-6), fmt(ff.get("size"), "%.2f", 1e-6),
+         ratio(fv.get("size"), ff.get("size"))),
+        ("interval lengths / most common, ms", timing(fv), timing(ff), ""),
+        ("frame rate mode (mediainfo)", str(fv.get("mode") or "-"), str(ff.get("mode") or "-"), ""),
     ]
+    if "after_stall" in fv or "after_stall" in ff:
+        lines.append(("A/V median from 1 s after stall, ms", fmt(fv.get("after_stall"), "%+.1f", 1000),
+                      fmt(ff.get("after_stall"), "%+.1f", 1000), ""))
     for name, a, b, r in lines:
         print("  %-34s %16s %16s %7s" % (name, a, b, r))
     if show_pairs:
-        for name, r in (("frelvanta", fv), ("ffmpeg", ff)):
+        for name, r in zip(names, (fv, ff)):
             print("  %s click-flash per pair, ms:%s" % (name, "".join(" %+.0f" % (o * 1000) for o in r.get("offsets", []))))
     sys.stdout.flush()
 
@@ -400,6 +482,11 @@ def main():
     p.add_argument("--build", default=os.path.join(ROOT, "build"), help="build folder (default build/)")
     p.add_argument("--pairs", action="store_true", help="also print each flash/click pair's offset")
     p.add_argument("--keep", action="store_true", help="keep the recordings and logs, and say where")
+    p.add_argument("--ini", action="append", metavar="KEY=VALUE", help="an extra line of Frelvanta's INI (repeatable)")
+    p.add_argument("--cfr", action="store_true",
+                   help="compare Frelvanta with ConstantFrameRate=1 against Frelvanta without (instead of ffmpeg)")
+    p.add_argument("--stall", type=float, help="stop the recorder for this many seconds (SIGSTOP, then SIGCONT)")
+    p.add_argument("--stall-at", type=float, default=4.0, help="seconds after the launch the stall begins (default 4)")
     args = p.parse_args()
 
     rows = args.rows.split(",") if args.rows else (["h264", "h265", "av1"] + ([] if args.quick else ["drift"]))
@@ -407,7 +494,8 @@ def main():
         if r not in ROWS:
             p.error("unknown row " + r)
     duration = args.duration or (5 if args.quick else 15)
-    recorders = args.recorders.split(",")
+    recorders = ["frelvanta", "frelvanta-cfr"] if args.cfr else args.recorders.split(",")
+    names = ("frelvanta", "frelvanta cfr") if args.cfr else ("frelvanta", "ffmpeg")
     for exe in (os.path.join(args.build, "src", "frelvanta"), os.path.join(args.build, "tests", "support", "fv_testcontent")):
         if not os.access(exe, os.X_OK):
             p.error("%s is missing: cmake --build %s --target frelvanta fv_testcontent" % (exe, args.build))
@@ -442,7 +530,7 @@ def main():
             row_env = screen[1]
             log("%s: recording %d s with %s" % (row, args.row_duration, " and ".join(recorders)))
             results = {}
-            for recorder in ("frelvanta", "ffmpeg"):
+            for recorder in recorders if args.cfr else ("frelvanta", "ffmpeg"):
                 if recorder not in recorders:
                     results[recorder] = {"exit": "-", "cpu": None, "rss": None}
                     continue
@@ -457,12 +545,16 @@ def main():
                     time.sleep(0.5)  # its sound stream settles
                     if recorder == "frelvanta":
                         results[recorder] = record_frelvanta(args, row, codec, row_env, work, ready)
+                    elif recorder == "frelvanta-cfr":
+                        results[recorder] = record_frelvanta(args, row, codec, row_env, work, ready,
+                                                             ("ConstantFrameRate=1",))
                     else:
                         results[recorder] = record_ffmpeg(args, row, size, encoder, row_env, work, ready)
                 finally:
                     content_procs.stop_all()
-            print_row(row, size, codec, args.row_duration, results["frelvanta"], results["ffmpeg"], args.bitrate,
-                      args.pairs)
+            second = "frelvanta-cfr" if args.cfr else "ffmpeg"
+            print_row(row, size, codec, args.row_duration, results["frelvanta"], results[second], args.bitrate,
+                      args.pairs, names)
     finally:
         if screen:
             screen[2].stop_all()

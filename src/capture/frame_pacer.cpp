@@ -30,21 +30,40 @@ int64_t FramePacer::due() const {
   return std::min(grid - tolerance_, after_last);
 }
 
-void FramePacer::take(int64_t t) {
-  if (!started_) {
-    started_ = true;
-    point_ = t;
-    frac_ = 0;
-  } else {
+int64_t FramePacer::take(int64_t t) {
+  // Frames in a row more than the tolerance off their times before the
+  // times move: one late wake-up changes nothing, content whose phase moved
+  // gets times of its own. Content that now comes later moves the grid
+  // itself; content that comes earlier only moves the times, by at most
+  // half a period: a grid moved earlier would let frames through faster
+  // than the rate.
+  constexpr int kMoveAfter = 3;
+  bool anchor = !started_;
+  // A frame taken right when it became due may have waited for the pacer:
+  // its time says nothing about the content's phase.
+  const bool waited = started_ && t - due() < tolerance_ / 2;
+  if (started_) {
     frac_ += rem_;
     point_ += whole_ + frac_ / num_;
     frac_ %= num_;
-    // A late frame does not leave the grid behind it: catching up later
-    // would let frames through faster than the rate.
-    if (point_ < t - whole_) {
-      point_ = t - whole_;
-      frac_ = 0;
+    const int64_t off = t - (point_ + shift_);
+    late_run_ = off > tolerance_ ? late_run_ + 1 : 0;
+    early_run_ = off < -tolerance_ && !waited ? early_run_ + 1 : 0;
+    // A frame more than a period late does not leave the grid behind it:
+    // catching up later would let frames through faster than the rate.
+    anchor = t - point_ > whole_ || late_run_ >= kMoveAfter;
+    if (!anchor && early_run_ >= kMoveAfter) {
+      shift_ = std::max(t - point_, -whole_ / 2);
+      early_run_ = 0;
     }
   }
+  if (anchor) {
+    started_ = true;
+    point_ = t;
+    frac_ = 0;
+    shift_ = 0;
+    late_run_ = early_run_ = 0;
+  }
   last_ = t;
+  return point_ + shift_;
 }

@@ -15,6 +15,14 @@
 // allows. A source that was late does not earn a burst: the grid never lags
 // more than one period behind the frames.
 //
+// Each frame taken is given the grid point it was taken for as its time,
+// not the moment of the grab: a steady capture then has intervals of exactly
+// one period, however late the thread woke. The times follow the content:
+// a frame more than a period late (after a still screen or a stall) starts
+// the grid anew at its own time, and a few frames in a row that are all
+// more than the tolerance off their times (content whose phase moved) move
+// the times to them, so a frame's time stays close to its grab.
+//
 // Times are counter ticks; the period is kept exactly (whole ticks plus a
 // fraction) so the grid does not drift against a fractional rate such as
 // 60000/1001.
@@ -34,12 +42,13 @@ class FramePacer {
   // Earliest time at which the next frame may be taken (any time before the
   // first frame).
   int64_t due() const;
-  // Records a frame taken at `t`.
-  void take(int64_t t);
-  // ready() and, when it is, take().
-  bool offer(int64_t t) {
+  // Records a frame taken at `t`; returns its time on the grid.
+  int64_t take(int64_t t);
+  // ready() and, when it is, take(); `time` (may be null) gets the frame's time.
+  bool offer(int64_t t, int64_t* time = nullptr) {
     if (!ready(t)) return false;
-    take(t);
+    const int64_t slot = take(t);
+    if (time) *time = slot;
     return true;
   }
 
@@ -58,4 +67,7 @@ class FramePacer {
   int64_t last_ = 0;       // time of the last frame taken
   int64_t point_ = 0;      // grid point of the last frame: point_ + frac_ / num_
   int64_t frac_ = 0;
+  int64_t shift_ = 0;      // frame times: grid points plus this (-half a period to 0)
+  int late_run_ = 0;       // frames in a row taken more than the tolerance after their times
+  int early_run_ = 0;      // ... and before them
 };

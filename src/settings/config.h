@@ -57,4 +57,7 @@ struct Config {
   uint32_t ShortcutWindow = 167772204;
   uint32_t ShortcutRect = 100663340;
   uint32_t ShortcutPause = 100663376;
+  // Every frame slot of the recording gets a picture (the last one again
+  // where none came): a file of constant frame rate, as editors want.
+  uint32_t ConstantFrameRate = 0;
 };

@@ -176,6 +176,7 @@ ReadStatus config_load(Config* c, const std::string& path, bool* hardware_encode
   read_uint(ini, "ShortcutWindow", &c->ShortcutWindow);
   read_uint(ini, "ShortcutRect", &c->ShortcutRect);
   read_uint(ini, "ShortcutPause", &c->ShortcutPause);
+  read_bool(ini, "ConstantFrameRate", &c->ConstantFrameRate);
 
   if (c->MinAdaptiveFps == 0) c->MinAdaptiveFps = 1;
   if (c->MinAdaptiveBitrateKbps == 0) c->MinAdaptiveBitrateKbps = 1;
@@ -266,6 +267,7 @@ void config_save(const Config& c) {
   put("ShortcutWindow", u(c.ShortcutWindow));
   put("ShortcutRect", u(c.ShortcutRect));
   put("ShortcutPause", u(c.ShortcutPause));
+  put("ConstantFrameRate", b(c.ConstantFrameRate));
   profile_put_strings(path, kSection, writes);
 }
 

@@ -171,6 +171,7 @@ void SettingsDialogProc::fill_settings_controls(DialogHost& d, const Config& c) 
   d.set_item_number(ID_MAX_WIDTH, c.VideoMaxWidth);
   d.set_item_number(ID_MAX_HEIGHT, c.VideoMaxHeight);
   d.set_item_number(ID_MAX_FRAMERATE, c.VideoMaxFramerate);
+  d.set_checked(ID_CONSTANT_FRAMERATE, c.ConstantFrameRate);
   d.set_item_number(ID_VIDEO_BITRATE, c.VideoBitrate);
   d.list_select(ID_PRESET, static_cast<int>(std::min<uint32_t>(c.LastPreset, 2)));
 
@@ -247,6 +248,7 @@ void SettingsDialogProc::read_settings_controls(DialogHost& d) {
   c.VideoMaxWidth = d.item_number(ID_MAX_WIDTH);
   c.VideoMaxHeight = d.item_number(ID_MAX_HEIGHT);
   c.VideoMaxFramerate = d.item_number(ID_MAX_FRAMERATE);
+  c.ConstantFrameRate = d.is_checked(ID_CONSTANT_FRAMERATE);
   c.VideoBitrate = d.item_number(ID_VIDEO_BITRATE);
   if (sel(ID_PRESET) >= 0) c.LastPreset = sel(ID_PRESET) > 2 ? 1 : static_cast<uint32_t>(sel(ID_PRESET));
 

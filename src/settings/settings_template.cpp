@@ -74,6 +74,7 @@ const std::vector<SettingsGroup> kSettingsGroups = {
       {"Max &Width", 240, ITEM_NUMBER, 64},
       {"Max &Height", 250, ITEM_NUMBER, 64},
       {"Max &Framerate", 260, ITEM_NUMBER, 64},
+      {"Constant Frame Rate", 265, ITEM_CHECKBOX, 0},
       {"Bitrate (kbit/s)", 270, ITEM_NUMBER, 64}}},
     {"&Audio", 148, 112, 130, 152,
      {{"Capture Au&dio", 300, ITEM_CHECKBOX, 0},

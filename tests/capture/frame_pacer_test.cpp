@@ -1,12 +1,13 @@
 // The capture's frame schedule, driven by a hand-advanced clock: content that
 // changes once per refresh reaches the recording every time, even with
-// jitter, while faster content is held to the rate and a stall earns no
-// burst afterwards.
+// jitter, and its frames are timed exactly one period apart, while faster
+// content is held to the rate and a stall earns no burst afterwards.
 #include "capture/frame_pacer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -20,6 +21,7 @@ constexpr int64_t kFreq = 10'000'000;
 // tolerance after the last frame is taken at once.
 struct Capture {
   std::vector<int64_t> taken;
+  std::vector<int64_t> times;  // the time the pacer gave each frame
   std::vector<int> content;  // which change each frame shows
 };
 
@@ -33,7 +35,7 @@ Capture run_capture(FramePacer& pacer, const std::vector<int64_t>& changes) {
     if (dirty && pacer.due() < next_change) {
       const int64_t t = pacer.due();
       EXPECT_TRUE(pacer.ready(t));
-      pacer.take(t);
+      r.times.push_back(pacer.take(t));
       r.taken.push_back(t);
       r.content.push_back(static_cast<int>(i) - 1);
       last = t;
@@ -45,7 +47,7 @@ Capture run_capture(FramePacer& pacer, const std::vector<int64_t>& changes) {
       EXPECT_TRUE(pacer.ready(t)) << "change " << i << " at " << t << " held back; last frame at " << last;
     }
     if (pacer.ready(t)) {
-      pacer.take(t);
+      r.times.push_back(pacer.take(t));
       r.taken.push_back(t);
       r.content.push_back(static_cast<int>(i));
       last = t;
@@ -67,6 +69,10 @@ std::vector<int64_t> content(uint32_t num, uint32_t den, int frames, int64_t sta
   }
   return t;
 }
+
+// Ticks from a frame's grid point to the k-th point after it at num/den per
+// second: whole ticks, never drifting from the exact period.
+int64_t grid(uint32_t num, uint32_t den, int64_t k) { return k * den * kFreq / num; }
 
 TEST(FramePacer, SixtyHertzContentAtSixtyHertzCapKeepsEveryFrame) {
   std::mt19937 rng(7);
@@ -97,6 +103,67 @@ TEST(FramePacer, SixtyHertzContentAtSixtyHertzCapKeepsEveryFrame) {
     // Every change reaches the recording, each in its own frame.
     ASSERT_EQ(r.taken.size(), static_cast<size_t>(frames));
     for (int i = 0; i < frames; ++i) ASSERT_EQ(r.content[static_cast<size_t>(i)], i);
+  }
+}
+
+TEST(FramePacer, SteadyContentIsTimedOnTheGrid) {
+  // Frames that come once per period, however jittery their grabs, are timed
+  // exactly one period apart, each within a period of its grab (the late
+  // wake-up is the one frame more than half a period off).
+  const struct {
+    const char* name;
+    uint32_t num, den;
+    std::vector<int64_t> jitter;
+  } cases[] = {
+      {"exact", 60, 1, {0}},
+      {"alternating 2 ms early and late", 60, 1, {-20'000, 20'000}},
+      {"one late wake-up in eight", 60, 1, {0, 0, 0, 0, 0, 0, 0, 90'000}},
+      {"two late wake-ups in a row", 60, 1, {0, 0, 0, 0, 0, 60'000, 60'000}},
+      {"59.94 at 59.94", 60000, 1001, {0, 15'000, -15'000}},
+      {"144 at 144", 144, 1, {0, 5'000}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FramePacer pacer;
+    pacer.set_rate(c.num, c.den, kFreq);
+    const int frames = 600;
+    Capture r = run_capture(pacer, content(c.num, c.den, frames, 987'654'321, [&](int i) {
+      return c.jitter[static_cast<size_t>(i) % c.jitter.size()];
+    }));
+    ASSERT_EQ(r.times.size(), static_cast<size_t>(frames));
+    for (size_t i = 0; i < r.times.size(); ++i) {
+      ASSERT_EQ(r.times[i] - r.times[0], grid(c.num, c.den, static_cast<int64_t>(i))) << "frame " << i;
+      ASSERT_LE(std::llabs(r.taken[i] - r.times[i]), pacer.period()) << "frame " << i;
+    }
+  }
+}
+
+TEST(FramePacer, TimesFollowContentWhosePhaseMoves) {
+  // Content whose phase moves 5 ms (another program starts painting): after
+  // a few frames the times move with it, and from then on they are one
+  // period apart again and within the tolerance of the grabs.
+  for (int64_t move : {int64_t{50'000}, int64_t{-50'000}}) {
+    SCOPED_TRACE(move);
+    FramePacer pacer;
+    pacer.set_rate(60, 1, kFreq);
+    std::vector<int64_t> changes = content(60, 1, 300, 1'000'000, [&](int i) { return i < 100 ? 0 : move; });
+    Capture r = run_capture(pacer, changes);
+    ASSERT_EQ(r.times.size(), changes.size());
+    size_t moved = 0;
+    for (size_t i = 101; i < r.times.size() && moved == 0; ++i) {
+      if (std::llabs(r.times[i] - r.taken[i]) <= pacer.tolerance()) moved = i;
+    }
+    ASSERT_NE(moved, 0u);
+    EXPECT_LE(moved, 104u);
+    for (size_t i = 1; i < r.times.size(); ++i) {
+      ASSERT_GT(r.times[i], r.times[i - 1]);
+      ASSERT_LE(std::llabs(r.taken[i] - r.times[i]), pacer.period()) << "frame " << i;
+    }
+    for (size_t i = moved; i < r.times.size(); ++i) {
+      ASSERT_LE(std::llabs(r.times[i] - r.times[moved] - grid(60, 1, static_cast<int64_t>(i - moved))), 1)
+          << "frame " << i;  // whole ticks of an exact period
+      ASSERT_LE(std::llabs(r.taken[i] - r.times[i]), pacer.tolerance()) << "frame " << i;
+    }
   }
 }
 
@@ -151,14 +218,22 @@ TEST(FramePacer, AStallEarnsNoBurst) {
   // Still screen for two seconds, then content at 1 kHz: after the first
   // frame comes at most one catch-up frame, then the normal pace (which may
   // run up to half a period ahead of the grid once).
-  const int64_t resume = 2 * kFreq;
-  std::vector<int64_t> taken;
+  const int64_t resume = 2 * kFreq + 12'345;
+  std::vector<int64_t> taken, times;
   for (int64_t t = resume; t < resume + kFreq / 10; t += kFreq / 1000) {
-    if (pacer.offer(t)) taken.push_back(t);
+    int64_t time = 0;
+    if (pacer.offer(t, &time)) {
+      taken.push_back(t);
+      times.push_back(time);
+    }
   }
   ASSERT_GE(taken.size(), 2u);
   EXPECT_LE(taken.size(), 8u);  // 100 ms at 60 per second, the catch-up, half a period ahead
   for (size_t i = 3; i < taken.size(); ++i) EXPECT_GE(taken[i] - taken[i - 1], pacer.period() - pacer.tolerance());
+  // The first frame after the gap is timed at its grab, not at a point of
+  // the old grid; the new grid runs from there.
+  EXPECT_EQ(times[0], taken[0]);
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_EQ(times[i] - times[0], grid(60, 1, static_cast<int64_t>(i)));
 }
 
 TEST(FramePacer, ResetStartsANewSchedule) {

@@ -423,10 +423,14 @@ TEST_F(RecordingE2E, StalledProcessKeepsPictureAndSoundTogether) {
                         {}));
   for (int i = 0; i < 200 && !exists(inst.videos + "/stall.tmp.mp4"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto started = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   rec.kill_now(SIGSTOP);
   std::this_thread::sleep_for(std::chrono::milliseconds(4000));
   rec.kill_now(SIGCONT);
+  // Where the recording continued, in the file's time (the file began a
+  // little before its temporary name appeared, so this is a little early).
+  const double resumed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   ASSERT_EQ(rec.wait(40), 0) << read_text(rec.output_file());
 
   const MediaSummary m = probe_media(out);
@@ -434,27 +438,34 @@ TEST_F(RecordingE2E, StalledProcessKeepsPictureAndSoundTogether) {
   EXPECT_NEAR(m.video.duration, 12.0, 0.2);
   EXPECT_NEAR(m.audio.start + m.audio.duration, m.video.start + m.video.duration, 0.15);
 
-  // The last flashes, well after the stall: their clicks are within a few
-  // frames (the frame rate may still be lowered after the stall; a flash
-  // shows on the first frame after it).
+  // From one second after the recording continued, picture and sound are
+  // back together: each click within a few frames of its flash, and their
+  // median within the bound of a recording without a stall (about a frame;
+  // half a frame more for a loaded machine). Catching the picture up four
+  // frames at a time and lowering the frame rate for the sound that the
+  // server kept during the stall put it two frames late.
   const AudioSamples sound = decode_audio(out);
   const std::vector<double> flashes = flash_onsets(decode_pictures(out, kScreenWidth));
   const std::vector<double> clicks = click_onsets(sound);
+  const double frame = 1.0 / (m.video.frame_rate > 0 ? m.video.frame_rate : 60);
   std::string each;
-  int late_pairs = 0;
+  std::vector<double> offsets;
   for (double f : flashes) {
-    if (f < 10.0) continue;
+    if (f < resumed + 1.2) continue;
     double nearest = 1e9;
     for (double c : clicks) nearest = std::fabs(c - f) < std::fabs(nearest) ? c - f : nearest;
     char buf[32];
     std::snprintf(buf, sizeof buf, " %+.1f", nearest * 1000);
     each += buf;
-    EXPECT_LT(std::fabs(nearest), 0.25) << "flash at " << f;
-    ++late_pairs;
+    EXPECT_LT(std::fabs(nearest), 0.1) << "flash at " << f;
+    offsets.push_back(nearest);
   }
-  std::printf("[ figures ] video %.3f s, audio %.3f s, click - flash after the stall, ms:%s\n", m.video.duration,
-              m.audio.duration, each.c_str());
-  EXPECT_GE(late_pairs, 1);
+  std::printf("[ figures ] video %.3f s, audio %.3f s, click - flash from 1 s after the stall (at %.1f s), ms:%s\n",
+              m.video.duration, m.audio.duration, resumed, each.c_str());
+  ASSERT_GE(offsets.size(), 2u);
+  std::sort(offsets.begin(), offsets.end());
+  const double median = offsets[offsets.size() / 2];
+  EXPECT_LE(std::fabs(median), 1.5 * frame) << "median click - flash after the stall: " << median * 1000 << " ms";
 }
 }  // namespace
 

@@ -116,6 +116,8 @@ const NormCase kNorm[] = {
     {"boolean 0 is off", "MouseCursor=0", &Config::MouseCursor, 0},
     {"boolean negative ignored", "MouseCursor=-3", &Config::MouseCursor, 1},
     {"shortcut 0 means none", "ShortcutPause=0", &Config::ShortcutPause, 0},
+    {"constant frame rate off by default", "MouseCursor=0", &Config::ConstantFrameRate, 0},
+    {"constant frame rate 1 is on", "ConstantFrameRate=1", &Config::ConstantFrameRate, 1},
 };
 
 TEST(ConfigLoad, NormalisationTable) {
@@ -196,7 +198,7 @@ const char* const kSaveOrder[] = {
     "MinAdaptiveFps", "MinAdaptiveBitrateKbps", "StartDelaySec", "ShowStartCountdownOverlay", "LastPreset",
     "CaptureAudio", "ApplicationLocalAudio", "AudioCodec", "AudioChannels", "AudioSamplerate", "AudioBitrate",
     "CaptureMicrophone", "MicrophoneDeviceId", "MicrophoneVolume", "ShortcutMonitor", "ShortcutWindow",
-    "ShortcutRect", "ShortcutPause"};
+    "ShortcutRect", "ShortcutPause", "ConstantFrameRate"};
 
 TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   TempDir dir;
@@ -210,6 +212,7 @@ TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   c.AudioCodec = AUDIO_CODEC_FLAC;
   c.MicrophoneDeviceId = "alsa_input.usb";
   c.ShortcutPause = 0;
+  c.ConstantFrameRate = 1;
   config_save(c);
   std::vector<std::string> keys = keys_in_order(g_app.ini_path);
   ASSERT_EQ(keys, std::vector<std::string>(std::begin(kSaveOrder), std::end(kSaveOrder)));
@@ -227,6 +230,7 @@ TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   EXPECT_EQ(back.OutputFolder, "/home/u/Videos");
   EXPECT_EQ(back.MicrophoneDeviceId, "alsa_input.usb");
   EXPECT_EQ(back.ShortcutPause, 0u);
+  EXPECT_EQ(back.ConstantFrameRate, 1u);
   app_reset();
 }
 
@@ -250,7 +254,7 @@ TEST(ConfigSave, UpdatesInPlaceAndLeavesEverythingElse) {
   EXPECT_EQ(text.find("AudioMixMode=2"), std::string::npos);
   // The older engine's section is not ours to clean.
   EXPECT_NE(text.find("\r\n\r\n[zelk]\r\nAudioMixMode=1\r\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("ShortcutPause=100663376\r\n\r\n[zelk]"), std::string::npos) << text;
+  EXPECT_NE(text.find("ShortcutPause=100663376\r\nConstantFrameRate=0\r\n\r\n[zelk]"), std::string::npos) << text;
   app_reset();
 }
 

@@ -90,8 +90,9 @@ TEST(SettingsTemplate, HeaderTitleAndFont) {
   std::vector<uint8_t> b = build_settings_template();
   RawTemplate t = walk(b);
   EXPECT_EQ(t.style, 0x80C808C0u);
-  EXPECT_EQ(t.count, 70);
-  EXPECT_EQ(t.items.size(), 70u);
+  // The 70 controls of the layout and the "Constant Frame Rate" check box.
+  EXPECT_EQ(t.count, 71);
+  EXPECT_EQ(t.items.size(), 71u);
   EXPECT_EQ(t.x, 0);
   EXPECT_EQ(t.y, 0);
   EXPECT_EQ(t.w, 286);
@@ -195,6 +196,8 @@ TEST(SettingsTemplate, WorkedPositions) {
       {131, 216, 56, 62, 12},  // its edit
       {161, 8, 362, 110, 14},  // "Delete diagnostic logs"
       {205, 76, 126, 68, 14},  // preset combo
+      {265, 8, 238, 136, 14},  // "Constant Frame Rate", below "Max &Framerate"
+      {270, 76, 252, 68, 12},  // the bit rate edit one row further down, still in its group
       {380, 220, 238, 58, 12}, // mic volume edit
       {400, 76, 278, 202, 14}, // first shortcut button
       {430, 76, 320, 202, 14}, // last shortcut button

@@ -155,7 +155,7 @@ TEST_F(SettingsDialogTest, OkStoresEverySettingInTheIni) {
   std::map<std::string, std::string> before = ini_values(g_app.ini_path);
   std::string folder = dir.path() + "/clips";
   int result = open([&](FakeDialogHost& d) {
-    for (int id : {20, 30, 40, 50, 80, 110, 120, 130, 140, 160, 200, 210, 300, 310, 360}) d.click(id);
+    for (int id : {20, 30, 40, 50, 80, 110, 120, 130, 140, 160, 200, 210, 265, 300, 310, 360}) d.click(id);
     d.click(ID_HARDWARE_ENCODER);  // off
     d.choose(ID_HARDWARE_PREFERENCE, 0);
     d.type(ID_START_DELAY, "3");
@@ -187,7 +187,8 @@ TEST_F(SettingsDialogTest, OkStoresEverySettingInTheIni) {
   for (const char* key : {"MouseCursor", "OnlyClientArea", "ShowRecordingBorder", "KeepRoundedWindowCorners",
                           "ShowStartCountdownOverlay", "OpenFolder", "FragmentedOutput", "EnableLimitLength",
                           "EnableLimitSize", "WriteDiagnostics", "GammaCorrectResize", "ImprovedColorConversion",
-                          "CaptureAudio", "ApplicationLocalAudio", "CaptureMicrophone", "HardwareEncoder"})
+                          "CaptureAudio", "ApplicationLocalAudio", "CaptureMicrophone", "HardwareEncoder",
+                          "ConstantFrameRate"})
     expected[key] = before[key] == "1" ? "0" : "1";
   expected["HardwarePreferIntegrated"] = "1";
   expected["StartDelaySec"] = "3";

@@ -174,7 +174,7 @@ TEST_F(Win32Dialogs, SettingsOpenFromTheTemplateAndOkWritesTheIni) {
 
   ASSERT_TRUE(seen.found) << "no settings dialog appeared";
   EXPECT_EQ(result, 1);
-  EXPECT_EQ(seen.children, 70) << "one window per template item";
+  EXPECT_EQ(seen.children, 71) << "one window per template item";
   EXPECT_EQ(seen.client.right, seen.expected.right) << "286 dialog units wide in the dialog's font";
   EXPECT_EQ(seen.client.bottom, seen.expected.bottom);
   EXPECT_EQ(seen.width, L"1234");

@@ -186,11 +186,22 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
   out->frames = static_cast<uint32_t>(frames);
   out->flags = data ? 0 : AUDIO_BUFFER_SILENT;  // a hole in the stream reads as silence
   out->device_position = frames_read_;
-  out->qpc_position = static_cast<uint64_t>(packet_time(pulse_fragment_capture_time(stream_, frames, rate_)));
+  // A quarter of a second without reading: this process stood still, and
+  // the server has kept what was captured meanwhile; that much is old sound.
+  const int64_t now = qpc_now();
+  if (last_read_ != 0 && now - last_read_ > 10'000'000 / 4) {
+    backlog_until_ = frames_read_ + static_cast<uint64_t>((now - last_read_) * int64_t{rate_} / 10'000'000);
+  }
+  last_read_ = now;
+  const size_t unread = pa_stream_readable_size(stream_);
+  const bool backlogged = frames_read_ < backlog_until_ ||
+                          (unread != static_cast<size_t>(-1) && unread > uint64_t{rate_} / 25 * block_align_);
+  out->qpc_position =
+      static_cast<uint64_t>(packet_time(pulse_fragment_capture_time(stream_, frames, rate_), backlogged));
   return true;
 }
 
-int64_t PulseRecordClient::packet_time(int64_t measured) {
+int64_t PulseRecordClient::packet_time(int64_t measured, bool backlogged) {
   // Beyond this the stream really lost or skipped data (the server dropped
   // what it could not hold while this process stood still, or the stream was
   // set up again): the measured time is taken as it is.
@@ -203,6 +214,12 @@ int64_t PulseRecordClient::packet_time(int64_t measured) {
       correction_ += d / 16;
       return predicted + d / 16;
     }
+    // After this process stood still the server hands over what it held
+    // for it, seconds of sound at once. The measurement only sees what has
+    // reached this side, so it takes that old sound for new; the count of
+    // frames read places it where it was captured. Once the backlog is
+    // read, a measurement that still differs is a real loss.
+    if (d > kResync && backlogged) return predicted;
   }
   anchored_ = true;
   anchor_time_ = measured;
@@ -255,6 +272,8 @@ bool PulseRecordClient::reopen() {
   stream_ = s;
   peeked_ = false;
   anchored_ = false;  // a new stream: its first packet is timed afresh
+  last_read_ = 0;
+  backlog_until_ = 0;
   // The device position runs on through the gap, as if the silence had been
   // captured: streams timed by it stay on the recording's clock.
   if (lost_at_ != 0) frames_read_ += static_cast<uint64_t>((qpc_now() - lost_at_) * int64_t{rate_} / 10'000'000);

@@ -44,8 +44,8 @@ class PulseRecordClient final : public AudioClient {
   // With c locked: a new record stream on `source`, ready.
   pa_stream* connect(PulseConnection* c, const std::string& source, bool corked, uint32_t timeout_ms);
   // The capture time given for the packet at frames_read_, from the time
-  // measured for it now.
-  int64_t packet_time(int64_t measured);
+  // measured for it now; `backlogged`: more than a few fragments wait to be read.
+  int64_t packet_time(int64_t measured, bool backlogged);
 
   // Guards the connection, the stream and the keeper against replacement by
   // reopen() while the thread that owns the recording stops it.
@@ -68,6 +68,8 @@ class PulseRecordClient final : public AudioClient {
   // difference each packet. That follows a device clock that runs off, while
   // one late wake-up no longer shows as a gap in the sound.
   bool anchored_ = false;
+  int64_t last_read_ = 0;          // counter value of the last packet read
+  uint64_t backlog_until_ = 0;     // frames_read_ up to which sound kept by the server is read
   int64_t anchor_time_ = 0;
   uint64_t anchor_frames_ = 0;
   int64_t correction_ = 0;

@@ -575,16 +575,14 @@ class X11Source final : public CaptureSource {
           sink_->closed(display_lost_);
         }
       } else {
-        // The frame's time is that of the request: the server reads the
-        // picture right after it, and the schedule is kept in these times.
+        // The schedule is kept in the times of the requests (the server reads
+        // the picture right after one); the frame's time is the point of the
+        // schedule it was taken for, so a steady capture is evenly spaced.
         const int64_t now = qpc_now();
         if (!dirty_ && cursor_ && pacer_.ready(now) && pointer_moved()) dirty_ = true;
         if (dirty_ && pacer_.ready(now)) {
           dirty_ = false;
-          if (grab()) {
-            pacer_.take(now);
-            deliver(now);
-          }
+          if (grab()) deliver(pacer_.take(now));
         }
       }
       if (stopping_) break;

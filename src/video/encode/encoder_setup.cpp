@@ -280,6 +280,8 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   e.last_video_time.store(INT64_MIN);
   e.last_frame_arrival = 0;
   e.last_frame_interval = 0;
+  e.constant_rate = cfg.ConstantFrameRate != 0;
+  e.last_slot = -1;
   pool_callback_init(&e.video_return_callback, e.video_samples, kVideoPoolSize, &e.video_free);
   e.video_free.exchange(0xFF);
 

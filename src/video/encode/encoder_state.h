@@ -91,6 +91,11 @@ struct Encoder {
   // interval before it, for the pace at which frames really come.
   int64_t last_frame_arrival = 0;
   int64_t last_frame_interval = 0;
+  // Constant frame rate: every slot of the frame rate from the first picture
+  // on gets a picture, the last one again where no new one came. Worker
+  // only: the number of the last slot filled (-1: none yet).
+  bool constant_rate = false;
+  int64_t last_slot = -1;
   std::atomic<uint32_t> has_video_sample{0};
   std::atomic<uint32_t> write_failed{0};
   std::atomic<int64_t> audio_end_time{0};  // 100-ns units

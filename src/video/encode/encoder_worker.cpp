@@ -59,6 +59,41 @@ void refresh_statistics(Encoder& e) {
   e.stats_bytes.store(total);
 }
 
+// Constant frame rate. Slot n lies n exact frame lengths after the first
+// picture; the division is done per slot, so the slots never drift.
+int64_t slot_time(const Encoder& e, int64_t n, uint64_t time_base) {
+  const int64_t span = static_cast<int64_t>(time_base * e.frame_rate_den);
+  return add(e.first_video_time.load(), mul_div(n, span, e.frame_rate_num));
+}
+
+// The slot nearest to `time` (`round_down`: the last slot at or before it).
+int64_t slot_of(const Encoder& e, int64_t time, uint64_t time_base, bool round_down) {
+  const int64_t since = diff(time, e.first_video_time.load());
+  if (since <= 0) return 0;
+  const __int128 span = static_cast<__int128>(time_base) * e.frame_rate_den;
+  const __int128 scaled = static_cast<__int128>(since) * e.frame_rate_num;
+  return static_cast<int64_t>(round_down ? scaled / span : (2 * scaled + span) / (2 * span));
+}
+
+// Shows the last picture again in every slot after the last one filled, up
+// to and including slot `upto`.
+void repeat_last_picture(Encoder& e, int64_t upto, uint64_t time_base) {
+  if (!e.has_video_sample.load()) return;
+  // An encoder slower than the frame rate has fallen behind by then: the
+  // pictures still queued go into the file without repeats, so the file is
+  // finished within recording stop's wait.
+  if (e.stop_requested.load() != 0) return;
+  for (int64_t n = e.last_slot + 1; n <= upto; ++n) {
+    const int64_t t = slot_time(e, n, time_base);
+    writer_gate();
+    e.writer->send_stream_tick(e.video_stream,
+                               mul_div(diff(t, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base)));
+    e.video_duplicate_frames.fetch_add(1);
+    e.last_slot = n;
+    e.last_video_time.store(t);
+  }
+}
+
 void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base) {
   if (i >= kVideoPoolSize) return;
   if (time_base == 0 || !e.writer) {
@@ -67,13 +102,27 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
     return;
   }
   if (e.first_video_time.load() == 0) e.first_video_time.store(time);
+  int64_t slot = -1;
+  if (e.constant_rate) {
+    // Each picture takes the slot nearest its time; the slots since the last
+    // one show that one again. A slot already filled keeps its picture.
+    slot = slot_of(e, time, time_base, false);
+    if (e.has_video_sample.load() && slot <= e.last_slot) {
+      pool_return(e.video_free, i);
+      return;
+    }
+    set_stage(e, ENCODER_STAGE_VIDEO_WRITE);
+    repeat_last_picture(e, slot - 1, time_base);
+    time = slot_time(e, slot, time_base);
+  }
   const int64_t f = static_cast<int64_t>(frame_ticks(e, time_base));
-  // Late frames catch up four frame lengths at a time. When the gate lets
-  // frames through more slowly than the nominal rate (a lowered rate, the
-  // audio clamp at 5 per second), a frame length is the interval at which
-  // they really come, else the picture would fall further behind with every
-  // frame and never meet its real time again. The smaller of the last two
-  // intervals is taken, so the gap itself never counts as the pace.
+  // After a gap of less than a second, late frames catch up four frame
+  // lengths at a time. When the gate lets frames through more slowly than
+  // the nominal rate (a lowered rate, the audio clamp at 5 per second), a
+  // frame length is the interval at which they really come, else the
+  // picture would fall further behind with every frame and never meet its
+  // real time again. The smaller of the last two intervals is taken, so the
+  // gap itself never counts as the pace.
   int64_t pace = f;
   if (e.last_frame_arrival != 0) {
     const int64_t interval = diff(time, e.last_frame_arrival);
@@ -84,7 +133,16 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
   }
   e.last_frame_arrival = time;
   const int64_t last = e.last_video_time.load();
-  if (e.has_video_sample.load() && diff(time, add(last, 4 * pace)) > 0) time = add(last, 4 * pace);
+  if (e.constant_rate) {
+    // On its slot already.
+  } else if (e.has_video_sample.load() && diff(time, last) >= static_cast<int64_t>(time_base)) {
+    // A second or more without a picture (the process or the capture stood
+    // still): the gap stays a gap. Catching up four frames at a time would
+    // show the picture behind the sound for seconds after a long stall.
+    e.discontinuity_pending.exchange(1);
+  } else if (e.has_video_sample.load() && diff(time, add(last, 4 * pace)) > 0) {
+    time = add(last, 4 * pace);
+  }
   set_stage(e, ENCODER_STAGE_VIDEO_WRITE);
 
   MediaSample* s = e.video_samples[i];
@@ -102,6 +160,7 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
   sample_release(s);  // the pool's reference; the sample comes back through the callback
   e.has_video_sample.store(1);
   e.last_video_time.store(time);
+  if (slot >= 0) e.last_slot = slot;
 
   const int64_t now = qpc_now();
   if (time_base != 0 && static_cast<uint64_t>(now - e.stats_time.load()) >= time_base / 2) {
@@ -115,6 +174,11 @@ void send_stream_ticks(Encoder& e, int64_t now, uint64_t time_base) {
   set_stage(e, ENCODER_STAGE_STREAM_TICK);
   const int64_t first = e.first_video_time.load();
   if (first == 0 || time_base == 0 || !e.writer) return;
+  if (e.constant_rate) {
+    // Every slot up to now shows the last picture.
+    repeat_last_picture(e, slot_of(e, now, time_base, true), time_base);
+    return;
+  }
   const int64_t f = static_cast<int64_t>(frame_ticks(e, time_base));
   const int64_t tb = static_cast<int64_t>(time_base);
 

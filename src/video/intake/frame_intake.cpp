@@ -15,6 +15,8 @@ void intake_reset() {
   Governor& gov = g_app.governor;
   gov.gate_rate = 0;
   gov.gate_deadline = 0;
+  gov.clamp_call = 0;
+  gov.clamp_hold_until = 0;
   governor_window_reset();
   Recording& rec = g_app.recording;
   rec.last_frame_time = 0;
@@ -121,7 +123,7 @@ bool on_frame_arrived(Capture* capture, const CapturedFrame* frame) {
       pass = false;
       gate_drop = true;
     }
-    if (audio_streams_open() && audio_pressure() >= 75) pass = false;
+    if (audio_streams_open() && audio_pressure() >= 75 && !audio_clamp_held()) pass = false;
     submit = pass && static_cast<uint64_t>(prev) < static_cast<uint64_t>(t);
     // Frames that arrive between the length limit and the stop are past the end.
     const int64_t end = rec.end_time.load(std::memory_order_relaxed);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/app_state.h"
+#include "platform/clock.h"
 #include "recording/trace.h"
 #include "video/intake/frame_intake.h"
 #include "video/intake/intake_links.h"
@@ -81,10 +82,19 @@ void governor_window_reset() {
   gov.window_encode_drops = 0;
 }
 
+bool audio_clamp_held() { return qpc_now() < g_app.governor.clamp_hold_until; }
+
 void audio_clamp() {
   Governor& gov = g_app.governor;
+  // Frame intake calls this for every frame and the watchdog ten times a
+  // second; a second without a call means neither thread ran.
+  const int64_t now = qpc_now();
+  const int64_t freq = intake_qpc_frequency();
+  if (gov.clamp_call != 0 && now - gov.clamp_call >= freq) gov.clamp_hold_until = now + freq;
+  gov.clamp_call = now;
   uint32_t old = gov.governor_rate;
   if (g_app.config.EnableAdaptiveGovernor == 0 || old == 0 || !audio_streams_open()) return;
+  if (audio_clamp_held()) return;
   uint32_t p = audio_pressure();
   if (p >= 75) {
     // Audio about to overflow outranks the governor's floor.

@@ -19,6 +19,12 @@ uint32_t audio_pressure();
 bool audio_streams_open();
 // Lowers governor_rate under audio pressure. Caller holds App.video_lock.
 void audio_clamp();
+// True for a second after a call of audio_clamp that came a second or more
+// after the one before: the process stood still, and the sound the server
+// kept for it meanwhile fills the rings at once. That fill is no sign of a
+// slow encoder, so neither the clamp nor the audio yield of frame intake
+// acts on it. Caller holds App.video_lock.
+bool audio_clamp_held();
 // Closes the current measuring window at intake time t and decides the next
 // rate. Caller holds App.video_lock.
 void governor_evaluate_window(int64_t t, uint32_t rate);

@@ -17,6 +17,10 @@ struct Governor {
   uint32_t window_encoded = 0;
   uint32_t window_gate_drops = 0;
   uint32_t window_encode_drops = 0;
+  // Counter values: the last audio_clamp call, and the end of the hold that
+  // a long silence between two calls (the process stood still) starts.
+  int64_t clamp_call = 0;
+  int64_t clamp_hold_until = 0;
 };
 
 struct FrameIntake {};

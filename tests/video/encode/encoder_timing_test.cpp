@@ -43,13 +43,13 @@ TEST_F(Timing, SixtyFpsFramesAreStampedFromTheFirstFrame) {
   EXPECT_EQ(g_app.encoder.last_video_time.load(), t0 + 3 * kF60);
 }
 
-TEST_F(Timing, FramesAfterAFreezeCatchUpFourFramesAtATime) {
+TEST_F(Timing, FramesAfterAShortFreezeCatchUpFourFramesAtATime) {
   ASSERT_TRUE(setup_default());
   const int64_t t0 = 5 * kTick;
   write_frame(t0);
   write_frame(t0 + kF60);
-  // Two seconds without frames, then frames at the normal rate again.
-  const int64_t resume = t0 + kF60 + 2 * kTick;
+  // Half a second without frames, then frames at the normal rate again.
+  const int64_t resume = t0 + kF60 + kTick / 2;
   for (int k = 0; k < 60; ++k) write_frame(resume + k * kF60);
   const auto stamps = times(fake.of("video"));
   ASSERT_EQ(stamps.size(), 62u);
@@ -65,27 +65,67 @@ TEST_F(Timing, FramesAfterAFreezeCatchUpFourFramesAtATime) {
   }
 }
 
-// The gate passes 5 frames a second (the audio clamp) when the process
-// stood still for 10 s: four nominal frame lengths (66.7 ms) per 200-ms
-// frame would leave the picture further behind with every frame. Four of
-// the frames' own intervals close the gap within a few seconds.
-TEST_F(Timing, FramesAtALoweredRateCatchUpAfterAStall) {
+// A second or more without frames (the process stood still): the frames
+// after it keep their own times at once, at the full or a lowered rate, and
+// the first of them follows a gap.
+TEST_F(Timing, FramesAfterAStallKeepTheirTimes) {
+  const struct {
+    const char* name;
+    int64_t step;  // interval of the frames before and after
+    int64_t stall;
+  } cases[] = {
+      {"60 per second, 2 s", kF60, 2 * kTick},
+      {"60 per second, 1 s", kF60, kTick},
+      {"5 per second (the audio clamp), 10 s", kTick / 5, 10 * kTick},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(setup_default());
+    const int64_t t0 = 5 * kTick;
+    for (int k = 0; k < 5; ++k) write_frame(t0 + k * c.step);
+    const int64_t resume = t0 + 4 * c.step + c.stall;
+    for (int k = 0; k < 10; ++k) write_frame(resume + k * c.step);
+    const auto video = fake.of("video");
+    ASSERT_EQ(video.size(), 15u);
+    for (int k = 0; k < 10; ++k) EXPECT_EQ(video[5 + k].time, resume + k * c.step - t0) << k;
+    EXPECT_EQ(video[5].discontinuity, 1u);
+    EXPECT_EQ(video[6].discontinuity, 0u);
+    ASSERT_TRUE(stop());
+    fake.calls.clear();
+  }
+}
+
+// ConstantFrameRate: every slot from the first picture on gets one picture,
+// the last one again where none came (a still screen, missing frames, a
+// stall, a lowered rate), each exactly on its slot; a second picture for a
+// slot already filled is let go.
+TEST_F(Timing, ConstantFrameRateFillsEverySlot) {
+  g_app.config.ConstantFrameRate = 1;
   ASSERT_TRUE(setup_default());
   const int64_t t0 = 5 * kTick;
-  const int64_t step = kTick / 5;
-  for (int k = 0; k < 5; ++k) write_frame(t0 + k * step);
-  const int64_t resume = t0 + 4 * step + 10 * kTick;
-  int caught = -1;
-  for (int k = 0; k < 40; ++k) {
-    write_frame(resume + k * step);
-    const int64_t stamp = fake.of("video").back().time;
-    if (caught < 0 && stamp == resume + k * step - t0) caught = k;
+  write_frame(t0);
+  write_frame(t0 + kF60 + 20'000);       // 2 ms late: slot 1
+  write_frame(t0 + 4 * kF60);            // slots 2 and 3 repeat slot 1
+  write_frame(t0 + 4 * kF60 + 30'000);   // slot 4 again: let go
+  tick(t0 + 10 * kF60 + 50'000);         // a still screen: slots 5 to 10 repeat
+  write_frame(t0 + 2 * kTick + 5'000);   // after a stall: slot 120
+  for (int k = 1; k <= 5; ++k) write_frame(t0 + 2 * kTick + k * kTick / 5);  // 5 per second
+  std::vector<std::pair<int64_t, std::string>> shown;
+  for (const auto& c : fake.calls) {
+    if (c.op == "video" || c.op == "tick") shown.emplace_back(c.time, c.op);
   }
-  const auto stamps = times(fake.of("video"));
-  for (size_t k = 1; k < stamps.size(); ++k) EXPECT_LE(stamps[k] - stamps[k - 1], 4 * step) << k;
-  EXPECT_EQ(stamps[5] - stamps[4], 4 * step);  // the stall itself does not count as the pace
-  ASSERT_GE(caught, 0) << "the picture never met its real time again";
-  EXPECT_LE(caught, 20);  // 10 s at 0.6 s per frame: within 4 seconds
+  ASSERT_EQ(shown.size(), 181u);  // slots 0 to 180
+  for (size_t n = 0; n < shown.size(); ++n) {
+    EXPECT_EQ(shown[n].first, static_cast<int64_t>(n) * kTick / 60) << n;  // exact, never drifting
+  }
+  EXPECT_EQ(shown[1].second, "video");
+  EXPECT_EQ(shown[2].second, "tick");
+  EXPECT_EQ(shown[4].second, "video");
+  EXPECT_EQ(shown[10].second, "tick");
+  EXPECT_EQ(shown[120].second, "video");
+  EXPECT_EQ(shown[180].second, "video");
+  EXPECT_EQ(fake.of("video").size(), 9u);
+  EXPECT_EQ(g_app.encoder.video_free.load(), 0xFFu) << "every picture went back to the pool";
 }
 
 TEST_F(Timing, StreamTicksOnAStillScreen) {

@@ -182,6 +182,37 @@ TEST_F(GovernorTest, AudioClampLowersRate) {
   }
 }
 
+// The process stood still for eight seconds: the sound the server kept for
+// it fills the ring at once. For a second the clamp leaves the rate alone,
+// then it acts on what is still there.
+TEST_F(GovernorTest, AudioClampHoldsForASecondAfterTheProcessStoodStill) {
+  g_app.config.EnableAdaptiveGovernor = 1;
+  Governor& g = g_app.governor;
+  g.governor_rate = 60;
+  g.governor_min_rate = 15;
+  g.governor_max_rate = 60;
+  g_fakes.system_open = true;
+  g_fakes.system_size = 1000;
+  g_fakes.system_fill = 100;
+  for (int k = 0; k < 10; ++k) {
+    g_manual_now += kQpcFrequency / 10;
+    audio_clamp();
+  }
+  EXPECT_FALSE(audio_clamp_held());
+  g_manual_now += 8 * kQpcFrequency;
+  g_fakes.system_fill = 990;
+  for (int k = 0; k < 9; ++k) {
+    audio_clamp();
+    EXPECT_TRUE(audio_clamp_held()) << k;
+    EXPECT_EQ(g.governor_rate, 60u) << k;
+    g_manual_now += kQpcFrequency / 10;
+  }
+  g_manual_now += kQpcFrequency / 10;
+  audio_clamp();
+  EXPECT_FALSE(audio_clamp_held());
+  EXPECT_EQ(g.governor_rate, 5u);
+}
+
 TEST_F(GovernorTest, AudioPressureTakesLargerFillAndSize) {
   g_fakes.system_open = true;
   g_fakes.system_size = 0;  // ring not there yet
