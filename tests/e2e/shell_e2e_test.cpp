@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
+#include <QWidget>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +22,9 @@
 #include "app/app_state.h"
 #include "app/countdown.h"
 #include "app/main_window.h"
+#include "app/qt/desktop_compositing.h"
 #include "app/region_overlay.h"
+#include "app/shell_window.h"
 #include "app/startup.h"
 #include "app/toolkit.h"
 #include "capture/capture.h"
@@ -271,12 +276,14 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   using clock = std::chrono::steady_clock;
   clock::time_point requested, started;
   bool overlay_seen = false;
+  QRect countdown_place;
   QTimer::singleShot(0, [&] {
     requested = clock::now();
     start_with_delay(CAPTURE_MONITOR);
   });
   QTimer::singleShot(1500, [&] {
     overlay_seen = countdown_overlay_visible();
+    if (auto* w = dynamic_cast<QWidget*>(g_shell_window)) countdown_place = w->geometry();
     active_during = run_process({"/bin/sh", "-c", "xdotool getactivewindow"}, {}, 10).output;
     screenshot("countdown.png");
   });
@@ -296,6 +303,11 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   poll.stop();
 
   EXPECT_TRUE(overlay_seen);
+  // The test display has no compositor, so nothing can be translucent: the
+  // countdown is a centred panel, not a black monitor.
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const Rect panel = countdown_panel(Rect{screen.left(), screen.top(), screen.right() + 1, screen.bottom() + 1});
+  EXPECT_EQ(countdown_place, desktop_composites() ? screen : QRect(panel.left, panel.top, panel.width(), panel.height()));
   EXPECT_FALSE(active_before.empty());
   EXPECT_EQ(active_during, active_before) << "the countdown took the focus";
   ASSERT_NE(started, clock::time_point{}) << "no recording started";

@@ -12,7 +12,9 @@
 #include <QScreen>
 #include <cmath>
 
+#include "app/countdown.h"
 #include "app/message_loop.h"
+#include "app/qt/desktop_compositing.h"
 #include "app/qt/qt_canvas.h"
 #include "app/toolkit.h"
 
@@ -90,7 +92,11 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
 }
 
 void ShellWindowQt::show_overlay(const Rect& screen) { show_as(Form::kOverlay, screen); }
-void ShellWindowQt::show_countdown(const Rect& screen) { show_as(Form::kCountdown, screen); }
+void ShellWindowQt::show_countdown(const Rect& screen) {
+  // Without a compositor the window cannot be translucent and would black
+  // out the whole monitor: a centred panel instead.
+  show_as(Form::kCountdown, desktop_composites() ? screen : countdown_panel(screen));
+}
 void ShellWindowQt::show_region_frame(const Rect& screen) { show_as(Form::kFrame, screen); }
 
 void ShellWindowQt::hide() {
