@@ -194,6 +194,26 @@ TEST_F(ShellE2e, RegionDragAndEnterRecordExactlyThatRectangle) {
   }
 }
 
+// A full-screen window that bypasses the window manager (a game, a player;
+// the test content is one) covers the monitor: the overlay still opens above
+// it and gets the drag and the keys.
+TEST_F(ShellE2e, OverlayOpensAboveAFullScreenWindowOutsideTheWindowManager) {
+  Background game;
+  ASSERT_TRUE(game.start({FV_TESTCONTENT_EXE, "--no-audio", "--still"}, {}, "ready"));
+  const std::string d = install("above");
+  Background app;
+  ASSERT_TRUE(app.start({d + "/frelvanta", "--mode", "region", "--duration", "1"}, {}));
+  ASSERT_TRUE(overlay_shown());
+  ASSERT_TRUE(sh("sleep 0.3 && xdotool mousemove 200 200 mousedown 1 && sleep 0.2 && xdotool mousemove 260 240 && "
+                 "sleep 0.2 && xdotool mouseup 1 && sleep 0.3 && xdotool key Return"));
+  EXPECT_EQ(app.wait(30), 0) << read_text(app.output_file());
+  const std::vector<std::string> files = videos(d);
+  ASSERT_EQ(files.size(), 1u);
+  const MediaSummary m = probe_media(files[0]);
+  EXPECT_EQ(m.video.width, 60);
+  EXPECT_EQ(m.video.height, 40);
+}
+
 TEST_F(ShellE2e, EscapeCancelsACommandLineRegionRunWithExitTwo) {
   const std::string d = install("escape");
   Background app;

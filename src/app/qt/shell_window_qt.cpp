@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 #include <cmath>
 
 #include "app/countdown.h"
@@ -22,6 +24,9 @@ namespace {
 constexpr double kCountdownOpacity = 216.0 / 255.0;
 // The visible band of the region frame: 2 pixels of yellow, 1 of black.
 constexpr int kFrameBand = 3;
+// Grabs for the overlay: tried for up to a second.
+constexpr int kGrabAttempts = 50;
+constexpr int kGrabRetryMs = 20;
 
 Qt::CursorShape cursor_shape(ShellCursor c) {
   switch (c) {
@@ -51,11 +56,17 @@ ShellWindowQt::ShellWindowQt() : QWidget(nullptr) {
 
 void ShellWindowQt::show_as(Form form, const Rect& screen) {
   set_mouse_capture(false);
+  release_input();
   QWidget::hide();
   Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
   if (form != Form::kOverlay) {
     flags |= Qt::Tool | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
   }
+  // On X11 a window manager keeps its windows below a full-screen window
+  // that bypasses it (a game, a player). The overlay bypasses it too, so it
+  // is raised above everything, and takes pointer and keyboard with grabs.
+  const bool bypass = form == Form::kOverlay && QGuiApplication::platformName() == QLatin1String("xcb");
+  if (bypass) flags |= Qt::X11BypassWindowManagerHint;
   setWindowFlags(flags);
   setAttribute(Qt::WA_ShowWithoutActivating, form != Form::kOverlay);
   setWindowOpacity(form == Form::kCountdown ? kCountdownOpacity : 1.0);
@@ -88,6 +99,31 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
     raise();
     activateWindow();
     setFocus(Qt::ActiveWindowFocusReason);
+    if (bypass) take_input(kGrabAttempts);
+  }
+}
+
+void ShellWindowQt::take_input(int attempts) {
+  QWindow* w = windowHandle();
+  if (form_ != Form::kOverlay || input_grabbed_ || !w) return;
+  // The server refuses grabs on a window that is not on the screen yet (the
+  // map is asynchronous) or while another client holds them: retried.
+  if (w->setKeyboardGrabEnabled(true)) {
+    if (w->setMouseGrabEnabled(true)) {
+      input_grabbed_ = true;
+      return;
+    }
+    w->setKeyboardGrabEnabled(false);
+  }
+  if (attempts > 1) QTimer::singleShot(kGrabRetryMs, this, [this, attempts] { take_input(attempts - 1); });
+}
+
+void ShellWindowQt::release_input() {
+  if (!input_grabbed_) return;
+  input_grabbed_ = false;
+  if (QWindow* w = windowHandle()) {
+    w->setMouseGrabEnabled(false);
+    w->setKeyboardGrabEnabled(false);
   }
 }
 
@@ -101,6 +137,7 @@ void ShellWindowQt::show_region_frame(const Rect& screen) { show_as(Form::kFrame
 
 void ShellWindowQt::hide() {
   set_mouse_capture(false);
+  release_input();
   const bool was_shown = isVisible();
   form_ = Form::kHidden;
   QWidget::hide();
@@ -115,6 +152,10 @@ void ShellWindowQt::invalidate() { update(); }
 void ShellWindowQt::set_cursor(ShellCursor cursor) { setCursor(cursor_shape(cursor)); }
 
 void ShellWindowQt::set_mouse_capture(bool on) {
+  if (input_grabbed_) {
+    grabbing_ = false;  // the overlay's own grab already brings every mouse event
+    return;
+  }
   if (on && !grabbing_ && isVisible()) {
     grabMouse();
     grabbing_ = true;
@@ -175,6 +216,13 @@ void ShellWindowQt::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void ShellWindowQt::keyPressEvent(QKeyEvent* e) {
+  // With the keyboard grabbed the window manager never sees its switch
+  // keys: Alt+Tab is taken for the switch to another application it is.
+  if (input_grabbed_ && (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) &&
+      (e->modifiers() & Qt::AltModifier)) {
+    dispatch(WM_ACTIVATEAPP, 0, 0);
+    return;
+  }
   if (e->key() == Qt::Key_Escape) dispatch(WM_KEYDOWN, VK_ESCAPE, 0);
   if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) dispatch(WM_KEYDOWN, VK_RETURN, 0);
 }
