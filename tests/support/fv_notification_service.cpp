@@ -5,8 +5,10 @@
 //   show-items <uri>
 // With --click, each notice that offers a "default" action is clicked a
 // moment after it is shown (ActionInvoked, then NotificationClosed).
+// With --watcher it is also the tray host's StatusNotifierWatcher (below).
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QObject>
 #include <QStringList>
@@ -73,6 +75,46 @@ class FileManager : public QObject {
   void ShowItems(const QStringList& uris, const QString&) { say(QStringLiteral("show-items ") + uris.join(' ')); }
 };
 
+// A StatusNotifierItem watcher with a host (--watcher): logs the items that
+// register ("sni-item <service>") and, with --activate, activates each one
+// (a left click on the icon) a moment later.
+class Watcher : public QObject, protected QDBusContext {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+  Q_PROPERTY(bool IsStatusNotifierHostRegistered READ host_registered)
+  Q_PROPERTY(int ProtocolVersion READ protocol_version)
+  Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+ public:
+  explicit Watcher(bool activate) : activate_(activate) {}
+  bool host_registered() const { return true; }
+  int protocol_version() const { return 0; }
+  QStringList items() const { return items_; }
+
+ public slots:
+  void RegisterStatusNotifierItem(const QString& item) {
+    QString service = item, path = QStringLiteral("/StatusNotifierItem");
+    if (item.startsWith('/')) {
+      service = message().service();
+      path = item;
+    }
+    items_ << service;
+    say(QStringLiteral("sni-item ") + service);
+    if (!activate_) return;
+    QTimer::singleShot(1000, this, [service, path] {
+      QDBusMessage call =
+          QDBusMessage::createMethodCall(service, path, QStringLiteral("org.kde.StatusNotifierItem"), "Activate");
+      call << 0 << 0;
+      QDBusConnection::sessionBus().send(call);
+      say(QStringLiteral("activated ") + service);
+    });
+  }
+  void RegisterStatusNotifierHost(const QString&) {}
+
+ private:
+  bool activate_;
+  QStringList items_;
+};
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const bool click = app.arguments().contains(QStringLiteral("--click"));
@@ -85,6 +127,14 @@ int main(int argc, char** argv) {
       !bus.registerService(QStringLiteral("org.freedesktop.Notifications")) ||
       !bus.registerService(QStringLiteral("org.freedesktop.FileManager1"))) {
     std::fprintf(stderr, "fv_notification_service: cannot register on the session bus\n");
+    return 1;
+  }
+  Watcher watcher(app.arguments().contains(QStringLiteral("--activate")));
+  if (app.arguments().contains(QStringLiteral("--watcher")) &&
+      (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
+       !bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")))) {
+    std::fprintf(stderr, "fv_notification_service: cannot register the watcher\n");
     return 1;
   }
   say(QStringLiteral("ready"));

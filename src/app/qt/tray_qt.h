@@ -32,4 +32,5 @@ class TrayQt final : public QObject {
   QSystemTrayIcon* icon_ = nullptr;
   TrayIconState state_ = TrayIconState::kIdle;
   DesktopNotifications notices_;
+  bool status_notifier_ = false;  // the icon is a StatusNotifierItem
 };
