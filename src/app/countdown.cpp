@@ -112,6 +112,14 @@ bool countdown_overlay_visible() {
   return g_app.countdown.countdown_overlay_shown && g_app.countdown.countdown_remaining > 0;
 }
 
+Rect countdown_panel(const Rect& monitor) {
+  const int32_t m = std::min(monitor.width(), monitor.height());
+  const int32_t w = std::min(monitor.width(), std::max(m * 3 / 4, 420));
+  const int32_t h = std::min(monitor.height(), std::max(m / 2, 200));
+  const int32_t left = monitor.left + (monitor.width() - w) / 2, top = monitor.top + (monitor.height() - h) / 2;
+  return Rect{left, top, left + w, top + h};
+}
+
 CountdownLayout countdown_layout(const Rect& rc) {
   CountdownLayout l;
   const int32_t m = std::min(rc.width(), rc.height());

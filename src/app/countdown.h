@@ -41,4 +41,9 @@ struct CountdownLayout {
   Rect hint_box;   // "Press capture hotkey again to cancel", at its top
 };
 CountdownLayout countdown_layout(const Rect& rc);
+// Where the overlay goes on a desktop that shows no window translucent (no
+// compositor): a panel centred on the monitor instead of the whole monitor,
+// which would otherwise turn opaque black. Wide enough for the hint line,
+// high enough for the three lines, never larger than the monitor.
+Rect countdown_panel(const Rect& monitor);
 void paint_countdown(Canvas& canvas, const Rect& client, uint32_t remaining);

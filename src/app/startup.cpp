@@ -191,7 +191,8 @@ int app_main(const std::vector<std::string>& args) {
     toolkit_install_hotkeys();
     if (!register_shortcuts()) report_shortcut_conflicts();
   } else {
-    // With --minimize the window shows minimized once it has a visible form.
+    // A command-line run shows no window on Linux, so --minimize changes
+    // nothing here; the Windows main window applies it when it is created.
     capture_by_mode(g_app.cli_capture_mode);
     if (g_app.recording.active.load() == 0 && !region_selection_pending()) {
       g_app.exit_code = 2;

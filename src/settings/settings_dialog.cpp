@@ -120,11 +120,17 @@ void delete_diagnostic_logs(DialogHost& d, const Config& config) {
     d.message_box("No diagnostic logs were found.", kCaption, MB_ICONINFORMATION);
     return;
   }
+  // The run trace sits beside the executable in a portable install, in the
+  // state folder otherwise: the question names where it really is.
+  const std::string trace_folder = path_directory(run_trace_path());
+  const std::string where = trace_folder.empty() || trace_folder == path_directory(executable_path())
+                                ? std::string("next to Frelvanta")
+                                : "in " + trace_folder;
   std::string question = format_cut(
       1024,
-      "Delete %u diagnostic log file(s)?\n\nThis removes frelvanta-runtrace.txt next to Frelvanta and the "
+      "Delete %u diagnostic log file(s)?\n\nThis removes frelvanta-runtrace.txt %s and the "
       ".diag.txt / .stoptrace.txt files in:\n\n%s\n\nThis cannot be undone.",
-      total, config.OutputFolder.c_str());
+      total, where.c_str(), config.OutputFolder.c_str());
   if (d.message_box(question, kCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) return;
   uint32_t deleted = 0;
   for (const std::string& p : run_trace_candidates())

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/recording_canvas.h"
@@ -41,6 +43,27 @@ TEST(CountdownLayoutTest, SizesAndGapsFollowTheSmallerSide) {
     EXPECT_EQ(l.digit_font, (FontDesc{"Segoe UI", c.digits, 700}));
     EXPECT_EQ(l.title_font, (FontDesc{"Segoe UI", c.title, 700}));
     EXPECT_EQ(l.hint_font, (FontDesc{"Segoe UI", c.hint, 600}));
+  }
+}
+
+// Without a compositor the overlay is a centred panel, not the monitor.
+TEST(CountdownLayoutTest, PanelIsCentredAndHoldsTheLines) {
+  const struct {
+    Rect monitor, panel;
+  } cases[] = {
+      {{0, 0, 1920, 1080}, {555, 270, 1365, 810}},
+      {{-1280, 200, 0, 1224}, {-1024, 456, -256, 968}},  // left of the primary, lower
+      {{0, 0, 800, 600}, {175, 150, 625, 450}},
+      {{0, 0, 300, 150}, {0, 0, 300, 150}},  // smaller than the minimum: the monitor
+  };
+  for (const auto& c : cases) {
+    const Rect p = countdown_panel(c.monitor);
+    EXPECT_EQ(std::make_tuple(p.left, p.top, p.right, p.bottom),
+              std::make_tuple(c.panel.left, c.panel.top, c.panel.right, c.panel.bottom))
+        << c.monitor.left << "," << c.monitor.top;
+    // The hint line of the panel's layout still starts below the digits.
+    const CountdownLayout l = countdown_layout(Rect{0, 0, p.width(), p.height()});
+    if (p.width() >= 420) EXPECT_LT(l.hint_box.top + l.hint_height, p.height());
   }
 }
 

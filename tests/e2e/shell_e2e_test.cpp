@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
+#include <QWidget>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +22,9 @@
 #include "app/app_state.h"
 #include "app/countdown.h"
 #include "app/main_window.h"
+#include "app/qt/desktop_compositing.h"
 #include "app/region_overlay.h"
+#include "app/shell_window.h"
 #include "app/startup.h"
 #include "app/toolkit.h"
 #include "capture/capture.h"
@@ -189,6 +194,26 @@ TEST_F(ShellE2e, RegionDragAndEnterRecordExactlyThatRectangle) {
   }
 }
 
+// A full-screen window that bypasses the window manager (a game, a player;
+// the test content is one) covers the monitor: the overlay still opens above
+// it and gets the drag and the keys.
+TEST_F(ShellE2e, OverlayOpensAboveAFullScreenWindowOutsideTheWindowManager) {
+  Background game;
+  ASSERT_TRUE(game.start({FV_TESTCONTENT_EXE, "--no-audio", "--still"}, {}, "ready"));
+  const std::string d = install("above");
+  Background app;
+  ASSERT_TRUE(app.start({d + "/frelvanta", "--mode", "region", "--duration", "1"}, {}));
+  ASSERT_TRUE(overlay_shown());
+  ASSERT_TRUE(sh("sleep 0.3 && xdotool mousemove 200 200 mousedown 1 && sleep 0.2 && xdotool mousemove 260 240 && "
+                 "sleep 0.2 && xdotool mouseup 1 && sleep 0.3 && xdotool key Return"));
+  EXPECT_EQ(app.wait(30), 0) << read_text(app.output_file());
+  const std::vector<std::string> files = videos(d);
+  ASSERT_EQ(files.size(), 1u);
+  const MediaSummary m = probe_media(files[0]);
+  EXPECT_EQ(m.video.width, 60);
+  EXPECT_EQ(m.video.height, 40);
+}
+
 TEST_F(ShellE2e, EscapeCancelsACommandLineRegionRunWithExitTwo) {
   const std::string d = install("escape");
   Background app;
@@ -271,12 +296,14 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   using clock = std::chrono::steady_clock;
   clock::time_point requested, started;
   bool overlay_seen = false;
+  QRect countdown_place;
   QTimer::singleShot(0, [&] {
     requested = clock::now();
     start_with_delay(CAPTURE_MONITOR);
   });
   QTimer::singleShot(1500, [&] {
     overlay_seen = countdown_overlay_visible();
+    if (auto* w = dynamic_cast<QWidget*>(g_shell_window)) countdown_place = w->geometry();
     active_during = run_process({"/bin/sh", "-c", "xdotool getactivewindow"}, {}, 10).output;
     screenshot("countdown.png");
   });
@@ -296,6 +323,11 @@ TEST_F(ShellE2e, CountdownOfThreeStartsTheCaptureAfterThreeSecondsAndIsNotRecord
   poll.stop();
 
   EXPECT_TRUE(overlay_seen);
+  // The test display has no compositor, so nothing can be translucent: the
+  // countdown is a centred panel, not a black monitor.
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const Rect panel = countdown_panel(Rect{screen.left(), screen.top(), screen.right() + 1, screen.bottom() + 1});
+  EXPECT_EQ(countdown_place, desktop_composites() ? screen : QRect(panel.left, panel.top, panel.width(), panel.height()));
   EXPECT_FALSE(active_before.empty());
   EXPECT_EQ(active_during, active_before) << "the countdown took the focus";
   ASSERT_NE(started, clock::time_point{}) << "no recording started";

@@ -408,8 +408,8 @@ TEST_F(SettingsDialogTest, DeleteDiagnosticLogs) {
     d.click(ID_DELETE_LOGS);
     ASSERT_EQ(d.messages.size(), 1u);
     EXPECT_EQ(d.messages[0].text,
-              "Delete 3 diagnostic log file(s)?\n\nThis removes frelvanta-runtrace.txt next to Frelvanta and the "
-              ".diag.txt / .stoptrace.txt files in:\n\n" + dir.path() + "\n\nThis cannot be undone.");
+              "Delete 3 diagnostic log file(s)?\n\nThis removes frelvanta-runtrace.txt in " + trace_dir.path() +
+                  " and the .diag.txt / .stoptrace.txt files in:\n\n" + dir.path() + "\n\nThis cannot be undone.");
     EXPECT_EQ(d.messages[0].type, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
     EXPECT_TRUE(std::filesystem::exists(trace));
     EXPECT_TRUE(std::filesystem::exists(dir.file("a.mp4.diag.txt")));
@@ -424,6 +424,17 @@ TEST_F(SettingsDialogTest, DeleteDiagnosticLogs) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.mp4.stoptrace.txt")));
     EXPECT_TRUE(std::filesystem::exists(dir.file("c.mp4")));
     EXPECT_TRUE(std::filesystem::exists(dir.file("d.diag.txt")));
+    d.messages.clear();
+
+    // A portable install keeps its run trace beside the executable.
+    set_run_trace_folder("");
+    make(dir.file("f.mp4.diag.txt"));
+    d.answers = {IDNO};
+    d.click(ID_DELETE_LOGS);
+    ASSERT_FALSE(d.messages.empty());
+    EXPECT_NE(d.messages[0].text.find("This removes frelvanta-runtrace.txt next to Frelvanta and the .diag.txt"),
+              std::string::npos)
+        << d.messages[0].text;
     d.click(ID_CANCEL);
   });
   set_run_trace_folder("");

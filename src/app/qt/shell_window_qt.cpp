@@ -10,9 +10,13 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 #include <cmath>
 
+#include "app/countdown.h"
 #include "app/message_loop.h"
+#include "app/qt/desktop_compositing.h"
 #include "app/qt/qt_canvas.h"
 #include "app/toolkit.h"
 
@@ -20,6 +24,9 @@ namespace {
 constexpr double kCountdownOpacity = 216.0 / 255.0;
 // The visible band of the region frame: 2 pixels of yellow, 1 of black.
 constexpr int kFrameBand = 3;
+// Grabs for the overlay: tried for up to a second.
+constexpr int kGrabAttempts = 50;
+constexpr int kGrabRetryMs = 20;
 
 Qt::CursorShape cursor_shape(ShellCursor c) {
   switch (c) {
@@ -49,11 +56,17 @@ ShellWindowQt::ShellWindowQt() : QWidget(nullptr) {
 
 void ShellWindowQt::show_as(Form form, const Rect& screen) {
   set_mouse_capture(false);
+  release_input();
   QWidget::hide();
   Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
   if (form != Form::kOverlay) {
     flags |= Qt::Tool | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
   }
+  // On X11 a window manager keeps its windows below a full-screen window
+  // that bypasses it (a game, a player). The overlay bypasses it too, so it
+  // is raised above everything, and takes pointer and keyboard with grabs.
+  const bool bypass = form == Form::kOverlay && QGuiApplication::platformName() == QLatin1String("xcb");
+  if (bypass) flags |= Qt::X11BypassWindowManagerHint;
   setWindowFlags(flags);
   setAttribute(Qt::WA_ShowWithoutActivating, form != Form::kOverlay);
   setWindowOpacity(form == Form::kCountdown ? kCountdownOpacity : 1.0);
@@ -86,15 +99,45 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
     raise();
     activateWindow();
     setFocus(Qt::ActiveWindowFocusReason);
+    if (bypass) take_input(kGrabAttempts);
+  }
+}
+
+void ShellWindowQt::take_input(int attempts) {
+  QWindow* w = windowHandle();
+  if (form_ != Form::kOverlay || input_grabbed_ || !w) return;
+  // The server refuses grabs on a window that is not on the screen yet (the
+  // map is asynchronous) or while another client holds them: retried.
+  if (w->setKeyboardGrabEnabled(true)) {
+    if (w->setMouseGrabEnabled(true)) {
+      input_grabbed_ = true;
+      return;
+    }
+    w->setKeyboardGrabEnabled(false);
+  }
+  if (attempts > 1) QTimer::singleShot(kGrabRetryMs, this, [this, attempts] { take_input(attempts - 1); });
+}
+
+void ShellWindowQt::release_input() {
+  if (!input_grabbed_) return;
+  input_grabbed_ = false;
+  if (QWindow* w = windowHandle()) {
+    w->setMouseGrabEnabled(false);
+    w->setKeyboardGrabEnabled(false);
   }
 }
 
 void ShellWindowQt::show_overlay(const Rect& screen) { show_as(Form::kOverlay, screen); }
-void ShellWindowQt::show_countdown(const Rect& screen) { show_as(Form::kCountdown, screen); }
+void ShellWindowQt::show_countdown(const Rect& screen) {
+  // Without a compositor the window cannot be translucent and would black
+  // out the whole monitor: a centred panel instead.
+  show_as(Form::kCountdown, desktop_composites() ? screen : countdown_panel(screen));
+}
 void ShellWindowQt::show_region_frame(const Rect& screen) { show_as(Form::kFrame, screen); }
 
 void ShellWindowQt::hide() {
   set_mouse_capture(false);
+  release_input();
   const bool was_shown = isVisible();
   form_ = Form::kHidden;
   QWidget::hide();
@@ -109,6 +152,10 @@ void ShellWindowQt::invalidate() { update(); }
 void ShellWindowQt::set_cursor(ShellCursor cursor) { setCursor(cursor_shape(cursor)); }
 
 void ShellWindowQt::set_mouse_capture(bool on) {
+  if (input_grabbed_) {
+    grabbing_ = false;  // the overlay's own grab already brings every mouse event
+    return;
+  }
   if (on && !grabbing_ && isVisible()) {
     grabMouse();
     grabbing_ = true;
@@ -169,6 +216,13 @@ void ShellWindowQt::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void ShellWindowQt::keyPressEvent(QKeyEvent* e) {
+  // With the keyboard grabbed the window manager never sees its switch
+  // keys: Alt+Tab is taken for the switch to another application it is.
+  if (input_grabbed_ && (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) &&
+      (e->modifiers() & Qt::AltModifier)) {
+    dispatch(WM_ACTIVATEAPP, 0, 0);
+    return;
+  }
   if (e->key() == Qt::Key_Escape) dispatch(WM_KEYDOWN, VK_ESCAPE, 0);
   if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) dispatch(WM_KEYDOWN, VK_RETURN, 0);
 }

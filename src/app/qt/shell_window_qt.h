@@ -32,6 +32,9 @@ class ShellWindowQt final : public QWidget, public ShellWindow {
   enum class Form { kHidden, kOverlay, kCountdown, kFrame };
   void show_as(Form form, const Rect& screen);
   void application_state_changed(Qt::ApplicationState state);
+  // The overlay's pointer and keyboard grabs (X11), tried `attempts` times.
+  void take_input(int attempts);
+  void release_input();
   // Device pixels per Qt coordinate unit. The core works in screen pixels
   // (capture, selection, fonts); Qt positions scaled windows in units.
   qreal ratio() const;
@@ -40,4 +43,5 @@ class ShellWindowQt final : public QWidget, public ShellWindow {
   Rect pixels_;       // the rectangle the core paints, in screen pixels
   QPoint origin_;     // where the core's (0, 0) lies in the window, in device pixels
   bool grabbing_ = false;
+  bool input_grabbed_ = false;  // the overlay holds pointer and keyboard
 };

@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -17,9 +18,24 @@ constexpr int kBalloonMs = 10000;
 constexpr int kTipUnits = 127;  // 128 with the terminator
 
 void post_tray_event(uint32_t event) { post_main_window_message(MSG_TRAY_CALLBACK, 0, static_cast<intptr_t>(event)); }
+
+// Whether a StatusNotifierItem host runs: then the icon is such an item (the
+// toolkit makes the same check once, when the first icon is created).
+bool status_notifier_host_present() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  QDBusMessage call = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                                     "org.freedesktop.DBus.Properties", "Get");
+  call << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
+  const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+         qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
+}
 }  // namespace
 
-TrayQt::TrayQt() {
+// A click on a notice of the notification service is a click on the balloon.
+TrayQt::TrayQt()
+    : notices_([] { post_tray_event(TRAY_EVENT_BALLOON_CLICK); }), status_notifier_(status_notifier_host_present()) {
   icon_ = new QSystemTrayIcon(tray_icon_picture(state_), this);
   connect(icon_, &QSystemTrayIcon::activated, this, &TrayQt::on_activated);
   connect(icon_, &QSystemTrayIcon::messageClicked, this, &TrayQt::on_message_clicked);
@@ -52,6 +68,12 @@ void TrayQt::set_tip(const std::string& tip) {
 bool TrayQt::available() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 int TrayQt::notify(const std::string& text, const std::string& caption, int kind) {
+  // The desktop's notification service where there is one (with or without
+  // a tray); the tray's own balloon otherwise.
+  if (notices_.show(text, caption, notification_urgency(kind), true)) {
+    if (icon_->isVisible()) icon_->setToolTip(QStringLiteral("Frelvanta"));
+    return 1;
+  }
   if (!icon_->isVisible()) return 0;
   const QSystemTrayIcon::MessageIcon icon = kind == NOTIFY_ERROR     ? QSystemTrayIcon::Critical
                                             : kind == NOTIFY_WARNING ? QSystemTrayIcon::Warning
@@ -78,14 +100,9 @@ int TrayQt::popup_menu(const std::vector<TrayMenuItem>& items) {
 }
 
 void TrayQt::desktop_notice(const std::string& text, const std::string& caption) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (bus.isConnected()) {
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                                                       "org.freedesktop.Notifications", "Notify");
-    call << QStringLiteral("Frelvanta") << 0u << QString() << QString::fromStdString(caption)
-         << QString::fromStdString(text) << QStringList() << QVariantMap() << 0;
-    if (bus.call(call, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage) return;
-  }
+  // Normal urgency and kept until closed: it is the one way to learn how to
+  // reach this instance, so it must not slip out of sight.
+  if (notices_.show(text, caption, 1, false, true)) return;
   // No notification service either: a window that stays until it is read.
   auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(caption),
                               QString::fromStdString(text), QMessageBox::Ok);
@@ -97,6 +114,10 @@ void TrayQt::desktop_notice(const std::string& text, const std::string& caption)
 void TrayQt::on_activated(QSystemTrayIcon::ActivationReason reason) {
   if (reason == QSystemTrayIcon::Context) post_tray_event(TRAY_EVENT_RBUTTONUP);
   if (reason == QSystemTrayIcon::DoubleClick) post_tray_event(TRAY_EVENT_LBUTTONDBLCLK);
+  // A StatusNotifierItem host has no double click: its one activation (a
+  // left click) does what the double click does on other trays. There a
+  // single click stays without effect.
+  if (reason == QSystemTrayIcon::Trigger && status_notifier_) post_tray_event(TRAY_EVENT_LBUTTONDBLCLK);
 }
 
 void TrayQt::on_message_clicked() { post_tray_event(TRAY_EVENT_BALLOON_CLICK); }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/qt/desktop_notifications.h"
 #include "app/ui_service.h"
 
 class TrayQt final : public QObject {
@@ -30,4 +31,6 @@ class TrayQt final : public QObject {
  private:
   QSystemTrayIcon* icon_ = nullptr;
   TrayIconState state_ = TrayIconState::kIdle;
+  DesktopNotifications notices_;
+  bool status_notifier_ = false;  // the icon is a StatusNotifierItem
 };

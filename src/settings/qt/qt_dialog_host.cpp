@@ -1,5 +1,7 @@
 #include "settings/qt/qt_dialog_host.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -87,6 +89,7 @@ class QtDialog : public QDialog, public DialogHost {
     unit_y_ = fm.height();
     setFixedSize(px_x(layout.width), px_y(layout.height));
     for (const DialogItem& item : layout.items) create_control(item);
+    fit_check_boxes();
   }
 
   ~QtDialog() override { mailbox_->close(); }
@@ -376,6 +379,41 @@ class QtDialog : public QDialog, public DialogHost {
     if (!(item.style & WS_VISIBLE)) w->hide();
     if (item.style & WS_TABSTOP) w->setFocusPolicy(Qt::StrongFocus);
     if (id != kNoControlId) controls_[id] = Control{item.atom, item.style, w};
+  }
+
+  // Dialog units fit the text of the face the template names; with another
+  // face a check box can be too narrow for its label (its indicator and
+  // spacing do not scale with the font either). Such a box takes the room it
+  // needs from the free space and the control to its right on the same row,
+  // which keeps its right edge and at least half its width.
+  void fit_check_boxes() {
+    for (auto& [id, control] : controls_) {
+      auto* box = qobject_cast<QCheckBox*>(control.widget);
+      if (!box) continue;
+      QRect r = box->geometry();
+      const int missing = box->sizeHint().width() - r.width();
+      if (missing <= 0) continue;
+      // The row ends at the frame of the group the box is in.
+      QRect row(r.left(), r.top(), width() - r.left(), r.height());
+      for (QGroupBox* group : findChildren<QGroupBox*>())
+        if (group->geometry().contains(r)) row.setRight(std::min(row.right(), group->geometry().right()));
+      QWidget* right = nullptr;
+      for (auto& [other_id, other] : controls_) {
+        const QRect o = other.widget->geometry();
+        if (other.widget == box || qobject_cast<QGroupBox*>(other.widget) || o.left() < r.right() ||
+            o.right() > row.right() || o.bottom() < r.top() || o.top() > r.bottom())
+          continue;
+        if (!right || o.left() < right->geometry().left()) right = other.widget;
+      }
+      if (!right) continue;  // a box alone on its row has the row's width
+      QRect o = right->geometry();
+      const int gap = std::max(o.left() - r.right() - 1, 0);
+      const int taken = std::clamp(missing - gap, 0, o.width() / 2);
+      o.setLeft(o.left() + taken);
+      right->setGeometry(o);
+      r.setWidth(r.width() + std::min(missing, gap + taken));
+      box->setGeometry(r);
+    }
   }
 
   DialogProc* proc_;
