@@ -18,10 +18,11 @@ unsigned char notification_urgency(int kind) {
   switch (kind) {
     case NOTIFY_ERROR:
       return 2;  // critical
-    case NOTIFY_WARNING:
-      return 1;  // normal
     default:
-      return 0;  // low
+      // Information too: every notice answers something the user just did
+      // (a start refused, a second start), and a low-urgency one only goes
+      // to the history on some desktops, which looks like nothing happened.
+      return 1;  // normal
   }
 }
 
