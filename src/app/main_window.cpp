@@ -1,19 +1,19 @@
 #include "app/main_window.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/countdown.h"
 #include "app/region_overlay.h"
 #include "app/shell_dialogs.h"
 #include "app/shortcuts.h"
 #include "app/startup.h"
 #include "app/tray_menu.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/system.h"
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 #include "settings/config_store.h"
 #include "recording/recording.h"
-#include "recording/recording_control.h"
-#include "recording/trace.h"
+#include "app/recording_control.h"
+#include "core/trace.h"
 
 namespace {
 bool g_destroyed = false;
@@ -21,7 +21,7 @@ bool g_destroyed = false;
 // WM_DESTROY: the application's shutdown, in this order.
 void on_destroy() {
   end_countdown();
-  if (g_app.recording.active.load()) recording_stop();
+  if (g_app.recording.active.load()) stop_recording();
   if (g_app.skip_worker_join.load() == 0) stop_worker_threads();
   if (g_ui_service) g_ui_service->tray_delete();
   if (MessageLoop* loop = g_app.main_window.load()) loop->quit();
@@ -113,12 +113,6 @@ void on_hotkey(uintptr_t id) {
   if (id >= CAPTURE_WINDOW && id <= CAPTURE_REGION) start_with_delay(static_cast<CaptureMode>(id));
 }
 }  // namespace
-
-void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
-  if (MessageLoop* loop = g_app.main_window) loop->post(msg, wparam, lparam);
-}
-
-void post_stop_request() { post_main_window_message(MSG_STOP_REQUEST, 0, 0); }
 
 void main_window_created() {
   if (g_app.cli_mode || !g_ui_service) return;

@@ -8,7 +8,7 @@
 #include "audio/ring.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 namespace {
 AudioEndpoints* g_endpoints = nullptr;

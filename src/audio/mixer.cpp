@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "audio/audio_capture.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "recording/diagnostics_report.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

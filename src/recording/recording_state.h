@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "recording/stop_trace_path.h"
+#include "core/stop_trace_path.h"
 
 struct Recording {
   std::atomic<uint32_t> active{0};

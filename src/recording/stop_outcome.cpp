@@ -1,6 +1,6 @@
 #include "recording/stop_outcome.h"
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/text.h"
 
 namespace {

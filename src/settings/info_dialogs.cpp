@@ -1,8 +1,8 @@
 #include "settings/info_dialogs.h"
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "settings/dialog_host.h"
 #include "settings/dialog_template.h"
 #include "settings/settings_ids.h"

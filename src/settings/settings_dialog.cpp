@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "settings/config_store.h"
 #include "settings/info_dialogs.h"
 #include "settings/settings_ids.h"

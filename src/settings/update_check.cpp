@@ -4,7 +4,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/text.h"
 #include "settings/dialog_host.h"
 #include "settings/info_dialogs.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "settings/fake_dialog_host.h"
 #include "settings/settings_ids.h"
 #include "settings/update_check.h"

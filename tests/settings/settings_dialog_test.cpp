@@ -8,9 +8,9 @@
 #include <map>
 #include <sstream>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
-#include "recording/trace.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
+#include "core/trace.h"
 #include "settings/config_store.h"
 #include "settings/fake_dialog_host.h"
 #include "settings/settings_ids.h"

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "settings/fake_dialog_host.h"
 #include "settings/settings_dialog.h"
 #include "settings/settings_ids.h"

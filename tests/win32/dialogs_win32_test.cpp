@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "settings/config_store.h"
 #include "settings/dialog_host.h"
 #include "settings/dialog_template.h"

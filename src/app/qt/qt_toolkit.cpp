@@ -15,7 +15,7 @@
 #include "app/qt/qt_message_loop.h"
 #include "app/qt/tray_qt.h"
 #include "app/toolkit.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "settings/qt/qt_dialog_host.h"
 
 namespace {

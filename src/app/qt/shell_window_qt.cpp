@@ -12,7 +12,7 @@
 #include <QScreen>
 #include <cmath>
 
-#include "app/message_loop.h"
+#include "app/main_window.h"
 #include "app/qt/qt_canvas.h"
 #include "app/toolkit.h"
 

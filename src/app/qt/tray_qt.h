@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 
 class TrayQt final : public QObject {
   Q_OBJECT

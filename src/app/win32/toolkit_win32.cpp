@@ -6,13 +6,13 @@
 #include <objbase.h>
 
 #include "app/hotkey_service.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "app/win32/desktop_session_win32.h"
 #include "app/win32/hotkeys_win32.h"
 #include "app/win32/main_window_win32.h"
 #include "app/win32/shell_window_win32.h"
 #include "app/win32/ui_service_win32.h"
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "settings/win32/dialog_host_win32.h"
 
 bool toolkit_init() {

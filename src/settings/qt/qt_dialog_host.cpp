@@ -23,7 +23,7 @@
 #include <map>
 #include <mutex>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "settings/dialog_host.h"
 #include "settings/dialog_template.h"
 #include "settings/qt/qt_virtual_keys.h"

@@ -13,7 +13,7 @@
 
 // The core names its dialog constants like the system's macros, so its
 // headers come before the system's.
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "settings/dialog_host.h"
 #include "settings/dialog_template.h"
 

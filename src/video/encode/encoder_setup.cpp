@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 #include "video/encode/sample_pool.h"
 

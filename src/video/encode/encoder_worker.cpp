@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 #include "video/encode/sample_pool.h"
 

@@ -2,10 +2,10 @@
 
 #include <mutex>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/intake/governor.h"
 #include "video/intake/intake_links.h"
 

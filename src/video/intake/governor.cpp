@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/app_state.h"
-#include "recording/trace.h"
+#include "core/app_state.h"
+#include "core/trace.h"
 #include "video/intake/frame_intake.h"
 #include "video/intake/intake_links.h"
 

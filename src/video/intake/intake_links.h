@@ -5,6 +5,7 @@
 
 #include "video/encode/encoder.h"
 #include "capture/image.h"
+#include "core/message_loop.h"  // post_stop_request
 
 struct AudioCapture;
 
@@ -17,5 +18,3 @@ bool encoder_written_bytes(uint64_t* bytes);
 // Whether the stream is open; when it is, its ring's fill and size in bytes
 // (size 0 while the ring does not exist). Read without a lock.
 bool audio_capture_level(const AudioCapture& capture, uint32_t* fill, uint32_t* size);
-// Posts the stop request (message 1026) to the main window. Any thread.
-void post_stop_request();

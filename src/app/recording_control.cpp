@@ -1,13 +1,15 @@
 // The main window's handling of the recording: the two recording timers, the
 // stop request, pause and resume, and power events.
-#include "recording/recording_control.h"
+#include "app/recording_control.h"
 
-#include "app/app_state.h"
-#include "app/main_window.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/message_loop.h"
+#include "app/region_overlay.h"
+#include "app/tray_menu.h"
+#include "core/ui_service.h"
 #include "platform/clock.h"
 #include "recording/recording.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 void on_audio_timer() {
   if (!g_app.recording.active.load()) return;
@@ -40,7 +42,7 @@ void on_watchdog_timer() {
 void on_stop_request() {
   if (!g_app.recording.active.load()) return;  // several requests for one recording cause one stop
   trace_event("message.stop_capture");
-  recording_stop();
+  stop_recording();
 }
 
 void toggle_pause() {
@@ -59,13 +61,13 @@ void toggle_pause() {
 }
 
 void on_forced_sleep() {
-  if (g_app.recording.active.load()) recording_stop();
+  if (g_app.recording.active.load()) stop_recording();
 }
 
-void tray_update_state() {
-  if (!g_ui_service) return;
-  const Recording& rec = g_app.recording;
-  const bool active = rec.active.load() != 0, paused = rec.paused.load() != 0;
-  g_ui_service->tray_set_icon(!active ? TrayIconState::kIdle : paused ? TrayIconState::kPaused : TrayIconState::kRecording);
-  g_ui_service->tray_set_tip(!active ? "Frelvanta" : paused ? "Recording (PAUSED)" : "Recording");
+void stop_recording() {
+  recording_stop();
+  if (g_app.recording.active.load() == 0) {
+    hide_region_frame();
+    tray_update_state();
+  }
 }
