@@ -32,9 +32,10 @@ fv_win32_library(fv_platform platform)
 target_link_libraries(fv_platform PUBLIC synchronization shell32 ole32 uuid)
 fv_win32_library(fv_core core DEPENDS fv_platform)
 fv_win32_library(fv_settings settings DEPENDS fv_core fv_platform)
+fv_win32_library(fv_dialogs dialogs DEPENDS fv_settings fv_core fv_platform)
 # The dialog host (dialog manager, clipboard, folder picker, links) and the
 # update check's request.
-target_link_libraries(fv_settings PUBLIC user32 gdi32 shell32 ole32 uuid winhttp)
+target_link_libraries(fv_dialogs PUBLIC user32 gdi32 shell32 ole32 uuid winhttp)
 # What the build names for the dialogs: the revision in the settings title,
 # the About links and the donation addresses, the update server.
 execute_process(COMMAND git rev-parse --short HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
@@ -42,14 +43,14 @@ execute_process(COMMAND git rev-parse --short HEAD WORKING_DIRECTORY ${PROJECT_S
 if(NOT FV_REVISION)
   set(FV_REVISION "unknown")
 endif()
-set_source_files_properties(${SRC}/settings/settings_template.cpp PROPERTIES
+set_source_files_properties(${SRC}/dialogs/settings_template.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_REVISION=\"${FV_REVISION}\"")
-set_source_files_properties(${SRC}/settings/info_dialogs.cpp PROPERTIES
+set_source_files_properties(${SRC}/dialogs/info_dialogs.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\";FRELVANTA_CONTRIBUTOR_NAME=\"${FRELVANTA_CONTRIBUTOR_NAME}\";FRELVANTA_CONTRIBUTOR_URL=\"${FRELVANTA_CONTRIBUTOR_URL}\";FRELVANTA_DONATE_BTC=\"${FRELVANTA_DONATE_BTC}\";FRELVANTA_DONATE_ETH=\"${FRELVANTA_DONATE_ETH}\";FRELVANTA_DONATE_LTC=\"${FRELVANTA_DONATE_LTC}\";FRELVANTA_DONATE_SOL=\"${FRELVANTA_DONATE_SOL}\"")
 set_source_files_properties(${SRC}/app/tray_menu.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\"")
 if(FRELVANTA_UPDATE_HOST)
-  set_source_files_properties(${SRC}/settings/update_check.cpp PROPERTIES
+  set_source_files_properties(${SRC}/dialogs/update_check.cpp PROPERTIES
     COMPILE_DEFINITIONS "FRELVANTA_UPDATE_HOST=\"${FRELVANTA_UPDATE_HOST}\"")
 endif()
 fv_win32_library(fv_convert video/convert DEPENDS fv_settings fv_core fv_platform)
@@ -71,7 +72,7 @@ target_link_libraries(fv_win32_paint PUBLIC fv_core fv_platform gdi32 user32 uxt
 # the executable).
 fv_win32_library(fv_app app EXCLUDE win32/entry_win32.cpp win32/gdi_canvas.cpp
   win32/shell_window_win32.cpp win32/screen_grab_win32.cpp
-  DEPENDS fv_win32_paint fv_recording fv_audio fv_capture fv_intake fv_encode fv_convert fv_settings fv_core
+  DEPENDS fv_win32_paint fv_recording fv_dialogs fv_audio fv_capture fv_intake fv_encode fv_convert fv_settings fv_core
   fv_platform)
 target_link_libraries(fv_app PUBLIC user32 gdi32 shell32 ole32)
 

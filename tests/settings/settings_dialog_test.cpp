@@ -1,6 +1,6 @@
 // The settings dialog's procedure in a fake host: what it shows, what OK
 // stores, and the actions it hosts.
-#include "settings/settings_dialog.h"
+#include "dialogs/settings_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include "core/trace.h"
 #include "settings/config_store.h"
 #include "settings/fake_dialog_host.h"
-#include "settings/settings_ids.h"
+#include "dialogs/settings_ids.h"
 #include "settings/temp_folder.h"
-#include "settings/update_check.h"
+#include "dialogs/update_check.h"
 
 namespace {
 int g_unregistered = 0;

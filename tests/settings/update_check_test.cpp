@@ -1,6 +1,6 @@
 // The update check: its text rules alone, then the whole request against a
 // local HTTPS server whose certificate only this test trusts.
-#include "settings/update_check.h"
+#include "dialogs/update_check.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,9 +13,9 @@
 
 #include "core/ui_service.h"
 #include "settings/fake_dialog_host.h"
-#include "settings/settings_dialog.h"
-#include "settings/settings_ids.h"
-#include "settings/settings_template.h"
+#include "dialogs/settings_dialog.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/settings_template.h"
 #include "settings/temp_folder.h"
 
 TEST(UpdateMetadata, LineRules) {

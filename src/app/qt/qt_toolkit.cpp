@@ -16,7 +16,7 @@
 #include "app/qt/tray_qt.h"
 #include "app/toolkit.h"
 #include "core/ui_service.h"
-#include "settings/qt/qt_dialog_host.h"
+#include "dialogs/qt/qt_dialog_host.h"
 
 namespace {
 // Qt keeps references to these for the application's lifetime. Our own

@@ -13,7 +13,7 @@
 #include "app/win32/shell_window_win32.h"
 #include "app/win32/ui_service_win32.h"
 #include "core/app_state.h"
-#include "settings/win32/dialog_host_win32.h"
+#include "dialogs/win32/dialog_host_win32.h"
 
 bool toolkit_init() {
   // The main thread is a single-threaded COM apartment for the process's

@@ -1,4 +1,4 @@
-#include "settings/qt/qt_dialog_host.h"
+#include "dialogs/qt/qt_dialog_host.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,9 +24,9 @@
 #include <mutex>
 
 #include "core/ui_service.h"
-#include "settings/dialog_host.h"
-#include "settings/dialog_template.h"
-#include "settings/qt/qt_virtual_keys.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/dialog_template.h"
+#include "dialogs/qt/qt_virtual_keys.h"
 
 namespace {
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }

@@ -1,4 +1,4 @@
-#include "settings/update_check.h"
+#include "dialogs/update_check.h"
 
 #include <memory>
 #include <system_error>
@@ -6,9 +6,9 @@
 
 #include "core/ui_service.h"
 #include "platform/text.h"
-#include "settings/dialog_host.h"
-#include "settings/info_dialogs.h"
-#include "settings/settings_ids.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/settings_ids.h"
 
 std::atomic<uint32_t> g_update_check_running{0};
 
