@@ -60,18 +60,17 @@ fv_win32_library(fv_audio audio DEPENDS fv_encode fv_settings fv_core fv_platfor
 fv_win32_library(fv_capture capture DEPENDS fv_intake fv_encode fv_settings fv_core fv_platform)
 fv_win32_library(fv_recording recording
   DEPENDS fv_audio fv_capture fv_intake fv_encode fv_convert fv_settings fv_core fv_platform)
-# The shell window on GDI (painting, cursor, layered forms, the frozen
-# screen picture): a library of its own, linked together with the shell core
-# that paints through it.
-set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/shell_window_win32.cpp
-  ${SRC}/app/win32/screen_grab_win32.cpp)
+# Painting on GDI (the canvas and the frozen screen picture): a library of
+# its own below the shell, so the painting tests can link it without the
+# shell. The shell window that paints through it stays in fv_app, since it
+# calls the shell core's painter.
+set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/screen_grab_win32.cpp)
 add_library(fv_win32_paint STATIC ${FV_WIN32_PAINT_SOURCES})
 target_include_directories(fv_win32_paint PUBLIC ${SRC})
 target_link_libraries(fv_win32_paint PUBLIC fv_core fv_platform gdi32 user32 uxtheme)
 # The shell: the portable core with the Win32 toolkit (the entry stays with
 # the executable).
-fv_win32_library(fv_app app EXCLUDE win32/entry_win32.cpp win32/gdi_canvas.cpp
-  win32/shell_window_win32.cpp win32/screen_grab_win32.cpp
+fv_win32_library(fv_app app EXCLUDE win32/entry_win32.cpp win32/gdi_canvas.cpp win32/screen_grab_win32.cpp
   DEPENDS fv_win32_paint fv_recording fv_dialogs fv_audio fv_capture fv_intake fv_encode fv_convert fv_settings fv_core
   fv_platform)
 target_link_libraries(fv_app PUBLIC user32 gdi32 shell32 ole32)

@@ -95,7 +95,7 @@ void on_tray_callback(intptr_t lparam) {
 
 void on_hotkey(uintptr_t id) {
   if (recording_active()) {
-    if (id == 4) {
+    if (id == kHotkeyPause) {
       toggle_pause();
     } else {
       // A capture shortcut pressed while recording stops the recording.

@@ -9,6 +9,7 @@
 #include "core/ui_service.h"
 #include "platform/clock.h"
 #include "recording/recording.h"
+#include "video/intake/frame_intake.h"
 #include "core/trace.h"
 
 void on_audio_timer() {
@@ -27,13 +28,8 @@ void on_watchdog_timer() {
   g_app.watchdog_tick_pending.exchange(1);
   if (g_app.watchdog_wake_event) g_app.watchdog_wake_event->set();
 
-  // The length counts from the first encoded frame and leaves out paused time.
-  const Config& cfg = g_app.config;
-  const int64_t first = rec.first_encoded_time.load();
-  const uint64_t ref = static_cast<uint64_t>(first != 0 ? first : rec.start_qpc.load());
-  const uint64_t length = static_cast<uint64_t>(cfg.LimitLength) * static_cast<uint64_t>(g_app.qpc_frequency);
-  if (cfg.EnableLimitLength != 0 && cfg.LimitLength != 0 && ref != 0 && elapsed >= ref && elapsed - ref >= length) {
-    rec.mark_end(static_cast<int64_t>(ref + length));
+  // On the recording clock, which leaves out paused time.
+  if (length_limit_reached(static_cast<int64_t>(elapsed))) {
     trace_event("timer.limit_stop");
     post_stop_request();
   }
@@ -50,12 +46,9 @@ void toggle_pause() {
   if (!rec.active.load()) return;
   const int64_t now = qpc_now();
   if (!rec.paused.load()) {
-    rec.pause_start_qpc.store(now);
-    rec.paused.store(1);
+    rec.begin_pause(now);
   } else {
-    rec.paused_total_qpc.fetch_add(now - rec.pause_start_qpc.load());
-    rec.pause_start_qpc.store(0);
-    rec.paused.store(0);
+    rec.end_pause(now);
   }
   tray_update_state();
 }

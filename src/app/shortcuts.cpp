@@ -11,7 +11,7 @@ const ShortcutEntry kShortcutTable[4] = {
     {2, &Config::ShortcutMonitor, "Capture Monitor"},
     {1, &Config::ShortcutWindow, "Capture Window"},
     {3, &Config::ShortcutRect, "Capture Region"},
-    {4, &Config::ShortcutPause, "Pause / Resume"},
+    {kHotkeyPause, &Config::ShortcutPause, "Pause / Resume"},
 };
 
 namespace {

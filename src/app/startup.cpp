@@ -33,6 +33,7 @@
 #include "core/trace.h"
 #include "settings/config_store.h"
 #include "video/encode/encoder.h"
+#include "platform/thread.h"
 
 namespace {
 std::atomic<bool> g_termination_requested{false};
@@ -80,12 +81,7 @@ void release_worker_handles() {
 }
 
 bool start_thread(std::thread* thread, int (*proc)()) {
-  try {
-    *thread = std::thread([proc] { proc(); });
-    return true;
-  } catch (...) {
-    return false;
-  }
+  return thread_start(thread, [proc] { proc(); });
 }
 
 int watchdog_proc() { return static_cast<int>(watchdog_worker()); }

@@ -24,6 +24,17 @@
 
 namespace {
 constexpr const char* kCannotStart = "Cannot Start Recording";
+// What to do about an output folder that cannot be written, in the places
+// of the system the user is on.
+#ifdef _WIN32
+constexpr const char* kUnwritableFolderAdvice =
+    "If this is a OneDrive or protected folder, choose a local folder (for example "
+    "C:\\Users\\<you>\\Videos\\Frelvanta) or allow Frelvanta through Windows Controlled Folder Access.";
+#else
+constexpr const char* kUnwritableFolderAdvice =
+    "If this folder belongs to another user, is read-only or is on a drive that is no longer mounted, choose a "
+    "folder of your own (for example ~/Videos/Frelvanta).";
+#endif
 
 void close_streams() {
   if (g_app.mic_capture.audio_client) {
@@ -117,12 +128,8 @@ bool recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   // 5.
   uint32_t error = 0;
   if (!test_folder_writable(folder, &error)) {
-    fail_message(format_cut(
-        1024,
-        "Output folder is not writable.\n\nFolder: %s\nError: %u (%s)\n\nIf this is a OneDrive or protected folder, "
-        "choose a local folder (for example C:\\Users\\<you>\\Videos\\Frelvanta) or allow Frelvanta through Windows "
-        "Controlled Folder Access.",
-        folder.c_str(), error, system_error_text(error).c_str()));
+    fail_message(format_cut(1024, "Output folder is not writable.\n\nFolder: %s\nError: %u (%s)\n\n%s", folder.c_str(),
+                            error, system_error_text(error).c_str(), kUnwritableFolderAdvice));
     return false;
   }
 
@@ -201,19 +208,7 @@ bool recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   rec.temp_lock.try_lock(rec.temp_path);
 
   // 12. Per-recording state, before the first frame or timer tick can see it.
-  rec.write_failed_stop.exchange(0);
-  rec.stall_stop.exchange(0);
-  rec.frames_in_flight.exchange(0);
-  rec.submits_in_flight.exchange(0);
-  rec.ticks_in_flight.exchange(0);
-  rec.paused.store(0);
-  rec.pause_start_qpc.store(0);
-  rec.paused_total_qpc.store(0);
-  rec.last_frame_time.store(0);
-  rec.end_time.store(0);
-  const int64_t now = qpc_now();
-  rec.start_qpc.store(now);
-  rec.next_heartbeat.store(now + g_app.qpc_frequency);
+  rec.begin(qpc_now(), g_app.qpc_frequency);
   intake_reset();
   audio_mixer_begin_recording();
 

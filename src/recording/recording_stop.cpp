@@ -56,11 +56,7 @@ void recording_stop() {
   // 1-2.
   trace_event("stop.begin");
   const bool was_paused = rec.paused.load() != 0;
-  if (was_paused) {
-    rec.paused_total_qpc.fetch_add(qpc_now() - rec.pause_start_qpc.load());
-    rec.pause_start_qpc.store(0);
-    rec.paused.store(0);
-  }
+  if (was_paused) rec.end_pause(qpc_now());
 
   // 3. From here on the workers no longer treat the recording as live. Frame
   // intake takes no picture after this moment, and the sound ends with it.
@@ -234,7 +230,7 @@ void recording_stop() {
       output = temp;
     }
     rec.output_path = output;  // the last recording, for a click on a balloon
-    if (g_app.cli_mode && (o.row != 6 || g_app.display_lost.load() != 0) && g_app.exit_code == 0) {
+    if (g_app.cli_mode && (o.row != kRowSaved || g_app.display_lost.load() != 0) && g_app.exit_code == 0) {
       g_app.exit_code = 3;
     }
     show_outcome(o);

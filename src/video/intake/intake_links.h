@@ -1,6 +1,6 @@
 #pragma once
-// What frame intake needs from its neighbours: the encoder it feeds, the
-// audio rings whose fill it watches, and the main window it asks to stop.
+// What frame intake needs from its neighbours: the encoder it feeds and the
+// audio rings whose fill it watches (the stop request is core/message_loop.h).
 #include <cstdint>
 
 #include "video/encode/encoder.h"
@@ -9,7 +9,7 @@
 
 struct AudioCapture;
 
-// encoder_submit_video (video/encoder.h) hands one frame to the encoder;
+// encoder_submit_video (video/encode/encoder.h) hands one frame to the encoder;
 // false when the encoder refused it.
 // The encoder's write_failed flag (atomic read).
 bool encoder_write_failed();
