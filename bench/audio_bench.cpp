@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "audio/audio_capture.h"
 #include "audio/mixer.h"
 #include "audio/ring.h"

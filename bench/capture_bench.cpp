@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
 #include "capture/device.h"

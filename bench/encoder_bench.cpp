@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/clock.h"
 #include "video/encode/encoder.h"
 

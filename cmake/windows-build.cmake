@@ -15,23 +15,27 @@ add_compile_options(-Wno-format)
 set(SRC ${PROJECT_SOURCE_DIR}/src)
 # The core files of a subsystem folder (not its subfolders) plus its Win32
 # backend; `exclude` names core files that need what this build lacks.
+# `depends` lists the libraries below it that it calls, as on Linux
+# (src/README.md).
 function(fv_win32_library name dir)
-  cmake_parse_arguments(L "" "" "EXCLUDE" ${ARGN})
+  cmake_parse_arguments(L "" "" "EXCLUDE;DEPENDS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${SRC}/${dir}/*.cpp ${SRC}/${dir}/win32/*.cpp)
   foreach(x ${L_EXCLUDE})
     list(FILTER srcs EXCLUDE REGEX "/${dir}/${x}$")
   endforeach()
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${SRC})
-  target_link_libraries(${name} PUBLIC Threads::Threads)
+  target_link_libraries(${name} PUBLIC ${L_DEPENDS} Threads::Threads)
 endfunction()
 
 fv_win32_library(fv_platform platform)
 target_link_libraries(fv_platform PUBLIC synchronization shell32 ole32 uuid)
-fv_win32_library(fv_settings settings)
+fv_win32_library(fv_core core DEPENDS fv_platform)
+fv_win32_library(fv_settings settings DEPENDS fv_core fv_platform)
+fv_win32_library(fv_dialogs dialogs DEPENDS fv_settings fv_core fv_platform)
 # The dialog host (dialog manager, clipboard, folder picker, links) and the
 # update check's request.
-target_link_libraries(fv_settings PUBLIC user32 gdi32 shell32 ole32 uuid winhttp)
+target_link_libraries(fv_dialogs PUBLIC user32 gdi32 shell32 ole32 uuid winhttp)
 # What the build names for the dialogs: the revision in the settings title,
 # the About links and the donation addresses, the update server.
 execute_process(COMMAND git rev-parse --short HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
@@ -39,42 +43,41 @@ execute_process(COMMAND git rev-parse --short HEAD WORKING_DIRECTORY ${PROJECT_S
 if(NOT FV_REVISION)
   set(FV_REVISION "unknown")
 endif()
-set_source_files_properties(${SRC}/settings/settings_template.cpp PROPERTIES
+set_source_files_properties(${SRC}/dialogs/settings_template.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_REVISION=\"${FV_REVISION}\"")
-set_source_files_properties(${SRC}/settings/info_dialogs.cpp PROPERTIES
+set_source_files_properties(${SRC}/dialogs/info_dialogs.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\";FRELVANTA_CONTRIBUTOR_NAME=\"${FRELVANTA_CONTRIBUTOR_NAME}\";FRELVANTA_CONTRIBUTOR_URL=\"${FRELVANTA_CONTRIBUTOR_URL}\";FRELVANTA_DONATE_BTC=\"${FRELVANTA_DONATE_BTC}\";FRELVANTA_DONATE_ETH=\"${FRELVANTA_DONATE_ETH}\";FRELVANTA_DONATE_LTC=\"${FRELVANTA_DONATE_LTC}\";FRELVANTA_DONATE_SOL=\"${FRELVANTA_DONATE_SOL}\"")
 set_source_files_properties(${SRC}/app/tray_menu.cpp PROPERTIES
   COMPILE_DEFINITIONS "FRELVANTA_PROJECT_URL=\"${FRELVANTA_PROJECT_URL}\"")
 if(FRELVANTA_UPDATE_HOST)
-  set_source_files_properties(${SRC}/settings/update_check.cpp PROPERTIES
+  set_source_files_properties(${SRC}/dialogs/update_check.cpp PROPERTIES
     COMPILE_DEFINITIONS "FRELVANTA_UPDATE_HOST=\"${FRELVANTA_UPDATE_HOST}\"")
 endif()
-fv_win32_library(fv_recording recording)
-fv_win32_library(fv_capture capture)
-fv_win32_library(fv_intake video/intake)
-fv_win32_library(fv_convert video/convert)
-fv_win32_library(fv_encode video/encode)
-fv_win32_library(fv_audio audio)
-add_library(fv_state STATIC ${SRC}/app/app_state.cpp)
-target_include_directories(fv_state PUBLIC ${SRC})
-# The shell window on GDI (painting, cursor, layered forms, the frozen
-# screen picture): a library of its own, linked together with the shell core
-# that paints through it.
-set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/shell_window_win32.cpp
-  ${SRC}/app/win32/screen_grab_win32.cpp)
+fv_win32_library(fv_convert video/convert DEPENDS fv_settings fv_core fv_platform)
+fv_win32_library(fv_encode video/encode DEPENDS fv_convert fv_settings fv_core fv_platform)
+fv_win32_library(fv_intake video/intake DEPENDS fv_encode fv_settings fv_core fv_platform)
+fv_win32_library(fv_audio audio DEPENDS fv_encode fv_settings fv_core fv_platform)
+fv_win32_library(fv_capture capture DEPENDS fv_intake fv_encode fv_settings fv_core fv_platform)
+fv_win32_library(fv_recording recording
+  DEPENDS fv_audio fv_capture fv_intake fv_encode fv_convert fv_settings fv_core fv_platform)
+# Painting on GDI (the canvas and the frozen screen picture): a library of
+# its own below the shell, so the painting tests can link it without the
+# shell. The shell window that paints through it stays in fv_app, since it
+# calls the shell core's painter.
+set(FV_WIN32_PAINT_SOURCES ${SRC}/app/win32/gdi_canvas.cpp ${SRC}/app/win32/screen_grab_win32.cpp)
 add_library(fv_win32_paint STATIC ${FV_WIN32_PAINT_SOURCES})
 target_include_directories(fv_win32_paint PUBLIC ${SRC})
-target_link_libraries(fv_win32_paint PUBLIC gdi32 user32 uxtheme)
+target_link_libraries(fv_win32_paint PUBLIC fv_core fv_platform gdi32 user32 uxtheme)
 # The shell: the portable core with the Win32 toolkit (the entry stays with
 # the executable).
-fv_win32_library(fv_app app EXCLUDE app_state.cpp win32/entry_win32.cpp win32/gdi_canvas.cpp
-  win32/shell_window_win32.cpp win32/screen_grab_win32.cpp)
+fv_win32_library(fv_app app EXCLUDE win32/entry_win32.cpp win32/gdi_canvas.cpp win32/screen_grab_win32.cpp
+  DEPENDS fv_win32_paint fv_recording fv_dialogs fv_audio fv_capture fv_intake fv_encode fv_convert fv_settings fv_core
+  fv_platform)
 target_link_libraries(fv_app PUBLIC user32 gdi32 shell32 ole32)
 
+# Everything: the top library brings the rest through its edges.
 add_library(fv_all INTERFACE)
-target_link_libraries(fv_all INTERFACE
-  "$<LINK_GROUP:RESCAN,fv_app,fv_win32_paint,fv_recording,fv_capture,fv_intake,fv_convert,fv_encode,fv_audio,fv_settings,fv_state,fv_platform>"
-  synchronization user32 gdi32 dwmapi shell32 ole32 uuid Threads::Threads)
+target_link_libraries(fv_all INTERFACE fv_app synchronization user32 gdi32 dwmapi shell32 ole32 uuid Threads::Threads)
 
 add_executable(frelvanta WIN32 ${SRC}/app/win32/entry_win32.cpp ${SRC}/app/win32/frelvanta.rc)
 target_link_libraries(frelvanta PRIVATE fv_all user32)

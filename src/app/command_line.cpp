@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/text.h"
 
 namespace {

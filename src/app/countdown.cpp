@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "app/message_loop.h"
+#include "core/app_state.h"
+#include "core/message_loop.h"
 #include "app/shell_window.h"
-#include "app/ui_service.h"
-#include "capture/capture.h"
+#include "core/ui_service.h"
+#include "app/capture_request.h"
 #include "capture/capture_service.h"
 
 namespace {

@@ -7,14 +7,10 @@
 #include <string>
 
 #include "app/canvas.h"
+#include "app/shell_state.h"
 
 enum CaptureMode : uint32_t;
 
-struct Countdown {
-  uint32_t countdown_mode = 0;       // the CaptureMode to start at the end; 0: no countdown
-  uint32_t countdown_remaining = 0;  // seconds left; the number shown
-  bool countdown_overlay_shown = false;
-};
 
 // Starts the capture at once when StartDelaySec is 0, else the countdown.
 void start_with_delay(CaptureMode mode);

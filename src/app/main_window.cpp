@@ -2,20 +2,20 @@
 
 #include <atomic>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/countdown.h"
 #include "app/region_overlay.h"
 #include "app/shell_dialogs.h"
 #include "app/shortcuts.h"
 #include "app/startup.h"
 #include "app/tray_menu.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/system.h"
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 #include "settings/config_store.h"
 #include "recording/recording.h"
-#include "recording/recording_control.h"
-#include "recording/trace.h"
+#include "app/recording_control.h"
+#include "core/trace.h"
 
 namespace {
 bool g_destroyed = false;
@@ -28,7 +28,7 @@ void on_destroy() {
   // A shutdown that comes while the selection is open (a termination
   // request) drops it; a command-line run then ends with its code 2.
   if (region_overlay_open()) cancel_region_overlay();
-  if (g_app.recording.active.load()) recording_stop();
+  if (g_app.recording.active.load()) stop_recording();
   g_shutdown_past_bounded_waits = true;
   if (g_app.skip_worker_join.load() == 0) stop_worker_threads();
   if (g_ui_service) g_ui_service->tray_delete();
@@ -103,7 +103,7 @@ void on_tray_callback(intptr_t lparam) {
 
 void on_hotkey(uintptr_t id) {
   if (recording_active()) {
-    if (id == 4) {
+    if (id == kHotkeyPause) {
       toggle_pause();
     } else {
       // A capture shortcut pressed while recording stops the recording.
@@ -121,12 +121,6 @@ void on_hotkey(uintptr_t id) {
   if (id >= CAPTURE_WINDOW && id <= CAPTURE_REGION) start_with_delay(static_cast<CaptureMode>(id));
 }
 }  // namespace
-
-void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
-  if (MessageLoop* loop = g_app.main_window) loop->post(msg, wparam, lparam);
-}
-
-void post_stop_request() { post_main_window_message(MSG_STOP_REQUEST, 0, 0); }
 
 void main_window_created() {
   if (g_app.cli_mode || !g_ui_service) return;

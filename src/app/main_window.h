@@ -3,12 +3,10 @@
 // destruction, which is the application's shutdown sequence.
 #include <cstdint>
 
-#include "app/message_loop.h"
+#include "core/message_loop.h"  // posting to the window, its messages and timers
 
-// Posts to the main window; dropped when it does not exist yet.
-void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam);
-// Posts the stop request (message 1026). Any thread.
-void post_stop_request();
+// The window procedure: the dispatcher of the whole application.
+intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam);
 
 // WM_CREATE: the tray icon (interactive mode only).
 void main_window_created();

@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/countdown.h"
 #include "app/region_overlay.h"
 #include "app/shell_window.h"

@@ -5,13 +5,13 @@
 #include <string>
 #include <utility>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/canvas.h"
 #include "app/main_window.h"
-#include "app/ui_service.h"
-#include "capture/capture.h"
+#include "core/ui_service.h"
+#include "app/capture_request.h"
 #include "capture/capture_service.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 namespace {
 constexpr const char* kCannotStart = "Cannot Start Recording";

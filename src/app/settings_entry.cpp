@@ -5,8 +5,8 @@
 #include "app/shortcuts.h"
 #include "app/toolkit.h"
 #include "audio/audio_capture.h"
-#include "settings/info_dialogs.h"
-#include "settings/settings_dialog.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/settings_dialog.h"
 
 namespace {
 uint32_t microphones(std::string* names, std::string* ids, uint32_t max) {

@@ -1,17 +1,17 @@
 #include "app/shortcuts.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/hotkey_service.h"
 #include "app/shortcut_value.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 const ShortcutEntry kShortcutTable[4] = {
     {2, &Config::ShortcutMonitor, "Capture Monitor"},
     {1, &Config::ShortcutWindow, "Capture Window"},
     {3, &Config::ShortcutRect, "Capture Region"},
-    {4, &Config::ShortcutPause, "Pause / Resume"},
+    {kHotkeyPause, &Config::ShortcutPause, "Pause / Resume"},
 };
 
 namespace {

@@ -6,6 +6,10 @@
 
 #include "settings/config.h"
 
+// The WM_HOTKEY ids: the capture modes' own values (CAPTURE_WINDOW 1,
+// CAPTURE_MONITOR 2, CAPTURE_REGION 3), and pause / resume.
+constexpr int kHotkeyPause = 4;
+
 struct ShortcutEntry {
   int id;                  // the WM_HOTKEY id; 1..3 are the capture modes
   uint32_t Config::*value; // the setting holding it

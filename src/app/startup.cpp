@@ -7,7 +7,8 @@
 #include <new>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "app/recording_control.h"
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/countdown.h"
@@ -16,9 +17,9 @@
 #include "app/shortcuts.h"
 #include "app/single_instance.h"
 #include "app/toolkit.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "audio/audio_worker.h"
-#include "capture/capture.h"
+#include "app/capture_request.h"
 #include "capture/device.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -26,12 +27,13 @@
 #include "platform/paths.h"
 #include "platform/system.h"
 #include "platform/text.h"
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 #include "recording/recording.h"
 #include "recording/recovery.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "settings/config_store.h"
 #include "video/encode/encoder.h"
+#include "platform/thread.h"
 
 namespace {
 std::atomic<bool> g_termination_requested{false};
@@ -49,7 +51,7 @@ void on_library_exit() {
   trace_event("app.display_lost");
   g_ui_service = nullptr;
   g_desktop_session = nullptr;
-  if (std::this_thread::get_id() == g_main_thread && g_app.recording.active.load() != 0) recording_stop();
+  if (std::this_thread::get_id() == g_main_thread && g_app.recording.active.load() != 0) stop_recording();
   int code = g_app.exit_code;
   // A command-line recording cut short by the loss never ended cleanly.
   if (g_app.cli_mode && code == 0 && g_app.recording.temp_path.empty() == false) code = 3;
@@ -85,12 +87,7 @@ void release_worker_handles() {
 }
 
 bool start_thread(std::thread* thread, int (*proc)()) {
-  try {
-    *thread = std::thread([proc] { proc(); });
-    return true;
-  } catch (...) {
-    return false;
-  }
+  return thread_start(thread, [proc] { proc(); });
 }
 
 int watchdog_proc() { return static_cast<int>(watchdog_worker()); }

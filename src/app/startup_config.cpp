@@ -1,11 +1,11 @@
 // The configuration steps of start-up, apart from the rest so that a build
 // without capture and encoding (Windows for now) runs them the same way.
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/startup.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "settings/config_store.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // The UI toolkit behind the message loop, the message boxes and the tray.
 #include <memory>
 
-#include "app/message_loop.h"
+#include "core/message_loop.h"
 
 // Starts the toolkit once per process. With a display it brings up the full
 // widget set; without one (or with one that cannot be opened) only an event

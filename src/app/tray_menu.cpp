@@ -1,6 +1,7 @@
 #include "app/tray_menu.h"
 
 #include "app/shortcut_value.h"
+#include "core/app_state.h"
 
 #ifndef FRELVANTA_PROJECT_URL
 #define FRELVANTA_PROJECT_URL ""
@@ -27,6 +28,14 @@ const char* tray_tip_for_state(bool active, bool paused) {
 TrayIconState tray_icon_for_state(bool active, bool paused, bool have_paused_icon) {
   if (!active) return TrayIconState::kIdle;
   return paused && have_paused_icon ? TrayIconState::kPaused : TrayIconState::kRecording;
+}
+
+void tray_update_state() {
+  if (!g_ui_service) return;
+  const Recording& rec = g_app.recording;
+  const bool active = rec.active.load() != 0, paused = rec.paused.load() != 0;
+  g_ui_service->tray_set_icon(tray_icon_for_state(active, paused));
+  g_ui_service->tray_set_tip(tray_tip_for_state(active, paused));
 }
 
 std::string no_tray_notice(uint32_t monitor, uint32_t window, uint32_t region, uint32_t pause, long pid) {

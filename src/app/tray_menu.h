@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 
 // Menu command ids.
 constexpr int TRAY_CMD_HOME = 1;
@@ -28,6 +28,8 @@ const char* tray_tip_for_state(bool active, bool paused);
 // The icon of the state; paused falls back to the recording icon when there
 // is no paused icon.
 TrayIconState tray_icon_for_state(bool active, bool paused, bool have_paused_icon = true);
+// Shows the icon and tooltip of the current recording state on the tray.
+void tray_update_state();
 
 // Said once at start when the desktop has no tray: how to use and how to end
 // the instance that would otherwise run unseen.

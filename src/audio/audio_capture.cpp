@@ -8,7 +8,7 @@
 #include "audio/ring.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 namespace {
 AudioEndpoints* g_endpoints = nullptr;
@@ -146,9 +146,7 @@ bool start_stream(AudioCapture* c) {
   c->interruptions.store(0);
   // Without its thread the stream cannot run: the opener fails, and recording
   // start reports it like any other stream that cannot be opened.
-  try {
-    c->capture_thread = std::thread(capture_thread_main, c);
-  } catch (...) {
+  if (!thread_start(&c->capture_thread, [c] { capture_thread_main(c); })) {
     trace_event("audio.thread_create_failed");
     undo_start(c);
     return false;

@@ -5,12 +5,7 @@
 #include <string>
 
 #include "audio/audio_state.h"
-
-// (a × b + d) / c with a 128-bit intermediate, truncated; 0 when c is 0.
-inline uint64_t mul_div(uint64_t a, uint64_t b, uint64_t c, uint64_t d = 0) {
-  if (c == 0) return 0;
-  return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b + d) / c);
-}
+#include "platform/mul_div.h"
 
 // How long application-audio set-up may take before it counts as a failure.
 constexpr uint32_t kApplicationAudioTimeoutMs = 5000;

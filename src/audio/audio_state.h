@@ -86,6 +86,7 @@ struct AudioMixer {
   PendingPacket mic_pending;
   uint8_t* mix_buffer = nullptr;  // grows, never shrinks, kept for the process
   uint32_t mix_buffer_size = 0;
+  uint64_t mix_dropped_frames = 0;  // frames lost because the mix buffer could not grow
   uint64_t next_audio_time = 0;
   uint64_t audio_time_remainder = 0;
   uint64_t clock_jump_count = 0;

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "audio/mixer.h"
 #include "platform/thread.h"
 

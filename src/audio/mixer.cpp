@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "audio/audio_capture.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 
 namespace {
@@ -74,7 +74,6 @@ void audio_mixer_begin_recording() {
   m.lag_avg = 0;
   m.system_pending = PendingPacket{};
   m.mic_pending = PendingPacket{};
-  g_app.recording.paused_total_qpc.store(0);
 }
 
 void release_pending(PendingPacket* pending) {
@@ -173,6 +172,15 @@ bool ensure_mix_buffer(uint32_t bytes) {
   m.mix_buffer = static_cast<uint8_t*>(grown);
   m.mix_buffer_size = bytes;
   return true;
+}
+
+// The mix buffer could not grow: the frames cannot be mixed and are dropped,
+// counted and traced, so lost sound is never silent.
+static void drop_unmixed(uint32_t frames) {
+  AudioMixer& m = g_app.mixer;
+  m.mix_dropped_frames += frames;
+  trace_eventf("audio.mix_buffer_failed frames=%u total=%llu", frames,
+               static_cast<unsigned long long>(m.mix_dropped_frames));
 }
 
 bool submit_audio(const void* data, uint32_t frames, uint64_t time, uint32_t rate) {
@@ -324,6 +332,8 @@ void mix_audio(bool flush, uint64_t deadline) {
       if (ensure_mix_buffer(n * mp.block_align)) {
         mix_samples(nullptr, mp.cursor, n, fmt.nChannels, fmt.wBitsPerSample, mic_gain, master_gain);
         if (!submit_audio(mx.mix_buffer, n, mp.cursor_time, mp.sample_rate)) break;
+      } else {
+        drop_unmixed(n);
       }
       consume_pending(&mp, n);
     } else {
@@ -331,6 +341,8 @@ void mix_audio(bool flush, uint64_t deadline) {
       if (ensure_mix_buffer(n * sp.block_align)) {
         mix_samples(sp.cursor, mp.cursor, n, fmt.nChannels, fmt.wBitsPerSample, mic_gain, master_gain);
         if (!submit_audio(mx.mix_buffer, n, sp.cursor_time, sp.sample_rate)) break;
+      } else {
+        drop_unmixed(n);
       }
       consume_pending(&sp, n);
       consume_pending(&mp, n);

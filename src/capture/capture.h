@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/app_state.h"
 #include "capture/capture_state.h"
 
 struct WindowBounds;
@@ -12,14 +11,22 @@ struct WindowBounds;
 // frame handler at frame intake.
 void capture_runtime_init();
 
-// The single entry for a capture request. Returns true when a target was
-// opened and handed to recording start (or, for a region, the overlay is
-// open); false after a refusal or a failure, which has been reported.
-bool capture_by_mode(CaptureMode mode);
-bool capture_foreground_window();
-bool capture_monitor_under_pointer();
-// The region overlay's ENTER: record `selection` (monitor pixels) of `monitor`.
-bool start_region_capture(MonitorId monitor, Rect selection);
+// What a capture request opened: the device, and the captured top-level
+// window (0 for a monitor or a region). The target itself is open in
+// g_app.capture; the caller hands both to recording start.
+struct CaptureTarget {
+  std::shared_ptr<CaptureDevice> device;
+  WindowId window = 0;
+};
+
+// Why capture is not available in this build; null when it is.
+const char* capture_unavailable_reason();
+// The three kinds of target. Each reports its own refusal or failure and
+// returns false; true with `target` filled and the target open.
+bool capture_foreground_window(CaptureTarget* target);
+bool capture_monitor_under_pointer(CaptureTarget* target);
+// `selection` (monitor pixels) of `monitor`, as the region overlay chose it.
+bool capture_region(MonitorId monitor, Rect selection, CaptureTarget* target);
 
 bool open_window_target(std::shared_ptr<CaptureDevice> device, WindowId window, bool client_area, bool no_rounding);
 bool open_monitor_target(std::shared_ptr<CaptureDevice> device, MonitorId monitor, const Rect* crop);
@@ -33,10 +40,6 @@ bool capture_start(Capture* capture, bool cursor, bool border);
 // Ends delivery and releases the target. Idempotent. From inside a frame
 // callback it only ends delivery; the next call from another thread releases.
 void capture_stop(Capture* capture);
-
-// Provided by the interactive shell: shows the region overlay; false when it
-// cannot be shown.
-bool open_region_overlay();
 
 // Refresh rate of the display the open target is on; false when unknown.
 bool capture_display_rate(const Capture& capture, uint32_t* num, uint32_t* den);

@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
 #include "video/intake/frame_intake.h"

@@ -3,10 +3,10 @@
 // call with no frame.
 #include <algorithm>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 namespace {
 void resize_pool(Capture* c, const SourceFrame& f) {

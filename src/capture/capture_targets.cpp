@@ -2,13 +2,12 @@
 // target and the crop rectangle of each frame.
 #include <algorithm>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
 #include "capture/device.h"
-#include "recording/recording.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 namespace {
 constexpr const char* kCannotStart = "Cannot Start Recording";
@@ -24,30 +23,12 @@ void close_item(Capture& c) {
 }
 }  // namespace
 
-bool capture_by_mode(CaptureMode mode) {
+const char* capture_unavailable_reason() {
   CaptureService* svc = g_app.capture.service;
-  if (const char* reason = svc != nullptr ? svc->unavailable_reason() : nullptr) {
-    // A command-line run has no tray to show a refusal on.
-    if (g_app.cli_mode) {
-      show_message(reason, "Frelvanta", MB_ICONERROR);
-    } else {
-      refuse(reason, kCannotStart);
-    }
-    return false;
-  }
-  g_app.capture_request_active = 1;
-  bool started = false;
-  switch (mode) {
-    case CAPTURE_WINDOW: started = capture_foreground_window(); break;
-    case CAPTURE_MONITOR: started = capture_monitor_under_pointer(); break;
-    case CAPTURE_REGION: started = open_region_overlay(); break;
-    default: break;
-  }
-  g_app.capture_request_active = 0;
-  return started;
+  return svc != nullptr ? svc->unavailable_reason() : nullptr;
 }
 
-bool capture_monitor_under_pointer() {
+bool capture_monitor_under_pointer(CaptureTarget* target) {
   CaptureService* svc = g_app.capture.service;
   int32_t x = 0, y = 0;
   MonitorId monitor = 0;
@@ -62,11 +43,11 @@ bool capture_monitor_under_pointer() {
     show_tray_notification("Cannot record selected monitor!", kError, NOTIFY_WARNING);
     return false;
   }
-  recording_start(std::move(device), 0);
+  *target = CaptureTarget{std::move(device), 0};
   return true;
 }
 
-bool capture_foreground_window() {
+bool capture_foreground_window(CaptureTarget* target) {
   CaptureService* svc = g_app.capture.service;
   WindowId window = svc != nullptr ? svc->foreground_window() : 0;
   if (window == 0) {
@@ -92,11 +73,11 @@ bool capture_foreground_window() {
     show_tray_notification("Cannot record selected window!", kError, NOTIFY_WARNING);
     return false;
   }
-  recording_start(std::move(device), window);
+  *target = CaptureTarget{std::move(device), window};
   return true;
 }
 
-bool start_region_capture(MonitorId monitor, Rect selection) {
+bool capture_region(MonitorId monitor, Rect selection, CaptureTarget* target) {
   CaptureService* svc = g_app.capture.service;
   Rect bounds;
   if (svc == nullptr || !svc->monitor_rect(monitor, &bounds)) {
@@ -109,7 +90,7 @@ bool start_region_capture(MonitorId monitor, Rect selection) {
     show_tray_notification("Cannot record monitor!", kError, NOTIFY_WARNING);
     return false;
   }
-  recording_start(std::move(device), 0);
+  *target = CaptureTarget{std::move(device), 0};
   return true;
 }
 

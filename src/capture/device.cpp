@@ -1,7 +1,7 @@
 #include "capture/device.h"
 
-#include "app/app_state.h"
-#include "recording/trace.h"
+#include "core/app_state.h"
+#include "core/trace.h"
 #include "video/encode/media_writer.h"
 
 namespace {

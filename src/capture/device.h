@@ -1,6 +1,6 @@
 #pragma once
 // The graphics device a recording's video work runs on. This build has no
-// GPU compute path: the conversion runs on the CPU (video/compute_context.h),
+// GPU compute path: the conversion runs on the CPU (video/convert/compute_context.h),
 // so the device always exists. With hardware encoding on, it also names the
 // DRM render node the VAAPI encoders should open.
 #include <functional>

@@ -1,5 +1,14 @@
 #pragma once
 // Thread helpers beyond std::thread.
+#include <functional>
+#include <thread>
+
+// Starts `body` on a new thread in `*thread`. False when the system refuses
+// a thread: `*thread` then stays empty and nothing is thrown, so a caller
+// reports the failure instead of the process ending.
+bool thread_start(std::thread* thread, std::function<void()> body);
+// The same for a thread nobody joins (it ends with the process).
+bool thread_start_detached(std::function<void()> body);
 
 // Raises the calling thread's scheduling priority for time-critical work
 // (audio capture). Returns false when the system does not allow it; the

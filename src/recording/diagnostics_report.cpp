@@ -1,15 +1,12 @@
 #include "recording/diagnostics_report.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/mul_div.h"
 
 namespace {
 // a * b / c with a 128-bit intermediate, truncated; 0 when c is 0.
-uint64_t mul_div(uint64_t a, uint64_t b, uint64_t c) {
-  if (c == 0) return 0;
-  return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b / c);
-}
 }  // namespace
 
 std::string format_diag_report(const DiagValues& v) {

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"

@@ -1,11 +1,9 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/main_window.h"
-#include "app/countdown.h"
-#include "recording/recording_control.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/message_loop.h"
+#include "core/ui_service.h"
 #include "audio/audio_capture.h"
 #include "audio/mixer.h"
 #include "capture/capture.h"
@@ -16,16 +14,27 @@
 #include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 #include "recording/output_naming.h"
 #include "recording/recording.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 #include "video/intake/frame_intake.h"
 #include "video/intake/governor.h"
 
 namespace {
 constexpr const char* kCannotStart = "Cannot Start Recording";
+// What to do about an output folder that cannot be written, in the places
+// of the system the user is on.
+#ifdef _WIN32
+constexpr const char* kUnwritableFolderAdvice =
+    "If this is a OneDrive or protected folder, choose a local folder (for example "
+    "C:\\Users\\<you>\\Videos\\Frelvanta) or allow Frelvanta through Windows Controlled Folder Access.";
+#else
+constexpr const char* kUnwritableFolderAdvice =
+    "If this folder belongs to another user, is read-only or is on a drive that is no longer mounted, choose a "
+    "folder of your own (for example ~/Videos/Frelvanta).";
+#endif
 
 void close_streams() {
   if (g_app.mic_capture.audio_client) {
@@ -68,7 +77,7 @@ void abandon_setup() {
 }
 }  // namespace
 
-void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
+bool recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   Recording& rec = g_app.recording;
   const Config& cfg = g_app.config;
 
@@ -85,20 +94,17 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
     common_exit();
   };
 
-  // 1.
-  end_countdown();
-
   // 2. Output file.
   bool named = false;
   if (g_app.cli_output_path.empty()) {
     // A folder too deep for any name is refused before it is created.
     if (!cfg.OutputFolder.empty() && !timestamp_names_fit(cfg.OutputFolder)) {
       fail_tray("Cannot prepare output file path. Check output folder/path.");
-      return;
+      return false;
     }
     if (!ensure_folder(cfg.OutputFolder)) {
       fail_tray("Output folder does not exist and could not be created.");
-      return;
+      return false;
     }
     named = make_output_path(cfg.OutputFolder, local_time_now());
   } else {
@@ -106,7 +112,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   }
   if (!named) {
     fail_tray("Cannot prepare output file path. Check output folder/path.");
-    return;
+    return false;
   }
 
   // 3. From here on events also go beside the recording.
@@ -116,19 +122,15 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   const std::string folder = path_directory(rec.output_path);
   if (folder.empty()) {
     fail_tray("Cannot prepare output folder. Check output folder/path.");
-    return;
+    return false;
   }
 
   // 5.
   uint32_t error = 0;
   if (!test_folder_writable(folder, &error)) {
-    fail_message(format_cut(
-        1024,
-        "Output folder is not writable.\n\nFolder: %s\nError: %u (%s)\n\nIf this is a OneDrive or protected folder, "
-        "choose a local folder (for example C:\\Users\\<you>\\Videos\\Frelvanta) or allow Frelvanta through Windows "
-        "Controlled Folder Access.",
-        folder.c_str(), error, system_error_text(error).c_str()));
-    return;
+    fail_message(format_cut(1024, "Output folder is not writable.\n\nFolder: %s\nError: %u (%s)\n\n%s", folder.c_str(),
+                            error, system_error_text(error).c_str(), kUnwritableFolderAdvice));
+    return false;
   }
 
   // 6. Disk guard.
@@ -142,7 +144,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
                               "Not enough free disk space to start recording.\n\nRequired free space: %u MB\n\n"
                               "Free some space or choose another output folder.",
                               cfg.MinFreeSpaceMB));
-      return;
+      return false;
     }
   }
 
@@ -162,7 +164,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   ec.config = &cfg;
   if (ec.width == 0 || ec.height == 0) {
     fail_tray("The selected window has no capture area. It may be minimized or off-screen.");
-    return;
+    return false;
   }
 
   // 10. Audio.
@@ -175,7 +177,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
       if (!open_loopback_capture(&g_app.system_capture, target)) {
         audio_capture_zero(&g_app.system_capture);
         fail_tray("Cannot capture audio!");
-        return;
+        return false;
       }
       ec.audio_format = g_app.system_capture.stream_format.get();
     }
@@ -187,7 +189,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
         show_tray_notification("Microphone capture failed.", "Warning", NOTIFY_WARNING);
         if (!system_open) {
           common_exit();
-          return;
+          return false;
         }
       } else if (!system_open) {
         ec.audio_format = g_app.mic_capture.stream_format.get();
@@ -200,25 +202,13 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
     rec.temp_path.clear();
     close_streams();
     common_exit();
-    return;
+    return false;
   }
   // Recovery in another process leaves a locked file alone.
   rec.temp_lock.try_lock(rec.temp_path);
 
   // 12. Per-recording state, before the first frame or timer tick can see it.
-  rec.write_failed_stop.exchange(0);
-  rec.stall_stop.exchange(0);
-  rec.frames_in_flight.exchange(0);
-  rec.submits_in_flight.exchange(0);
-  rec.ticks_in_flight.exchange(0);
-  rec.paused.store(0);
-  rec.pause_start_qpc.store(0);
-  rec.paused_total_qpc.store(0);
-  rec.last_frame_time.store(0);
-  rec.end_time.store(0);
-  const int64_t now = qpc_now();
-  rec.start_qpc.store(now);
-  rec.next_heartbeat.store(now + g_app.qpc_frequency);
+  rec.begin(qpc_now(), g_app.qpc_frequency);
   intake_reset();
   audio_mixer_begin_recording();
 
@@ -229,7 +219,7 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
     abandon_setup();
     show_tray_notification(capture_failure_text(), "Error", NOTIFY_WARNING);
     common_exit();
-    return;
+    return false;
   }
 
   // 14. Timers.
@@ -242,7 +232,6 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   // 15-16.
   rec.active.store(1);
   rec.starting.store(0);
-  tray_update_state();
 
   // 17. No sleep while recording (the display may still turn off).
   if (g_desktop_session) g_desktop_session->keep_awake(true);
@@ -250,4 +239,5 @@ void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   // 18-19.
   trace_event("recording.started");
   device.reset();
+  return true;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "recording/stop_trace_path.h"
+#include "core/stop_trace_path.h"
 
 struct Recording {
   std::atomic<uint32_t> active{0};
@@ -47,7 +47,33 @@ struct Recording {
     }
   }
 
-  // Frame intake (reset by recording start).
+  // Pause accounting: a pause's length joins paused_total_qpc when it ends.
+  void begin_pause(int64_t now) {
+    pause_start_qpc.store(now);
+    paused.store(1);
+  }
+  void end_pause(int64_t now) {
+    paused_total_qpc.fetch_add(now - pause_start_qpc.load());
+    pause_start_qpc.store(0);
+    paused.store(0);
+  }
+
+  // Recording start: the recording's own fields for a recording that starts
+  // at `now`, with its first heartbeat one second (`frequency` ticks) later.
+  // Frame intake resets its group below itself (intake_reset).
+  void begin(int64_t now, int64_t frequency) {
+    write_failed_stop.exchange(0);
+    stall_stop.exchange(0);
+    ticks_in_flight.exchange(0);
+    paused.store(0);
+    pause_start_qpc.store(0);
+    paused_total_qpc.store(0);
+    end_time.store(0);
+    start_qpc.store(now);
+    next_heartbeat.store(now + frequency);
+  }
+
+  // Frame intake (reset by intake_reset at recording start).
   int64_t max_frame_gap = 0;     // largest step between consecutive intake times
   uint64_t callback_count = 0;   // frames seen while recording and not paused
   uint64_t callback_work_count = 0;

@@ -1,11 +1,8 @@
 #include <string>
 
-#include "app/app_state.h"
-#include "app/main_window.h"
-#include "app/countdown.h"
-#include "app/region_overlay.h"
-#include "recording/recording_control.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/message_loop.h"
+#include "core/ui_service.h"
 #include "audio/audio_capture.h"
 #include "audio/mixer.h"
 #include "capture/capture.h"
@@ -14,11 +11,11 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 #include "recording/diagnostics_report.h"
 #include "recording/recording.h"
 #include "recording/stop_outcome.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 
 namespace {
@@ -59,11 +56,7 @@ void recording_stop() {
   // 1-2.
   trace_event("stop.begin");
   const bool was_paused = rec.paused.load() != 0;
-  if (was_paused) {
-    rec.paused_total_qpc.fetch_add(qpc_now() - rec.pause_start_qpc.load());
-    rec.pause_start_qpc.store(0);
-    rec.paused.store(0);
-  }
+  if (was_paused) rec.end_pause(qpc_now());
 
   // 3. From here on the workers no longer treat the recording as live. Frame
   // intake takes no picture after this moment, and the sound ends with it.
@@ -237,7 +230,7 @@ void recording_stop() {
       output = temp;
     }
     rec.output_path = output;  // the last recording, for a click on a balloon
-    if (g_app.cli_mode && (o.row != 6 || g_app.display_lost.load() != 0) && g_app.exit_code == 0) {
+    if (g_app.cli_mode && (o.row != kRowSaved || g_app.display_lost.load() != 0) && g_app.exit_code == 0) {
       g_app.exit_code = 3;
     }
     show_outcome(o);
@@ -249,14 +242,6 @@ void recording_stop() {
   if (cfg.OpenFolder != 0 && !output.empty() && g_desktop_session) {
     g_desktop_session->show_in_folder(output);
   }
-  // 20-21. The main window (the region frame during a region recording) is
-  // hidden and the tray shows the idle state, unless a recording started
-  // from the outcome box has already put up its own frame and state.
-  if (rec.active.load() == 0) {
-    hide_region_frame();
-    tray_update_state();
-  }
-
   // 22. An abandoned worker cannot be reused: the application closes.
   if (stop_timed_out || g_app.cli_mode) post_main_window_message(WM_CLOSE, 0, 0);
 }

@@ -3,14 +3,14 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "recording/folder_probe.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 namespace {
 constexpr const char* kLogName = "RECOVERED-RECORDINGS.txt";

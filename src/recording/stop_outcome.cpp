@@ -1,6 +1,6 @@
 #include "recording/stop_outcome.h"
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/text.h"
 
 namespace {
@@ -27,14 +27,14 @@ StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_pa
   if (r.file_gone && (r.stop_timed_out || r.has_video || r.write_failed)) {
     const char* why = r.folder_gone ? "the output folder was removed or renamed while recording"
                                     : "its file was removed from the output folder while recording";
-    return make(10, OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONERROR, "Recording Lost",
+    return make(kRowLost, OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONERROR, "Recording Lost",
                 format_cut(1024,
                            "The recording was lost because %s, so nothing could be saved.\n\n"
                            "Folder: %s\n\nChoose an output folder that stays in place while recording.",
                            why, folder.c_str()));
   }
   if (r.stop_timed_out && r.crash_safe) {
-    return make(1, OutcomeChannel::kBoxInteractive, OutcomeFile::kKept, MB_ICONWARNING, "Recording Stopped Early",
+    return make(kRowTimedOutCrashSafe, OutcomeChannel::kBoxInteractive, OutcomeFile::kKept, MB_ICONWARNING, "Recording Stopped Early",
                 format_cut(1024,
                            "Frelvanta's encoder stopped responding, so the recording was ended early.\n\n"
                            "The file was written in a crash-safe format, so it plays up to the point where it "
@@ -43,7 +43,7 @@ StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_pa
                            temp));
   }
   if (r.stop_timed_out) {
-    return make(2, OutcomeChannel::kBoxInteractive, OutcomeFile::kKept, MB_ICONERROR, "Recording Not Saved",
+    return make(kRowTimedOut, OutcomeChannel::kBoxInteractive, OutcomeFile::kKept, MB_ICONERROR, "Recording Not Saved",
                 format_cut(1024,
                            "Frelvanta's encoder stopped responding and the recording could not be finished.\n\n"
                            "The unfinished file has been kept here:\n\n%s\n\n"
@@ -52,11 +52,11 @@ StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_pa
                            temp));
   }
   if (!r.has_video && !r.write_failed) {
-    return make(3, OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONINFORMATION, "Nothing Recorded",
+    return make(kRowNothingRecorded, OutcomeChannel::kMessage, OutcomeFile::kDeleted, MB_ICONINFORMATION, "Nothing Recorded",
                 "Nothing was recorded.\n\nThe recording was too short to capture a picture, so no file was saved.");
   }
   if (r.finalized && r.moved && r.stalled) {
-    return make(4, OutcomeChannel::kBoxInteractive, OutcomeFile::kFinalName, MB_ICONWARNING,
+    return make(kRowSavedAfterStall, OutcomeChannel::kBoxInteractive, OutcomeFile::kFinalName, MB_ICONWARNING,
                 "Recording Stopped Early",
                 format_cut(1024,
                            "The encoder stopped responding for several seconds, so the recording was ended "
@@ -65,7 +65,7 @@ StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_pa
                            out));
   }
   if (r.finalized && r.moved && r.write_failed) {
-    return make(5, OutcomeChannel::kBoxAlways, OutcomeFile::kFinalName, MB_ICONERROR, "Recording Stopped",
+    return make(kRowSavedAfterWriteFailure, OutcomeChannel::kBoxAlways, OutcomeFile::kFinalName, MB_ICONERROR, "Recording Stopped",
                 format_cut(1024,
                            "The recording stopped early because the file could not be written. This usually "
                            "means the disk is full or the output folder is no longer available.\n\n"
@@ -74,13 +74,13 @@ StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_pa
                            out));
   }
   if (r.finalized && r.moved) {
-    return make(6, OutcomeChannel::kNone, OutcomeFile::kFinalName, 0, "", "");
+    return make(kRowSaved, OutcomeChannel::kNone, OutcomeFile::kFinalName, 0, "", "");
   }
   if (r.write_failed) {
     const char* tail = r.finalized     ? "You can rename this file yourself; it is a complete recording."
                        : r.crash_safe ? "It plays up to the point where it stopped."
                                       : "The file is unfinished and will not play until it is repaired.";
-    return make(7, OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONERROR, "Recording Not Saved",
+    return make(kRowWriteFailedKept, OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONERROR, "Recording Not Saved",
                 format_cut(1024,
                            "The recording was stopped because the file could not be written. This usually "
                            "means the disk is full or the output folder is no longer available.\n\n"
@@ -90,13 +90,13 @@ StopOutcome decide_stop_outcome(const StopResults& r, const std::string& temp_pa
   if (!r.finalized) {
     const char* tail =
         r.crash_safe ? "It plays up to the point where it stopped." : "The file will not play until it is repaired.";
-    return make(8, OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONERROR, "Recording Not Saved",
+    return make(kRowNotFinalized, OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONERROR, "Recording Not Saved",
                 format_cut(1024,
                            "The recording could not be finished, so the unfinished file has been kept:\n\n%s\n\n"
                            "This usually means the disk is full or the output folder is no longer writable. %s",
                            temp, tail));
   }
-  return make(9, OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONWARNING,
+  return make(kRowNotRenamed, OutcomeChannel::kMessage, OutcomeFile::kKept, MB_ICONWARNING,
               "Recording Saved With a Temporary Name",
               format_cut(1024,
                          "The recording was saved but could not be given its final name. It remains here:\n\n%s\n\n"

@@ -29,6 +29,20 @@ enum class OutcomeFile {
   kDeleted,    // removed; no output remains
 };
 
+// The rows of the outcome table, in the order they are tried.
+enum OutcomeRow : int {
+  kRowTimedOutCrashSafe = 1,  // the encoder hung; the crash-safe file plays up to there
+  kRowTimedOut = 2,           // the encoder hung; the unfinished file is kept
+  kRowNothingRecorded = 3,
+  kRowSavedAfterStall = 4,
+  kRowSavedAfterWriteFailure = 5,
+  kRowSaved = 6,  // the clean finish: the file has its final name, nothing to say
+  kRowWriteFailedKept = 7,
+  kRowNotFinalized = 8,
+  kRowNotRenamed = 9,
+  kRowLost = 10,
+};
+
 struct StopOutcome {
   // 1..9 as in the outcome table; 10 when the file that rows 1, 2, 7, 8 and
   // 9 would report as kept no longer exists (the recording was lost).

@@ -1,11 +1,11 @@
 #include "recording/watchdog.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "app/main_window.h"
-#include "recording/trace.h"
+#include "core/message_loop.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 #include "video/intake/governor.h"
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "settings/ini_store.h"
 #include "settings/profile.h"
 

@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/main_window.h"
 #include "app/recording_canvas.h"
 #include "app/shell_fakes.h"

@@ -4,12 +4,12 @@
 
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/startup.h"
 #include "app/shell_dialogs.h"
 #include "app/tray_menu.h"
-#include "app/ui_service.h"
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
+#include "core/ui_service.h"
 #include "support/fake_ui.h"
 
 namespace {

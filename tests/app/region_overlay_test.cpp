@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/app_state.h"
 #include "app/countdown.h"
+#include "core/app_state.h"
 #include "app/main_window.h"
 #include "app/recording_canvas.h"
 #include "app/shell_fakes.h"

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/main_window.h"
-#include "app/message_loop.h"
+#include "core/message_loop.h"
 #include "app/shell_window.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "capture/capture_service.h"
 #include "support/fake_ui.h"
 

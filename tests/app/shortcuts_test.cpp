@@ -7,10 +7,10 @@
 #include <set>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/hotkey_service.h"
 #include "app/shortcut_value.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "app/virtual_keys.h"
 #include "support/fake_ui.h"
 

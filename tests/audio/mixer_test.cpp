@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "audio/audio_capture.h"
 #include "audio/audio_endpoint.h"
 #include "audio/audio_worker.h"
@@ -19,7 +19,7 @@
 #include "audio/ring.h"
 #include "fake_encoder.h"
 #include "platform/clock.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "support/temp_dir.h"
 #include "support/thread_watch.h"
 #include "support/wait.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "audio/audio_capture.h"
 #include "audio/audio_endpoint.h"
 #include "audio/ring.h"

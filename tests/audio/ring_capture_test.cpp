@@ -7,7 +7,7 @@
 #include <functional>
 #include <numeric>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "audio/audio_capture.h"
 #include "audio/ring.h"
 #include "scripted_endpoint.h"

@@ -1,6 +1,6 @@
 #include "capture/capture_fakes.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/capture.h"
 #include "recording/recording.h"
 
@@ -12,11 +12,12 @@ std::shared_ptr<CaptureDevice> create_capture_device() {
   return std::make_shared<CaptureDevice>();
 }
 
-void recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
+bool recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   ++g_handover.recording_starts;
   g_handover.started_window = window;
   g_handover.had_device = device != nullptr;
   g_handover.request_active_during_start = g_app.capture_request_active;
+  return true;
 }
 
 bool open_region_overlay() {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "capture/capture_state.h"
 #include "capture/device.h"
 #include "support/fake_ui.h"

@@ -5,7 +5,8 @@
 #include <map>
 #include <set>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "app/capture_request.h"
 #include "capture/capture.h"
 #include "capture/capture_fakes.h"
 #include "capture/capture_service.h"

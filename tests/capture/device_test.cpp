@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "capture/device.h"
 #include "support/temp_dir.h"
 

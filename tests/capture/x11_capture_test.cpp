@@ -13,7 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "app/capture_request.h"
 #include "capture/capture.h"
 #include "capture/capture_fakes.h"
 #include "capture/capture_service.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/countdown.h"
 #include "app/main_window.h"
 #include "app/qt/desktop_compositing.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "settings/config_store.h"
 #include "settings/ini_store.h"
 

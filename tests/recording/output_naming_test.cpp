@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <regex>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/text.h"
 #include "recording/output_naming.h"
 #include "support/temp_dir.h"

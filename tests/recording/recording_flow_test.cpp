@@ -13,15 +13,16 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
+#include "app/capture_request.h"
 #include "capture/capture.h"
 #include "capture/capture_service.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 #include "recording/recording.h"
-#include "recording/recording_control.h"
+#include "app/recording_control.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
 #include "video/encode/encoder.h"

@@ -9,8 +9,8 @@
 #include <regex>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "platform/files.h"
 #include "recording/recovery.h"
 #include "support/fake_ui.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "recording/stop_outcome.h"
 
 namespace {

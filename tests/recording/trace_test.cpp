@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "core/trace.h"
 #include "support/fake_ui.h"
 #include "support/temp_dir.h"
-#include "recording/trace.h"
 
 namespace {
 int64_t fixed_clock() { return 1234567; }

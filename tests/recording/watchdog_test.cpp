@@ -3,9 +3,9 @@
 #include <atomic>
 #include <string>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/clock.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "recording/watchdog.h"
 #include "support/temp_dir.h"
 #include "video/encode/encoder.h"

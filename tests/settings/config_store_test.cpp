@@ -12,8 +12,8 @@
 #include <sstream>
 #include <vector>
 
-#include "app/app_state.h"
-#include "recording/trace.h"
+#include "core/app_state.h"
+#include "core/trace.h"
 #include "settings/ini_store.h"
 #include "support/temp_dir.h"
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 
 #include "dialog_preview_show.h"
-#include "settings/qt/qt_dialog_host.h"
+#include "dialogs/qt/qt_dialog_host.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -4,8 +4,8 @@
 
 #include "app/shortcut_value.h"
 #include "settings/config_store.h"
-#include "settings/info_dialogs.h"
-#include "settings/update_check.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/update_check.h"
 
 namespace {
 const PreviewSamples* g_samples = nullptr;

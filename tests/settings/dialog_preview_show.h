@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/settings_dialog.h"
+#include "dialogs/settings_dialog.h"
 
 struct PreviewSamples {
   // Two microphones as the system would name them.

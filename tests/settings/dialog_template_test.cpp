@@ -1,11 +1,11 @@
 // The templates byte by byte: the layout a dialog manager reads must be
 // exactly the one the dialogs are designed for.
-#include "settings/dialog_template.h"
+#include "dialogs/dialog_template.h"
 
 #include <gtest/gtest.h>
 
-#include "settings/info_dialogs.h"
-#include "settings/settings_template.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/settings_template.h"
 
 namespace {
 uint16_t u16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b.at(at) | (b.at(at + 1) << 8)); }

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "settings/dialog_host.h"
-#include "settings/dialog_template.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/dialog_template.h"
 
 struct FakeControl {
   uint16_t atom = 0;

@@ -1,13 +1,13 @@
 // About, Donate and Update-available in a fake host. This executable builds
 // the dialogs with links and donation addresses, as a release build would.
-#include "settings/info_dialogs.h"
+#include "dialogs/info_dialogs.h"
 
 #include <gtest/gtest.h>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "settings/fake_dialog_host.h"
-#include "settings/settings_ids.h"
-#include "settings/update_check.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/update_check.h"
 
 namespace {
 class InfoDialogs : public ::testing::Test {

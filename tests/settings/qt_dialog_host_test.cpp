@@ -1,7 +1,7 @@
 // The Qt dialog host with the real settings template, on Qt's offscreen
 // platform: the controls the class atoms name, their places in dialog units,
 // key events in a shortcut capture, a user's choice in a list, link clicks.
-#include "settings/qt/qt_dialog_host.h"
+#include "dialogs/qt/qt_dialog_host.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@
 #include <functional>
 
 #include "settings/config_store.h"
-#include "settings/settings_dialog.h"
-#include "settings/settings_ids.h"
-#include "settings/update_check.h"
+#include "dialogs/settings_dialog.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/update_check.h"
 
 namespace {
 std::string hex_shortcut(uint32_t v) { return v ? "key " + std::to_string(v) : "[none]"; }

@@ -1,6 +1,6 @@
 // The settings dialog's procedure in a fake host: what it shows, what OK
 // stores, and the actions it hosts.
-#include "settings/settings_dialog.h"
+#include "dialogs/settings_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +8,14 @@
 #include <map>
 #include <sstream>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
-#include "recording/trace.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
+#include "core/trace.h"
 #include "settings/config_store.h"
 #include "settings/fake_dialog_host.h"
-#include "settings/settings_ids.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/update_check.h"
 #include "support/temp_dir.h"
-#include "settings/update_check.h"
 
 namespace {
 int g_unregistered = 0;

@@ -1,6 +1,6 @@
 // The update check: its text rules alone, then the whole request against a
 // local HTTPS server whose certificate only this test trusts.
-#include "settings/update_check.h"
+#include "dialogs/update_check.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "settings/fake_dialog_host.h"
-#include "settings/settings_dialog.h"
-#include "settings/settings_ids.h"
-#include "settings/settings_template.h"
+#include "dialogs/settings_dialog.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/settings_template.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 
 struct FakeUi : UiService {
   struct Shown {

@@ -2,7 +2,7 @@
 // by-eye checks beside the Linux host's:
 //   fv_win32_dialog_preview settings|about|donate|update-available
 #include "settings/dialog_preview_show.h"
-#include "settings/win32/dialog_host_win32.h"
+#include "dialogs/win32/dialog_host_win32.h"
 
 int main(int argc, char** argv) {
   install_win32_dialog_host();

@@ -10,15 +10,15 @@
 #include <string>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "settings/config_store.h"
-#include "settings/dialog_host.h"
-#include "settings/dialog_template.h"
-#include "settings/info_dialogs.h"
-#include "settings/settings_dialog.h"
-#include "settings/settings_ids.h"
-#include "settings/update_check.h"
-#include "settings/win32/dialog_host_win32.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/dialog_template.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/settings_dialog.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/update_check.h"
+#include "dialogs/win32/dialog_host_win32.h"
 #include "win32_temp.h"
 
 namespace {

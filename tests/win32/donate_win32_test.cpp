@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "settings/info_dialogs.h"
-#include "settings/settings_ids.h"
-#include "settings/win32/dialog_host_win32.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/win32/dialog_host_win32.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "settings/config_store.h"
 #include "settings/ini_store.h"
 #include "settings/profile.h"

@@ -6,13 +6,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "recording/output_naming.h"
 #include "recording/recovery.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "win32_temp.h"
 #include "support/fake_ui.h"
 

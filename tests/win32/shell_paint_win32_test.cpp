@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/canvas.h"
 #include "app/countdown.h"
 #include "app/main_window.h"
@@ -27,7 +27,7 @@
 #include "app/win32/gdi_canvas.h"
 #include "app/win32/screen_grab_win32.h"
 #include "app/win32/shell_window_win32.h"
-#include "capture/capture.h"
+#include "app/capture_request.h"
 #include "capture/capture_service.h"
 
 // The Windows build has no capture yet: a capture request is only counted.

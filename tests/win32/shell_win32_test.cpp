@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/hotkey_service.h"
 #include "app/main_window.h"
 #include "app/shortcuts.h"
 #include "app/toolkit.h"
 #include "app/tray_menu.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "app/win32/main_window_win32.h"
 #include "app/win32/paused_icon_win32.h"
 #include "app/win32/ui_service_win32.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "settings/update_check.h"
+#include "dialogs/update_check.h"
 
 namespace {
 UpdateResult check(const std::string& url, long deadline_ms = kUpdateDeadlineMs) {

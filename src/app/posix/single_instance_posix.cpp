@@ -17,6 +17,8 @@
 #include "app/single_instance.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/thread.h"
+#include "core/trace.h"
 
 namespace {
 int g_lock_fd = -1;
@@ -83,21 +85,20 @@ InstanceClaim claim_single_instance(const std::string& folder) {
 void listen_for_other_instances() {
   if (g_socket_fd < 0) return;
   int fd = g_socket_fd;
-  try {
-    std::thread([fd] {
-      HandOver h;
-      for (;;) {
-        ssize_t n = recv(fd, &h, sizeof h, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return;
-        if (n == 0 && g_socket_fd.load() < 0) return;  // released
-        // Only the hand-over is accepted from outside; nothing else may be
-        // injected into the main window this way.
-        if (n == sizeof h && h.msg == MSG_ALREADY_RUNNING) post_main_window_message(MSG_ALREADY_RUNNING, 0, 0);
-      }
-    }).detach();
-  } catch (...) {
-  }
+  const bool listening = thread_start_detached([fd] {
+    HandOver h;
+    for (;;) {
+      ssize_t n = recv(fd, &h, sizeof h, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return;
+      if (n == 0 && g_socket_fd.load() < 0) return;  // released
+      // Only the hand-over is accepted from outside; nothing else may be
+      // injected into the main window this way.
+      if (n == sizeof h && h.msg == MSG_ALREADY_RUNNING) post_main_window_message(MSG_ALREADY_RUNNING, 0, 0);
+    }
+  });
+  // Without the listener a second start is not handed over; this instance runs on.
+  if (!listening) trace_event("instance.listen_failed");
 }
 
 void release_single_instance() {

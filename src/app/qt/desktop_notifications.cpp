@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 
 namespace {
 constexpr int kCallTimeoutMs = 2000;

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <functional>
 
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 
 class DesktopSessionQt : public QObject, public DesktopSession {
   Q_OBJECT

@@ -4,7 +4,7 @@
 #include <QObject>
 #include <map>
 
-#include "app/message_loop.h"
+#include "app/main_window.h"
 
 class QtMessageLoop final : public QObject, public MessageLoop {
  public:

@@ -15,8 +15,8 @@
 #include "app/qt/qt_message_loop.h"
 #include "app/qt/tray_qt.h"
 #include "app/toolkit.h"
-#include "app/ui_service.h"
-#include "settings/qt/qt_dialog_host.h"
+#include "core/ui_service.h"
+#include "dialogs/qt/qt_dialog_host.h"
 
 namespace {
 // Qt keeps references to these for the application's lifetime. Our own

@@ -15,8 +15,9 @@
 #include <cmath>
 
 #include "app/countdown.h"
-#include "app/message_loop.h"
+#include "app/main_window.h"
 #include "app/qt/desktop_compositing.h"
+#include "core/message_loop.h"
 #include "app/qt/qt_canvas.h"
 #include "app/toolkit.h"
 

@@ -3,6 +3,6 @@
 // paused one made from the recording picture at every size.
 #include <QIcon>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 
 QIcon tray_icon_picture(TrayIconState state);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/qt/desktop_notifications.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 
 class TrayQt final : public QObject {
   Q_OBJECT

@@ -1,5 +1,5 @@
 #pragma once
-#include "recording/desktop_session.h"
+#include "core/desktop_session.h"
 
 class Win32DesktopSession final : public DesktopSession {
  public:

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/main_window.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/message_loop.h"
+#include "core/message_loop.h"
 
 inline constexpr wchar_t kInteractiveClass[] = L"frelvanta_window_class";
 inline constexpr wchar_t kCommandLineClass[] = L"frelvanta_cli_window_class";

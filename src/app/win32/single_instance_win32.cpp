@@ -2,7 +2,7 @@
 // and its main window receives the hand-over (1025) like any other message.
 #include <windows.h>
 
-#include "app/message_loop.h"
+#include "core/message_loop.h"
 #include "app/single_instance.h"
 #include "app/win32/main_window_win32.h"
 

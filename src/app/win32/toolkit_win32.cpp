@@ -6,14 +6,14 @@
 #include <objbase.h>
 
 #include "app/hotkey_service.h"
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "app/win32/desktop_session_win32.h"
 #include "app/win32/hotkeys_win32.h"
 #include "app/win32/main_window_win32.h"
 #include "app/win32/shell_window_win32.h"
 #include "app/win32/ui_service_win32.h"
-#include "app/app_state.h"
-#include "settings/win32/dialog_host_win32.h"
+#include "core/app_state.h"
+#include "dialogs/win32/dialog_host_win32.h"
 
 bool toolkit_init() {
   // The main thread is a single-threaded COM apartment for the process's

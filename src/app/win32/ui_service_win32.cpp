@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/message_loop.h"
+#include "core/message_loop.h"
 #include "app/win32/main_window_win32.h"
 #include "app/win32/paused_icon_win32.h"
 #include "platform/win32/wide.h"

@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 
 // Message boxes, the notification-area icon with its balloons and menu, and
 // web addresses, through the system's shell.

@@ -146,8 +146,8 @@ class X11Source final : public CaptureSource {
       cursor_changed_ = true;
     }
     xcb_flush(c_);
-    thread_ = std::thread([this] { run(); });
-    return true;
+    // Without its thread no frame would come: the session does not start.
+    return thread_start(&thread_, [this] { run(); });
   }
 
   bool grab_once(SourceSink* sink, bool cursor) {

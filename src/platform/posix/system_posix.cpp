@@ -1,4 +1,5 @@
 #include "platform/system.h"
+#include "platform/thread.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -31,17 +32,14 @@ void block_termination_requests() {
 }
 
 void watch_termination_requests(bool (*on_request)()) {
-  try {
-    std::thread([on_request] {
-      sigset_t set = termination_set();
-      int sig = 0;
-      while (sigwait(&set, &sig) == 0) {
-        if (on_request()) std::_Exit(128 + sig);
-      }
-    }).detach();
-  } catch (...) {
-    // Without the watcher the requests stay blocked; the tray's Exit still works.
-  }
+  // Without the watcher the requests stay blocked; the tray's Exit still works.
+  thread_start_detached([on_request] {
+    sigset_t set = termination_set();
+    int sig = 0;
+    while (sigwait(&set, &sig) == 0) {
+      if (on_request()) std::_Exit(128 + sig);
+    }
+  });
 }
 
 long current_process_id() { return static_cast<long>(getpid()); }

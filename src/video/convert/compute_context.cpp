@@ -1,6 +1,9 @@
 #include "video/convert/compute_context.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "platform/thread.h"
 
 ComputeContext::ComputeContext(int threads) {
   if (threads <= 0) {
@@ -9,7 +12,13 @@ ComputeContext::ComputeContext(int threads) {
   }
   threads = std::min(threads, kMaxComputeThreads);
   workers_.reserve(static_cast<size_t>(threads - 1));
-  for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { worker_main(i); });
+  // A worker the system refuses is left out: the bands are then cut for
+  // fewer threads, and the caller's own thread always works.
+  for (int i = 1; i < threads; ++i) {
+    std::thread worker;
+    if (!thread_start(&worker, [this, i] { worker_main(i); })) break;
+    workers_.push_back(std::move(worker));
+  }
 }
 
 ComputeContext::~ComputeContext() {

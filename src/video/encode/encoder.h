@@ -46,8 +46,6 @@ struct OutputSize {
 OutputSize encoder_output_size(uint32_t width, uint32_t height, uint32_t max_width, uint32_t max_height);
 uint32_t encoder_gop_size(uint32_t frame_rate_num, uint32_t frame_rate_den);
 bool encoder_hd_color(uint32_t output_width, uint32_t output_height, uint32_t video_codec);
-// (a × b) / c with a 128-bit product, truncated.
-int64_t mul_div(int64_t a, int64_t b, int64_t c);
 
 // Clears the input picture to black (transparent).
 void clear_input_texture(Encoder& encoder);

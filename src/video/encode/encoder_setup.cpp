@@ -3,14 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 #include "video/encode/sample_pool.h"
+#include "platform/thread.h"
 
 namespace {
 void (*g_before_create)(const std::string& path) = nullptr;
@@ -249,13 +250,29 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   release_video_objects(e);
   release_audio_objects(e);
   const PixelLayout layout = writer->picture_layout(e.video_stream);
-  create_resize_stage(e.resize, device, in_even_w, in_even_h, out.width, out.height, cfg.GammaCorrectResize != 0);
+  // A stage that cannot be made (a size it refuses, memory that cannot be
+  // had) would leave frames converted into nothing: set-up fails instead,
+  // with the encoder-input message, and the file goes. What was made is
+  // released by the next set-up.
+  constexpr const char* kNoInput = "Cannot configure video encoder input!";
+  if (!create_resize_stage(e.resize, device, in_even_w, in_even_h, out.width, out.height,
+                           cfg.GammaCorrectResize != 0)) {
+    trace_event("encoder.setup_failed stage=resize");
+    return fail(kNoInput);
+  }
   clear_input_texture(e);
-  create_convert_stage(e.convert, device, &e.resize.output_texture, out.width, out.height, hd_color,
-                       cfg.ImprovedColorConversion != 0);
+  if (!create_convert_stage(e.convert, device, &e.resize.output_texture, out.width, out.height, hd_color,
+                            cfg.ImprovedColorConversion != 0)) {
+    trace_event("encoder.setup_failed stage=convert");
+    return fail(kNoInput);
+  }
   const uint32_t surface_format = row.input == PIXEL_NV12 ? SURFACE_FORMAT_NV12 : SURFACE_FORMAT_P010;
   for (uint32_t i = 0; i < kVideoPoolSize; ++i) {
-    create_surface_set(e.surfaces[i], device, out.width, out.height, surface_format, surface_layout_of(layout));
+    if (!create_surface_set(e.surfaces[i], device, out.width, out.height, surface_format,
+                            surface_layout_of(layout))) {
+      trace_event("encoder.setup_failed stage=surfaces");
+      return fail(kNoInput);
+    }
     MediaSample* s = new MediaSample();
     for (int p = 0; p < 3; ++p) {
       s->data[p] = e.surfaces[i].data[p];
@@ -333,13 +350,7 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
 
   if (e.wake_event) {
     e.worker_exited.store(0);
-    bool created = true;
-    try {
-      e.worker_thread = std::thread(encoder_worker, &e);
-    } catch (...) {
-      created = false;
-    }
-    if (created) {
+    if (thread_start(&e.worker_thread, [&e] { encoder_worker(&e); })) {
       e.worker_running.store(1);
       e.accepting.exchange(1);
       return true;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "video/encode/encoder.h"

@@ -7,13 +7,14 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/encode/encoder.h"
 #include "video/encode/sample_pool.h"
+#include "platform/mul_div.h"
 
 void encoder_release_objects(Encoder& e);  // encoder_setup.cpp
 
@@ -146,8 +147,8 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
   set_stage(e, ENCODER_STAGE_VIDEO_WRITE);
 
   MediaSample* s = e.video_samples[i];
-  s->duration = mul_div(e.frame_rate_den, 10'000'000, e.frame_rate_num);
-  s->time = mul_div(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
+  s->duration = mul_div_signed(e.frame_rate_den, 10'000'000, e.frame_rate_num);
+  s->time = mul_div_signed(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
   s->discontinuity = e.discontinuity_pending.exchange(0) != 0 ? 1 : 0;
   pool_track(s, &e.video_return_callback);
 
@@ -189,7 +190,7 @@ void send_stream_ticks(Encoder& e, int64_t now, uint64_t time_base) {
     const int64_t t = static_cast<int64_t>(std::min(static_cast<uint64_t>(now), limit));
     if (diff(t, last) >= f) {
       writer_gate();
-      e.writer->send_stream_tick(e.video_stream, mul_div(diff(t, first), 10'000'000, tb));
+      e.writer->send_stream_tick(e.video_stream, mul_div_signed(diff(t, first), 10'000'000, tb));
       e.video_duplicate_frames.fetch_add(1);
       e.last_video_time.store(t);
     }
@@ -203,7 +204,7 @@ void send_stream_ticks(Encoder& e, int64_t now, uint64_t time_base) {
   const uint64_t step = std::min(static_cast<uint64_t>(g), static_cast<uint64_t>(4 * f));
   e.last_video_time.store(add(last, static_cast<int64_t>(step)));
   writer_gate();
-  e.writer->send_stream_tick(e.video_stream, mul_div(diff(e.last_video_time.load(), first), 10'000'000, tb));
+  e.writer->send_stream_tick(e.video_stream, mul_div_signed(diff(e.last_video_time.load(), first), 10'000'000, tb));
   e.video_stream_ticks.fetch_add(1);
   e.discontinuity_pending.exchange(1);
 }
@@ -257,8 +258,8 @@ void write_audio_chunk(Encoder& e, uint8_t* data, uint32_t frames, int64_t time,
   in.data[0] = data;
   in.length = n;
   in.capacity = n;
-  const int64_t duration = mul_div(frames, 10'000'000, e.audio_rate);
-  int64_t t = mul_div(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
+  const int64_t duration = mul_div_signed(frames, 10'000'000, e.audio_rate);
+  int64_t t = mul_div_signed(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
   if (t < e.audio_end_time.load()) t = e.audio_end_time.load();
   in.duration = duration;
   in.time = t;
@@ -270,11 +271,6 @@ void write_audio_chunk(Encoder& e, uint8_t* data, uint32_t frames, int64_t time,
 }
 
 }  // namespace
-
-int64_t mul_div(int64_t a, int64_t b, int64_t c) {
-  if (c == 0) return 0;
-  return static_cast<int64_t>(static_cast<__int128>(a) * b / c);
-}
 
 void set_stage(Encoder& e, uint32_t value) { e.stage.exchange(value); }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The media writer and the audio resampler the encoder drives, as the encoder
-// sees them. A backend (src/video/ffmpeg/) implements them; tests may put a
+// sees them. A backend (video/encode/ffmpeg/) implements them; tests may put a
 // recording fake in their place through media_platform_set().
 #include <cstdint>
 #include <memory>

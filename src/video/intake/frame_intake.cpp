@@ -2,10 +2,10 @@
 
 #include <mutex>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/intake/governor.h"
 #include "video/intake/intake_links.h"
 
@@ -29,25 +29,25 @@ void intake_reset() {
   rec.last_callback_enter = 0;
   rec.frames_in_flight = 0;
   rec.submits_in_flight = 0;
-  rec.write_failed_stop = 0;
+}
+
+bool length_limit_reached(int64_t t) {
+  const Config& cfg = g_app.config;
+  if (cfg.EnableLimitLength == 0 || cfg.LimitLength == 0) return false;
+  // The length counts from the first encoded frame (else the start).
+  int64_t start = g_app.recording.first_encoded_time.load(std::memory_order_relaxed);
+  if (start == 0) start = g_app.recording.start_qpc.load(std::memory_order_relaxed);
+  const uint64_t length = uint64_t{cfg.LimitLength} * static_cast<uint64_t>(intake_qpc_frequency());
+  if (start == 0 || t < start || static_cast<uint64_t>(t - start) < length) return false;
+  // The file ends at the limit itself, not when the stop gets to run.
+  g_app.recording.mark_end(start + static_cast<int64_t>(length));
+  return true;
 }
 
 bool intake_limit_reached(int64_t t) {
   const Config& cfg = g_app.config;
-  bool length_on = cfg.EnableLimitLength != 0 && cfg.LimitLength != 0;
-  bool size_on = cfg.EnableLimitSize != 0 && cfg.LimitSize != 0;
-  if (!length_on && !size_on) return false;
-  if (length_on) {
-    int64_t start = g_app.recording.first_encoded_time.load(std::memory_order_relaxed);
-    if (start == 0) start = g_app.recording.start_qpc.load(std::memory_order_relaxed);
-    const uint64_t length = uint64_t{cfg.LimitLength} * static_cast<uint64_t>(intake_qpc_frequency());
-    if (start != 0 && t >= start && static_cast<uint64_t>(t - start) >= length) {
-      // The file ends at the limit itself, not when the stop gets to run.
-      g_app.recording.mark_end(start + static_cast<int64_t>(length));
-      return true;
-    }
-  }
-  if (size_on) {
+  if (length_limit_reached(t)) return true;
+  if (cfg.EnableLimitSize != 0 && cfg.LimitSize != 0) {
     uint64_t bytes = 0;
     if (!encoder_written_bytes(&bytes)) bytes = 0;
     // 99.5 % of LimitSize MiB, so the file stays under the limit after finalisation.

@@ -12,6 +12,10 @@ bool on_frame_arrived(Capture* capture, const CapturedFrame* frame);
 // start calls it after encoder set-up has succeeded.
 void intake_reset();
 
+// Whether the length limit is reached at recording-clock time t (paused
+// time left out); when it is, the recording's end is fixed at the limit.
+// Frame intake and the watchdog timer both ask it.
+bool length_limit_reached(int64_t t);
 // Whether the length or size limit is reached at intake time t.
 bool intake_limit_reached(int64_t t);
 

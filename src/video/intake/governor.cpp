@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
+#include "core/trace.h"
 #include "platform/clock.h"
-#include "recording/trace.h"
 #include "video/intake/frame_intake.h"
 #include "video/intake/intake_links.h"
 

@@ -1,5 +1,5 @@
 // The encoder's state as frame intake reads it, without taking its lock.
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "video/intake/intake_links.h"
 
 bool encoder_write_failed() { return g_app.encoder.write_failed.load() != 0; }

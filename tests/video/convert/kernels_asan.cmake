@@ -16,7 +16,7 @@ if(NOT FRELVANTA_SANITIZE AND FV_HAVE_ASAN)
     ${kernel_dir}/resize_kernels_avx512.cpp
     ${kernel_dir}/convert_stage.cpp ${kernel_dir}/convert_kernels.cpp ${kernel_dir}/convert_kernels_avx2.cpp
     ${kernel_dir}/convert_kernels_avx512.cpp
-    ${kernel_dir}/scale_convert.cpp)
+    ${kernel_dir}/scale_convert.cpp ${PROJECT_SOURCE_DIR}/src/platform/thread.cpp)
   target_include_directories(video_kernels_asan_test PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_compile_options(video_kernels_asan_test PRIVATE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -ffp-contract=off -fno-math-errno)

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <random>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "encoder_probe.h"
 #include "encoder_test_support.h"
 #include "platform/files.h"

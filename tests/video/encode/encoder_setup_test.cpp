@@ -1,6 +1,7 @@
 // Encoder set-up: size, colour and codec rules, what the writer is asked
 // for, and the messages and clean-up of every failure.
 #include "encoder_unit_fixture.h"
+#include "platform/mul_div.h"
 
 namespace {
 
@@ -44,10 +45,10 @@ TEST(EncoderRules, HdColourBySizeOrCodec) {
 }
 
 TEST(EncoderRules, MulDivUsesAWideProductAndTruncates) {
-  EXPECT_EQ(mul_div(1, 10'000'000, 60), 166'666);
-  EXPECT_EQ(mul_div(int64_t{1} << 40, 10'000'000, 10'000'000), int64_t{1} << 40);  // product beyond 64 bits
-  EXPECT_EQ(mul_div(-7, 10, 3), -23);
-  EXPECT_EQ(mul_div(5, 5, 0), 0);
+  EXPECT_EQ(mul_div_signed(1, 10'000'000, 60), 166'666);
+  EXPECT_EQ(mul_div_signed(int64_t{1} << 40, 10'000'000, 10'000'000), int64_t{1} << 40);  // product beyond 64 bits
+  EXPECT_EQ(mul_div_signed(-7, 10, 3), -23);
+  EXPECT_EQ(mul_div_signed(5, 5, 0), 0);
 }
 
 TEST_F(EncoderSetup, AskTheWriterForTheConfiguredTracks) {
@@ -274,14 +275,20 @@ TEST_F(EncoderSetup, WithoutAWakeEventNoWorkerStartsAndTheFileGoes) {
   EXPECT_EQ(g_app.encoder.accepting.load(), 0u);
 }
 
-TEST_F(EncoderSetup, ASizeTheConversionRefusesDropsFramesInsteadOfCrashing) {
+// A conversion stage that cannot be made (here: wider than the conversion
+// takes) fails set-up with the encoder-input message, instead of running a
+// recording whose frames would all be converted into nothing. The file goes
+// and no worker starts.
+TEST_F(EncoderSetup, ASizeTheConversionRefusesFailsSetUpAndLeavesNoFile) {
   g_app.config.VideoMaxWidth = 0;
   g_app.config.VideoMaxHeight = 0;
-  ASSERT_TRUE(setup(config(20000, 64)));
-  ScreenPicture pic(64, 64);
-  EXPECT_FALSE(encoder_submit_video(pic.image(), {0, 0, 64, 64}, kTick, kTick));
-  EXPECT_EQ(g_app.encoder.video_free.load(), 0xFFu);
-  EXPECT_EQ(fake.count("video"), 0u);
+  messages.log.clear();
+  EXPECT_FALSE(setup(config(20000, 64)));
+  EXPECT_EQ(messages.log, std::vector<std::string>{"Frelvanta|Cannot configure video encoder input!"});
+  EXPECT_FALSE(file_exists(path));
+  EXPECT_FALSE(encoder_has_worker());
+  EXPECT_EQ(g_app.encoder.accepting.load(), 0u);
+  EXPECT_FALSE(g_app.encoder.writer);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 #include "video/encode/encoder.h"

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "encoder_unit_fixture.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 
 namespace {
 

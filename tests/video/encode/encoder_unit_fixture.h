@@ -2,7 +2,7 @@
 // An encoder set up on the recording fake, with a manual clock.
 #include <gtest/gtest.h>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "encoder_fake_media.h"
 #include "encoder_test_support.h"
 #include "platform/clock.h"

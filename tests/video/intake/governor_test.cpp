@@ -1,7 +1,7 @@
 // Rate set-up, the measuring-window decisions and the audio clamp.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/clock.h"
 #include "video/intake/governor.h"
 #include "video/intake/intake_fakes.h"

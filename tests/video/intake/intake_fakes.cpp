@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/clock.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "video/intake/intake_links.h"
 
 IntakeFakes g_fakes;

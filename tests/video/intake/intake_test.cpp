@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/address_wait.h"
 #include "platform/clock.h"
 #include "support/thread_watch.h"

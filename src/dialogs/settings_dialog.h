@@ -4,7 +4,7 @@
 #include <string>
 
 #include "settings/config.h"
-#include "settings/dialog_host.h"
+#include "dialogs/dialog_host.h"
 
 // What this platform can honour of the settings that depend on the system
 // (on Windows they follow the build number).

@@ -1,4 +1,4 @@
-#include "recording/trace_file.h"
+#include "core/trace_file.h"
 
 #include "platform/files.h"
 

@@ -75,5 +75,8 @@ class MessageLoop {
   virtual void run() = 0;
 };
 
-// The window procedure: the dispatcher of the whole application.
-intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam);
+// Posts to the main window (g_app.main_window); dropped when it does not
+// exist yet. Any thread.
+void post_main_window_message(uint32_t msg, uintptr_t wparam, intptr_t lparam);
+// Posts the stop request (message 1026). Any thread.
+void post_stop_request();

@@ -1,4 +1,4 @@
-#include "settings/dialog_host.h"
+#include "dialogs/dialog_host.h"
 
 #include <atomic>
 

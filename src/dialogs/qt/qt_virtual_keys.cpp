@@ -1,8 +1,8 @@
-#include "settings/qt/qt_virtual_keys.h"
+#include "dialogs/qt/qt_virtual_keys.h"
 
 #include <Qt>
 
-#include "settings/dialog_host.h"
+#include "dialogs/dialog_host.h"
 
 uint32_t qt_key_to_virtual_key(int k, bool keypad) {
   if (keypad) {

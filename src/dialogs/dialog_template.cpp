@@ -1,4 +1,4 @@
-#include "settings/dialog_template.h"
+#include "dialogs/dialog_template.h"
 
 #include "platform/text.h"
 

@@ -12,5 +12,8 @@ void toggle_pause();
 // A sleep that could not be refused: the recording is stopped first.
 void on_forced_sleep();
 
-// The tray icon and tooltip for the current recording state.
-void tray_update_state();
+// Stops the running recording; then, unless a recording started from the
+// outcome box has already put up its own frame and state, hides the main
+// window (the region frame of a region recording) and shows the idle tray.
+void stop_recording();
+

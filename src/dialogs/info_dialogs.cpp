@@ -1,12 +1,12 @@
-#include "settings/info_dialogs.h"
+#include "dialogs/info_dialogs.h"
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/text.h"
-#include "recording/trace.h"
-#include "settings/dialog_host.h"
-#include "settings/dialog_template.h"
-#include "settings/settings_ids.h"
-#include "settings/update_check.h"
+#include "core/trace.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/dialog_template.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/update_check.h"
 
 // Texts and links the build supplies (CMake cache variables of the same names).
 #ifndef FRELVANTA_PROJECT_URL

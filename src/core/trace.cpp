@@ -1,18 +1,18 @@
-#include "recording/trace.h"
+#include "core/trace.h"
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
-#include "app/app_state.h"
-#include "app/ui_service.h"
+#include "core/app_state.h"
+#include "core/ui_service.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "recording/trace_file.h"
+#include "core/trace_file.h"
 
 namespace {
 constexpr const char* kRunTraceName = "frelvanta-runtrace.txt";

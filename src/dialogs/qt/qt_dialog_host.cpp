@@ -1,4 +1,4 @@
-#include "settings/qt/qt_dialog_host.h"
+#include "dialogs/qt/qt_dialog_host.h"
 
 #include <algorithm>
 
@@ -25,10 +25,10 @@
 #include <map>
 #include <mutex>
 
-#include "app/ui_service.h"
-#include "settings/dialog_host.h"
-#include "settings/dialog_template.h"
-#include "settings/qt/qt_virtual_keys.h"
+#include "core/ui_service.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/dialog_template.h"
+#include "dialogs/qt/qt_virtual_keys.h"
 
 namespace {
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }

@@ -1,19 +1,19 @@
-#include "settings/settings_dialog.h"
+#include "dialogs/settings_dialog.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "recording/trace.h"
+#include "core/trace.h"
 #include "settings/config_store.h"
-#include "settings/info_dialogs.h"
-#include "settings/settings_ids.h"
-#include "settings/settings_template.h"
-#include "settings/update_check.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/settings_ids.h"
+#include "dialogs/settings_template.h"
+#include "dialogs/update_check.h"
 
 SettingsDialogState g_settings_dialog;
 

@@ -8,8 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "app/countdown.h"
-#include "app/region_overlay.h"
+#include "app/shell_state.h"
 #include "audio/audio_state.h"
 #include "capture/capture_state.h"
 #include "platform/event.h"

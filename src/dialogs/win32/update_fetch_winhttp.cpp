@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/text.h"
-#include "settings/update_check.h"
+#include "dialogs/update_check.h"
 
 #include <windows.h>
 #include <winhttp.h>

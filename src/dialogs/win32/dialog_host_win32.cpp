@@ -1,4 +1,4 @@
-#include "settings/win32/dialog_host_win32.h"
+#include "dialogs/win32/dialog_host_win32.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,9 +13,9 @@
 
 // The core names its dialog constants like the system's macros, so its
 // headers come before the system's.
-#include "app/ui_service.h"
-#include "settings/dialog_host.h"
-#include "settings/dialog_template.h"
+#include "core/ui_service.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/dialog_template.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,7 +1,7 @@
-#include "settings/settings_template.h"
+#include "dialogs/settings_template.h"
 
-#include "settings/dialog_template.h"
-#include "settings/settings_ids.h"
+#include "dialogs/dialog_template.h"
+#include "dialogs/settings_ids.h"
 
 #ifndef FRELVANTA_REVISION
 #define FRELVANTA_REVISION "unknown"

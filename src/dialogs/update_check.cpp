@@ -1,14 +1,15 @@
-#include "settings/update_check.h"
+#include "dialogs/update_check.h"
 
 #include <memory>
 #include <system_error>
 #include <thread>
 
-#include "app/ui_service.h"
+#include "core/ui_service.h"
 #include "platform/text.h"
-#include "settings/dialog_host.h"
-#include "settings/info_dialogs.h"
-#include "settings/settings_ids.h"
+#include "dialogs/dialog_host.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/settings_ids.h"
+#include "platform/thread.h"
 
 std::atomic<uint32_t> g_update_check_running{0};
 
@@ -274,18 +275,17 @@ bool begin_update_check(DialogHost& dialog) {
   dialog.set_item_text(ID_UPDATE_LINK, "Checking for updates...");
   dialog.enable_item(ID_UPDATE_LINK, false);
   std::shared_ptr<DialogMailbox> mailbox = dialog.mailbox();
-  try {
-    std::thread([mailbox, number] {
-      auto result = std::make_shared<UpdateResult>();
-      run_update_check(result.get());
-      if (!mailbox || !mailbox->post(MSG_UPDATE_RESULT, result)) {
-        // The dialog is gone: the block goes with our last reference, and
-        // the flag is ours to clear unless a later dialog started a check.
-        uint32_t mine = number;
-        g_update_check_running.compare_exchange_strong(mine, 0);
-      }
-    }).detach();
-  } catch (const std::system_error&) {
+  const bool started = thread_start_detached([mailbox, number] {
+    auto result = std::make_shared<UpdateResult>();
+    run_update_check(result.get());
+    if (!mailbox || !mailbox->post(MSG_UPDATE_RESULT, result)) {
+      // The dialog is gone: the block goes with our last reference, and
+      // the flag is ours to clear unless a later dialog started a check.
+      uint32_t mine = number;
+      g_update_check_running.compare_exchange_strong(mine, 0);
+    }
+  });
+  if (!started) {
     g_update_check_running.store(0);
     dialog.set_item_text(ID_UPDATE_LINK, "Check For Updates");
     dialog.enable_item(ID_UPDATE_LINK, true);
