@@ -66,7 +66,10 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
   // On X11 a window manager keeps its windows below a full-screen window
   // that bypasses it (a game, a player). The overlay bypasses it too, so it
   // is raised above everything, and takes pointer and keyboard with grabs.
-  const bool bypass = form == Form::kOverlay && QGuiApplication::platformName() == QLatin1String("xcb");
+  // So does the countdown, which takes no input: it lands exactly where it
+  // is placed (a window manager would place the panel at its own choice).
+  const bool bypass = (form == Form::kOverlay || form == Form::kCountdown) &&
+                      QGuiApplication::platformName() == QLatin1String("xcb");
   if (bypass) flags |= Qt::X11BypassWindowManagerHint;
   setWindowFlags(flags);
   setAttribute(Qt::WA_ShowWithoutActivating, form != Form::kOverlay);
