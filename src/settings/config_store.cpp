@@ -38,9 +38,82 @@ ProfileList profiles_for(uint32_t codec) {
   return {kHevcAv1Profiles, 2};
 }
 
+// Builders for the key table's rows.
+constexpr IniKey flag(const char* name, uint32_t Config::*field) {
+  return {.name = name, .kind = IniKeyKind::kBool, .number = field};
+}
+constexpr IniKey number(const char* name, uint32_t Config::*field, uint32_t min = 0, uint32_t max = UINT32_MAX) {
+  return {.name = name, .kind = IniKeyKind::kNumber, .number = field, .min = min, .max = max};
+}
+template <size_t N>
+constexpr IniKey one_of(const char* name, uint32_t Config::*field, const uint32_t (&accepted)[N],
+                        uint32_t max = UINT32_MAX) {
+  return {.name = name, .kind = IniKeyKind::kNumber, .number = field, .accepted = accepted, .count = N, .max = max};
+}
+template <size_t N>
+constexpr IniKey choice(const char* name, uint32_t Config::*field, const char* const (&names)[N]) {
+  return {.name = name, .kind = IniKeyKind::kChoice, .number = field, .names = names, .count = N};
+}
+constexpr IniKey text(const char* name, std::string Config::*field, size_t capacity_units) {
+  return {.name = name, .kind = IniKeyKind::kText, .text = field, .count = capacity_units};
+}
+
+// Every key of the section, in the file's order.
+constexpr IniKey kKeyRows[] = {
+    flag("MouseCursor", &Config::MouseCursor),
+    flag("OnlyClientArea", &Config::OnlyClientArea),
+    flag("ShowRecordingBorder", &Config::ShowRecordingBorder),
+    flag("KeepRoundedWindowCorners", &Config::KeepRoundedWindowCorners),
+    flag("HardwareEncoder", &Config::HardwareEncoder),
+    flag("HardwarePreferIntegrated", &Config::HardwarePreferIntegrated),
+    text("OutputFolder", &Config::OutputFolder, 260),
+    flag("OpenFolder", &Config::OpenFolder),
+    flag("FragmentedOutput", &Config::FragmentedOutput),
+    {.name = "FragmentedOutputSet", .kind = IniKeyKind::kMarker, .number = &Config::FragmentedOutput},
+    flag("EnableLimitLength", &Config::EnableLimitLength),
+    flag("EnableLimitSize", &Config::EnableLimitSize),
+    flag("EnableDiskGuard", &Config::EnableDiskGuard),
+    number("LimitLength", &Config::LimitLength),
+    number("LimitSize", &Config::LimitSize),
+    number("MinFreeSpaceMB", &Config::MinFreeSpaceMB),
+    flag("WriteDiagnostics", &Config::WriteDiagnostics),
+    flag("GammaCorrectResize", &Config::GammaCorrectResize),
+    flag("ImprovedColorConversion", &Config::ImprovedColorConversion),
+    choice("VideoCodec", &Config::VideoCodec, kVideoCodecNames),
+    choice("VideoProfile", &Config::VideoProfile, kVideoProfileNames),
+    number("VideoMaxWidth", &Config::VideoMaxWidth),
+    number("VideoMaxHeight", &Config::VideoMaxHeight),
+    number("VideoMaxFramerate", &Config::VideoMaxFramerate),
+    number("VideoBitrate", &Config::VideoBitrate),
+    flag("EnableAdaptiveGovernor", &Config::EnableAdaptiveGovernor),
+    number("MinAdaptiveFps", &Config::MinAdaptiveFps, 1),
+    number("MinAdaptiveBitrateKbps", &Config::MinAdaptiveBitrateKbps, 1),
+    number("StartDelaySec", &Config::StartDelaySec, 0, 5),
+    flag("ShowStartCountdownOverlay", &Config::ShowStartCountdownOverlay),
+    one_of("LastPreset", &Config::LastPreset, kPresets, 2),
+    flag("CaptureAudio", &Config::CaptureAudio),
+    flag("ApplicationLocalAudio", &Config::ApplicationLocalAudio),
+    choice("AudioCodec", &Config::AudioCodec, kAudioCodecNames),
+    one_of("AudioChannels", &Config::AudioChannels, kChannels),
+    one_of("AudioSamplerate", &Config::AudioSamplerate, kSamplerates),
+    one_of("AudioBitrate", &Config::AudioBitrate, kAudioBitrates),
+    {.name = "AudioMixMode", .kind = IniKeyKind::kRemoved},
+    flag("CaptureMicrophone", &Config::CaptureMicrophone),
+    text("MicrophoneDeviceId", &Config::MicrophoneDeviceId, 256),
+    number("MicrophoneVolume", &Config::MicrophoneVolume, 0, 200),
+    number("ShortcutMonitor", &Config::ShortcutMonitor),
+    number("ShortcutWindow", &Config::ShortcutWindow),
+    number("ShortcutRect", &Config::ShortcutRect),
+    number("ShortcutPause", &Config::ShortcutPause),
+    flag("ConstantFrameRate", &Config::ConstantFrameRate),
+};
+constexpr std::span<const IniKey> kKeys(kKeyRows);
+
 std::string u(uint32_t v) { return std::to_string(v); }
 const char* b(uint32_t v) { return v ? "1" : "0"; }
 }  // namespace
+
+std::span<const IniKey> config_keys() { return kKeys; }
 
 void config_set_defaults(Config* config) {
   *config = Config{};
@@ -123,65 +196,37 @@ ReadStatus config_load(Config* c, const std::string& path, bool* hardware_encode
   ProfileReader ini;
   const ReadStatus status = ini.open(path);
   std::string text;
-  read_bool(ini, "MouseCursor", &c->MouseCursor);
-  read_bool(ini, "OnlyClientArea", &c->OnlyClientArea);
-  read_bool(ini, "ShowRecordingBorder", &c->ShowRecordingBorder);
-  read_bool(ini, "KeepRoundedWindowCorners", &c->KeepRoundedWindowCorners);
-  read_bool(ini, "HardwareEncoder", &c->HardwareEncoder);
+  for (const IniKey& key : kKeys) {
+    switch (key.kind) {
+      case IniKeyKind::kBool:
+        read_bool(ini, key.name, &(c->*key.number));
+        break;
+      case IniKeyKind::kNumber:
+        read_uint(ini, key.name, &(c->*key.number), key.accepted, key.count);
+        c->*key.number = std::clamp(c->*key.number, key.min, key.max);
+        break;
+      case IniKeyKind::kChoice:
+        read_choice(ini, key.name, &(c->*key.number), key.names, key.count);
+        break;
+      case IniKeyKind::kText:
+        if (read_string(ini, key.name, &text, key.count)) c->*key.text = text;
+        break;
+      case IniKeyKind::kMarker: {
+        // Files from before the marked setting existed come up with it on;
+        // from the first save on, the stored choice applies.
+        uint32_t set = 0;
+        read_bool(ini, key.name, &set);
+        if (set != 1) c->*key.number = 1;
+        break;
+      }
+      case IniKeyKind::kRemoved:
+        break;
+    }
+  }
   if (hardware_encoder_stored) {
     uint32_t v;
     *hardware_encoder_stored = read_profile_number(ini, "HardwareEncoder", &v);
   }
-  read_bool(ini, "HardwarePreferIntegrated", &c->HardwarePreferIntegrated);
-  if (read_string(ini, "OutputFolder", &text, 260)) c->OutputFolder = text;
-  read_bool(ini, "OpenFolder", &c->OpenFolder);
-  read_bool(ini, "FragmentedOutput", &c->FragmentedOutput);
-  // Files from before the setting existed come up crash-safe; from the first
-  // save on, the stored choice applies.
-  uint32_t fragmented_set = 0;
-  read_bool(ini, "FragmentedOutputSet", &fragmented_set);
-  if (fragmented_set != 1) c->FragmentedOutput = 1;
-  read_bool(ini, "EnableLimitLength", &c->EnableLimitLength);
-  read_bool(ini, "EnableLimitSize", &c->EnableLimitSize);
-  read_bool(ini, "EnableDiskGuard", &c->EnableDiskGuard);
-  read_uint(ini, "LimitLength", &c->LimitLength);
-  read_uint(ini, "LimitSize", &c->LimitSize);
-  read_uint(ini, "MinFreeSpaceMB", &c->MinFreeSpaceMB);
-  read_bool(ini, "WriteDiagnostics", &c->WriteDiagnostics);
-  read_bool(ini, "GammaCorrectResize", &c->GammaCorrectResize);
-  read_bool(ini, "ImprovedColorConversion", &c->ImprovedColorConversion);
-  read_choice(ini, "VideoCodec", &c->VideoCodec, kVideoCodecNames, 3);
-  read_choice(ini, "VideoProfile", &c->VideoProfile, kVideoProfileNames, 4);
-  read_uint(ini, "VideoMaxWidth", &c->VideoMaxWidth);
-  read_uint(ini, "VideoMaxHeight", &c->VideoMaxHeight);
-  read_uint(ini, "VideoMaxFramerate", &c->VideoMaxFramerate);
-  read_uint(ini, "VideoBitrate", &c->VideoBitrate);
-  read_bool(ini, "EnableAdaptiveGovernor", &c->EnableAdaptiveGovernor);
-  read_uint(ini, "MinAdaptiveFps", &c->MinAdaptiveFps);
-  read_uint(ini, "MinAdaptiveBitrateKbps", &c->MinAdaptiveBitrateKbps);
-  read_uint(ini, "StartDelaySec", &c->StartDelaySec);
-  read_bool(ini, "ShowStartCountdownOverlay", &c->ShowStartCountdownOverlay);
-  read_uint(ini, "LastPreset", &c->LastPreset, kPresets, 3);
-  read_bool(ini, "CaptureAudio", &c->CaptureAudio);
-  read_bool(ini, "ApplicationLocalAudio", &c->ApplicationLocalAudio);
-  read_choice(ini, "AudioCodec", &c->AudioCodec, kAudioCodecNames, 2);
-  read_uint(ini, "AudioChannels", &c->AudioChannels, kChannels, 2);
-  read_uint(ini, "AudioSamplerate", &c->AudioSamplerate, kSamplerates, 2);
-  read_uint(ini, "AudioBitrate", &c->AudioBitrate, kAudioBitrates, 4);
-  read_bool(ini, "CaptureMicrophone", &c->CaptureMicrophone);
-  if (read_string(ini, "MicrophoneDeviceId", &text, 256)) c->MicrophoneDeviceId = text;
-  read_uint(ini, "MicrophoneVolume", &c->MicrophoneVolume);
-  c->MicrophoneVolume = std::min<uint32_t>(c->MicrophoneVolume, 200);
-  read_uint(ini, "ShortcutMonitor", &c->ShortcutMonitor);
-  read_uint(ini, "ShortcutWindow", &c->ShortcutWindow);
-  read_uint(ini, "ShortcutRect", &c->ShortcutRect);
-  read_uint(ini, "ShortcutPause", &c->ShortcutPause);
-  read_bool(ini, "ConstantFrameRate", &c->ConstantFrameRate);
-
-  if (c->MinAdaptiveFps == 0) c->MinAdaptiveFps = 1;
-  if (c->MinAdaptiveBitrateKbps == 0) c->MinAdaptiveBitrateKbps = 1;
-  c->StartDelaySec = std::min<uint32_t>(c->StartDelaySec, 5);
-  c->LastPreset = std::min<uint32_t>(c->LastPreset, 2);
   config_normalize(c);
 
   ProfileList allowed = profiles_for(c->VideoCodec);
@@ -218,56 +263,31 @@ void config_save(const Config& c) {
   // file once; the system's profile functions write key by key. A file that
   // exists but cannot be read whole is left alone (profile_put_strings).
   std::vector<ProfileWrite> writes;
-  auto put = [&writes](const char* key, const std::string& value) { writes.emplace_back(key, value); };
-  auto choice = [](const char* const* names, size_t count, uint32_t index) {
-    return std::string(index < count ? names[index] : names[0]);
-  };
-  put("MouseCursor", b(c.MouseCursor));
-  put("OnlyClientArea", b(c.OnlyClientArea));
-  put("ShowRecordingBorder", b(c.ShowRecordingBorder));
-  put("KeepRoundedWindowCorners", b(c.KeepRoundedWindowCorners));
-  put("HardwareEncoder", b(c.HardwareEncoder));
-  put("HardwarePreferIntegrated", b(c.HardwarePreferIntegrated));
-  put("OutputFolder", c.OutputFolder);
-  put("OpenFolder", b(c.OpenFolder));
-  put("FragmentedOutput", b(c.FragmentedOutput));
-  put("FragmentedOutputSet", "1");
-  put("EnableLimitLength", b(c.EnableLimitLength));
-  put("EnableLimitSize", b(c.EnableLimitSize));
-  put("EnableDiskGuard", b(c.EnableDiskGuard));
-  put("LimitLength", u(c.LimitLength));
-  put("LimitSize", u(c.LimitSize));
-  put("MinFreeSpaceMB", u(c.MinFreeSpaceMB));
-  put("WriteDiagnostics", b(c.WriteDiagnostics));
-  put("GammaCorrectResize", b(c.GammaCorrectResize));
-  put("ImprovedColorConversion", b(c.ImprovedColorConversion));
-  put("VideoCodec", choice(kVideoCodecNames, 3, c.VideoCodec));
-  put("VideoProfile", choice(kVideoProfileNames, 4, c.VideoProfile));
-  put("VideoMaxWidth", u(c.VideoMaxWidth));
-  put("VideoMaxHeight", u(c.VideoMaxHeight));
-  put("VideoMaxFramerate", u(c.VideoMaxFramerate));
-  put("VideoBitrate", u(c.VideoBitrate));
-  put("EnableAdaptiveGovernor", b(c.EnableAdaptiveGovernor));
-  put("MinAdaptiveFps", u(c.MinAdaptiveFps));
-  put("MinAdaptiveBitrateKbps", u(c.MinAdaptiveBitrateKbps));
-  put("StartDelaySec", u(c.StartDelaySec));
-  put("ShowStartCountdownOverlay", b(c.ShowStartCountdownOverlay));
-  put("LastPreset", u(c.LastPreset));
-  put("CaptureAudio", b(c.CaptureAudio));
-  put("ApplicationLocalAudio", b(c.ApplicationLocalAudio));
-  put("AudioCodec", choice(kAudioCodecNames, 2, c.AudioCodec));
-  put("AudioChannels", u(c.AudioChannels));
-  put("AudioSamplerate", u(c.AudioSamplerate));
-  put("AudioBitrate", u(c.AudioBitrate));
-  writes.emplace_back("AudioMixMode", std::nullopt);
-  put("CaptureMicrophone", b(c.CaptureMicrophone));
-  put("MicrophoneDeviceId", c.MicrophoneDeviceId);
-  put("MicrophoneVolume", u(c.MicrophoneVolume));
-  put("ShortcutMonitor", u(c.ShortcutMonitor));
-  put("ShortcutWindow", u(c.ShortcutWindow));
-  put("ShortcutRect", u(c.ShortcutRect));
-  put("ShortcutPause", u(c.ShortcutPause));
-  put("ConstantFrameRate", b(c.ConstantFrameRate));
+  writes.reserve(kKeys.size());
+  for (const IniKey& key : kKeys) {
+    switch (key.kind) {
+      case IniKeyKind::kBool:
+        writes.emplace_back(key.name, b(c.*key.number));
+        break;
+      case IniKeyKind::kNumber:
+        writes.emplace_back(key.name, u(c.*key.number));
+        break;
+      case IniKeyKind::kChoice: {
+        const uint32_t index = c.*key.number;
+        writes.emplace_back(key.name, index < key.count ? key.names[index] : key.names[0]);
+        break;
+      }
+      case IniKeyKind::kText:
+        writes.emplace_back(key.name, c.*key.text);
+        break;
+      case IniKeyKind::kMarker:
+        writes.emplace_back(key.name, "1");
+        break;
+      case IniKeyKind::kRemoved:
+        writes.emplace_back(key.name, std::nullopt);
+        break;
+    }
+  }
   profile_put_strings(path, kSection, writes);
 }
 

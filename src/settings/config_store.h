@@ -3,6 +3,7 @@
 // file lives.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/files.h"
@@ -46,6 +47,35 @@ void ini_write_uint(const char* key, uint32_t value);
 extern const char* const kVideoCodecNames[3];
 extern const char* const kVideoProfileNames[4];
 extern const char* const kAudioCodecNames[2];
+
+// How one INI key is read and written.
+enum class IniKeyKind : uint8_t {
+  kBool,    // stored as 0 or 1; any other non-negative number reads as 1
+  kNumber,  // unsigned; see IniKey::accepted and IniKey::min/max
+  kChoice,  // one of IniKey::names, the field holding its index; an
+            // index out of range is written as the first name
+  kText,    // IniKey::count is the buffer's capacity in UTF-16 units (one
+            // for the terminator); an empty value keeps the field
+  kMarker,  // written as 1 on every save; when a loaded file lacks it (or it
+            // is not 1), the field it marks is switched on
+  kRemoved  // no longer used: deleted from the section on save, never read
+};
+
+// One INI key of the settings record. The table of them (config_keys())
+// is in the file's order and drives loading, saving and their tests.
+struct IniKey {
+  const char* name;
+  IniKeyKind kind;
+  uint32_t Config::*number = nullptr;  // kBool, kNumber, kChoice; kMarker: the field marked
+  std::string Config::*text = nullptr;  // kText
+  const uint32_t* accepted = nullptr;  // kNumber: the only values read (nullptr: any)
+  const char* const* names = nullptr;  // kChoice
+  size_t count = 0;                    // entries of `accepted` or `names`; kText: capacity in UTF-16 units
+  // kNumber: after loading, the field (read or kept) is clamped to these.
+  uint32_t min = 0;
+  uint32_t max = UINT32_MAX;
+};
+std::span<const IniKey> config_keys();
 
 // Where the INI file and the run trace go. The INI sits beside the executable
 // under its base name with ".ini" when that folder is writable or already

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <sstream>
 #include <vector>
@@ -38,6 +39,56 @@ std::vector<std::string> keys_in_order(const std::string& path) {
     if (eq != std::string::npos) keys.push_back(line.substr(0, eq));
   }
   return keys;
+}
+
+// The keys a save writes, in the table's order.
+std::vector<std::string> written_keys() {
+  std::vector<std::string> keys;
+  for (const IniKey& key : config_keys()) {
+    if (key.kind != IniKeyKind::kRemoved) keys.push_back(key.name);
+  }
+  return keys;
+}
+
+// Sets `key`'s field to a value other than its default that loading keeps
+// as it is (an accepted value, within the key's range, a profile the codec
+// chosen the same way allows).
+void set_other_than_default(Config* c, const IniKey& key) {
+  const Config d;
+  switch (key.kind) {
+    case IniKeyKind::kBool:
+      c->*key.number = d.*key.number ? 0 : 1;
+      break;
+    case IniKeyKind::kNumber:
+      if (key.accepted) {
+        const uint32_t* end = key.accepted + key.count;
+        const uint32_t* at = std::find(key.accepted, end, d.*key.number);
+        c->*key.number = at + 1 < end ? at[1] : key.accepted[0];
+      } else {
+        c->*key.number = d.*key.number < key.max ? d.*key.number + 1 : d.*key.number - 1;
+      }
+      break;
+    case IniKeyKind::kChoice:
+      c->*key.number = static_cast<uint32_t>((d.*key.number + 1) % key.count);
+      break;
+    case IniKeyKind::kText:
+      c->*key.text = std::string("/other/") + key.name;
+      break;
+    case IniKeyKind::kMarker:
+    case IniKeyKind::kRemoved:
+      break;
+  }
+}
+
+// Every field the table reads compares equal.
+void expect_same_settings(const Config& got, const Config& want, const std::string& what) {
+  for (const IniKey& key : config_keys()) {
+    if (key.kind == IniKeyKind::kText) {
+      EXPECT_EQ(got.*key.text, want.*key.text) << what << ": " << key.name;
+    } else if (key.kind != IniKeyKind::kMarker && key.kind != IniKeyKind::kRemoved) {
+      EXPECT_EQ(got.*key.number, want.*key.number) << what << ": " << key.name;
+    }
+  }
 }
 
 TEST(ConfigLoad, LegacySectionFallback) {
@@ -137,6 +188,7 @@ TEST(ConfigLoad, MissingFileKeepsDefaultsAndEmptyFolderKeepsVideos) {
   d.OutputFolder = "/videos";
   EXPECT_EQ(c.VideoBitrate, d.VideoBitrate);
   EXPECT_EQ(c.FragmentedOutput, 1u);
+  expect_same_settings(c, d, "missing file");
   EXPECT_EQ(load_text(dir, "[frelvanta]\nOutputFolder=\n").OutputFolder, "/videos");
   EXPECT_EQ(load_text(dir, "[frelvanta]\nOutputFolder=  /rec  \n").OutputFolder, "/rec");
 }
@@ -189,16 +241,93 @@ TEST(ConfigNormalize, TracesTheEffectiveValues) {
   app_reset();
 }
 
-const char* const kSaveOrder[] = {
-    "MouseCursor", "OnlyClientArea", "ShowRecordingBorder", "KeepRoundedWindowCorners", "HardwareEncoder",
-    "HardwarePreferIntegrated", "OutputFolder", "OpenFolder", "FragmentedOutput", "FragmentedOutputSet",
-    "EnableLimitLength", "EnableLimitSize", "EnableDiskGuard", "LimitLength", "LimitSize", "MinFreeSpaceMB",
-    "WriteDiagnostics", "GammaCorrectResize", "ImprovedColorConversion", "VideoCodec", "VideoProfile",
-    "VideoMaxWidth", "VideoMaxHeight", "VideoMaxFramerate", "VideoBitrate", "EnableAdaptiveGovernor",
-    "MinAdaptiveFps", "MinAdaptiveBitrateKbps", "StartDelaySec", "ShowStartCountdownOverlay", "LastPreset",
-    "CaptureAudio", "ApplicationLocalAudio", "AudioCodec", "AudioChannels", "AudioSamplerate", "AudioBitrate",
-    "CaptureMicrophone", "MicrophoneDeviceId", "MicrophoneVolume", "ShortcutMonitor", "ShortcutWindow",
-    "ShortcutRect", "ShortcutPause", "ConstantFrameRate"};
+// A row that names a key twice (INI names ignore letter case) or a field
+// twice would make one setting shadow another in the file.
+TEST(ConfigKeys, EveryNameAndFieldOnce) {
+  std::vector<std::string> names;
+  std::vector<uint32_t Config::*> numbers;
+  std::vector<std::string Config::*> texts;
+  for (const IniKey& key : config_keys()) {
+    std::string lower = key.name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    EXPECT_EQ(std::count(names.begin(), names.end(), lower), 0) << key.name;
+    names.push_back(lower);
+    switch (key.kind) {
+      case IniKeyKind::kBool:
+      case IniKeyKind::kNumber:
+      case IniKeyKind::kChoice:
+        ASSERT_NE(key.number, nullptr) << key.name;
+        EXPECT_EQ(std::count(numbers.begin(), numbers.end(), key.number), 0) << key.name;
+        numbers.push_back(key.number);
+        if (key.kind == IniKeyKind::kChoice) {
+          EXPECT_TRUE(key.names && key.count > 0) << key.name;
+        }
+        EXPECT_LE(key.min, key.max) << key.name;
+        break;
+      case IniKeyKind::kText:
+        ASSERT_NE(key.text, nullptr) << key.name;
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), key.text), 0) << key.name;
+        texts.push_back(key.text);
+        EXPECT_GT(key.count, 1u) << key.name;
+        break;
+      case IniKeyKind::kMarker:
+        // The marked setting comes first, so that loading it first lets the
+        // marker decide.
+        EXPECT_EQ(std::count(numbers.begin(), numbers.end(), key.number), 1) << key.name;
+        break;
+      case IniKeyKind::kRemoved:
+        break;
+    }
+  }
+}
+
+// Each setting alone away from its default survives a save and a load, and
+// the defaults written over a record of such values load back as defaults:
+// a key read into the wrong field, written from the wrong one, or dropped
+// on either side shows here by name.
+TEST(ConfigSave, EveryKeyRoundTrips) {
+  TempDir dir;
+  app_reset();
+  g_app.ini_path = dir.file("frelvanta.ini");
+  Config defaults;
+  defaults.OutputFolder = "/videos";
+  Config others = defaults;
+  for (const IniKey& key : config_keys()) set_other_than_default(&others, key);
+  for (const IniKey& key : config_keys()) {
+    if (key.kind == IniKeyKind::kMarker || key.kind == IniKeyKind::kRemoved) continue;
+    Config one = defaults;
+    set_other_than_default(&one, key);
+    if (key.number == &Config::VideoCodec || key.number == &Config::VideoProfile) {
+      // A codec and a profile it allows.
+      one.VideoCodec = others.VideoCodec;
+      one.VideoProfile = others.VideoProfile;
+    }
+    std::remove(g_app.ini_path.c_str());
+    config_save(one);
+    Config back = defaults;
+    config_load(&back, g_app.ini_path);
+    expect_same_settings(back, one, std::string("only ") + key.name + " changed");
+    if (key.kind == IniKeyKind::kText) {
+      EXPECT_NE(back.*key.text, defaults.*key.text) << key.name;
+    } else {
+      EXPECT_NE(back.*key.number, defaults.*key.number) << key.name;
+    }
+  }
+
+  std::remove(g_app.ini_path.c_str());
+  config_save(others);
+  Config back = defaults;
+  config_load(&back, g_app.ini_path);
+  expect_same_settings(back, others, "all changed");
+
+  config_save(defaults);
+  back = others;
+  config_load(&back, g_app.ini_path);
+  Config expected = defaults;
+  expected.MicrophoneDeviceId = others.MicrophoneDeviceId;  // an empty text keeps the field
+  expect_same_settings(back, expected, "defaults over changed");
+  app_reset();
+}
 
 TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   TempDir dir;
@@ -215,7 +344,10 @@ TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   c.ConstantFrameRate = 1;
   config_save(c);
   std::vector<std::string> keys = keys_in_order(g_app.ini_path);
-  ASSERT_EQ(keys, std::vector<std::string>(std::begin(kSaveOrder), std::end(kSaveOrder)));
+  ASSERT_EQ(keys, written_keys());
+  // The table's order is the file's; these pin its ends and size.
+  EXPECT_EQ(keys.size(), 45u);
+  EXPECT_EQ(keys.back(), "ConstantFrameRate");
   std::string text = read_text(g_app.ini_path);
   EXPECT_EQ(text.rfind("[frelvanta]\r\nMouseCursor=1\r\n", 0), 0u) << text;
   EXPECT_NE(text.find("\r\nVideoCodec=AV1\r\nVideoProfile=Main10\r\n"), std::string::npos);
@@ -266,7 +398,7 @@ TEST(ConfigSave, FirstUserFileHoldsEverySettingButTheEncoderChoice) {
   c.OutputFolder = "/home/u/Videos";
   c.HardwareEncoder = 0;  // decided for this machine, not chosen by the user
   config_create_user_file(c);
-  std::vector<std::string> expected(std::begin(kSaveOrder), std::end(kSaveOrder));
+  std::vector<std::string> expected = written_keys();
   expected.erase(std::find(expected.begin(), expected.end(), "HardwareEncoder"));
   EXPECT_EQ(keys_in_order(g_app.ini_path), expected);
   EXPECT_NE(read_text(g_app.ini_path).find("\r\nOutputFolder=/home/u/Videos\r\n"), std::string::npos);

@@ -1,11 +1,55 @@
 // Encoder set-up: size, colour and codec rules, what the writer is asked
 // for, and the messages and clean-up of every failure.
+#include <cstring>
+
 #include "encoder_unit_fixture.h"
 #include "platform/mul_div.h"
+#include "video/convert/convert_stage.h"
 
 namespace {
 
 using EncoderSetup = EncoderUnitTest;
+
+// The colour description the writer puts in the file is one standard's set
+// (primaries, matrix, transfer, limited range, MPEG-2 siting) and the one the
+// pixels are converted with: a file that says BT.709 over BT.601 pixels (or
+// the reverse) plays with shifted colours.
+void expect_colour_matches_conversion(const FakeMedia& f, const Encoder& e) {
+  const VideoOutputType& t = f.video_type;
+  const bool converts_709 = std::memcmp(&e.convert.matrix, &kMatrixBt709, sizeof(ColorMatrix)) == 0;
+  const bool converts_601 = std::memcmp(&e.convert.matrix, &kMatrixBt601, sizeof(ColorMatrix)) == 0;
+  ASSERT_NE(converts_709, converts_601) << "the conversion uses neither standard's matrix";
+  EXPECT_EQ(converts_709, e.convert.hd_color);
+  EXPECT_EQ(t.primaries, converts_709 ? PRIMARIES_BT709 : PRIMARIES_SMPTE170M);
+  EXPECT_EQ(t.matrix, converts_709 ? MATRIX_BT709 : MATRIX_BT601);
+  EXPECT_EQ(t.transfer, TRANSFER_18);
+  EXPECT_EQ(t.nominal_range, NOMINAL_RANGE_16_235);
+  EXPECT_EQ(t.chroma_siting, CHROMA_SITING_MPEG2);
+}
+
+// What the writer is told agrees with itself, with the encoder that was
+// checked before the file, and with the pictures the encoder will hand it.
+void expect_writer_agrees(const FakeMedia& f, const Encoder& e) {
+  const VideoOutputType& out = f.video_type;
+  const VideoInputType& in = f.video_input_type;
+  ASSERT_FALSE(f.encoder_checks.empty());
+  const VideoEncoderRequest& checked = f.encoder_checks.back();
+  EXPECT_EQ(out.codec, checked.codec);
+  EXPECT_EQ(out.profile, checked.profile);
+  EXPECT_EQ(in.subtype, checked.input);
+  EXPECT_EQ(out.width, checked.width);
+  EXPECT_EQ(out.height, checked.height);
+  EXPECT_EQ(out.width, e.output_width);
+  EXPECT_EQ(out.height, e.output_height);
+  EXPECT_EQ(in.width, out.width);
+  EXPECT_EQ(in.height, out.height);
+  EXPECT_EQ(in.frame_rate_num, out.frame_rate_num);
+  EXPECT_EQ(in.frame_rate_den, out.frame_rate_den);
+  EXPECT_EQ(out.interlace, INTERLACE_PROGRESSIVE);
+  if (f.settings_set) {
+    EXPECT_EQ(f.settings.mean_bitrate, out.avg_bitrate);
+  }
+}
 
 TEST(EncoderRules, OutputSizeIsLimitedEvenAndNeverLarger) {
   struct Case {
@@ -100,6 +144,8 @@ TEST_F(EncoderSetup, AskTheWriterForTheConfiguredTracks) {
   EXPECT_EQ(e.last_video_time.load(), INT64_MIN);
   EXPECT_EQ(e.stage.load(), static_cast<uint32_t>(ENCODER_STAGE_IDLE));
   EXPECT_TRUE(encoder_has_worker());
+  expect_colour_matches_conversion(fake, e);
+  expect_writer_agrees(fake, e);
 }
 
 TEST_F(EncoderSetup, ContainerCodecAndAudioVariants) {
@@ -108,23 +154,26 @@ TEST_F(EncoderSetup, ContainerCodecAndAudioVariants) {
     bool with_audio;
     uint32_t width, height;
     ContainerKind container;
+    VideoCodecKind kind;
     uint32_t profile_value;
     PixelLayout input;
     uint32_t primaries;
   };
   const Case cases[] = {
-      {VIDEO_CODEC_H264, VIDEO_PROFILE_BASE, 0, AUDIO_CODEC_FLAC, true, 1280, 720, CONTAINER_MPEG4, 66, PIXEL_NV12,
-       PRIMARIES_BT709},
-      {VIDEO_CODEC_H264, VIDEO_PROFILE_MAIN, 1, AUDIO_CODEC_AAC, false, 1024, 768, CONTAINER_FMPEG4, 77, PIXEL_NV12,
-       PRIMARIES_BT709},
-      {VIDEO_CODEC_H265, VIDEO_PROFILE_MAIN, 1, AUDIO_CODEC_AAC, false, 720, 480, CONTAINER_MPEG4, 1, PIXEL_NV12,
-       PRIMARIES_BT709},
-      {VIDEO_CODEC_H265, VIDEO_PROFILE_MAIN10, 1, AUDIO_CODEC_AAC, false, 720, 480, CONTAINER_MPEG4, 2, PIXEL_P010,
-       PRIMARIES_BT709},
-      {VIDEO_CODEC_AV1, VIDEO_PROFILE_MAIN, 1, AUDIO_CODEC_AAC, false, 640, 360, CONTAINER_MPEG4, 1, PIXEL_NV12,
-       PRIMARIES_BT709},
-      {VIDEO_CODEC_AV1, VIDEO_PROFILE_MAIN10, 1, AUDIO_CODEC_AAC, false, 640, 360, CONTAINER_MPEG4, 2, PIXEL_P010,
-       PRIMARIES_BT709},
+      {VIDEO_CODEC_H264, VIDEO_PROFILE_BASE, 0, AUDIO_CODEC_FLAC, true, 1280, 720, CONTAINER_MPEG4, VIDEO_H264, 66,
+       PIXEL_NV12, PRIMARIES_BT709},
+      {VIDEO_CODEC_H264, VIDEO_PROFILE_MAIN, 1, AUDIO_CODEC_AAC, false, 1024, 768, CONTAINER_FMPEG4, VIDEO_H264, 77,
+       PIXEL_NV12, PRIMARIES_BT709},
+      {VIDEO_CODEC_H264, VIDEO_PROFILE_HIGH, 1, AUDIO_CODEC_AAC, false, 640, 360, CONTAINER_FMPEG4, VIDEO_H264, 100,
+       PIXEL_NV12, PRIMARIES_SMPTE170M},  // standard definition
+      {VIDEO_CODEC_H265, VIDEO_PROFILE_MAIN, 1, AUDIO_CODEC_AAC, false, 720, 480, CONTAINER_MPEG4, VIDEO_HEVC, 1,
+       PIXEL_NV12, PRIMARIES_BT709},
+      {VIDEO_CODEC_H265, VIDEO_PROFILE_MAIN10, 1, AUDIO_CODEC_AAC, false, 720, 480, CONTAINER_MPEG4, VIDEO_HEVC, 2,
+       PIXEL_P010, PRIMARIES_BT709},
+      {VIDEO_CODEC_AV1, VIDEO_PROFILE_MAIN, 1, AUDIO_CODEC_AAC, false, 640, 360, CONTAINER_MPEG4, VIDEO_AV1, 1,
+       PIXEL_NV12, PRIMARIES_BT709},
+      {VIDEO_CODEC_AV1, VIDEO_PROFILE_MAIN10, 1, AUDIO_CODEC_AAC, false, 640, 360, CONTAINER_MPEG4, VIDEO_AV1, 2,
+       PIXEL_P010, PRIMARIES_BT709},
   };
   const WaveFormat in = wave_format_float(48000, 2);
   for (const Case& c : cases) {
@@ -137,9 +186,12 @@ TEST_F(EncoderSetup, ContainerCodecAndAudioVariants) {
     fake.audio_type = {};
     ASSERT_TRUE(setup(config(c.width, c.height, c.with_audio ? &in : nullptr)));
     EXPECT_EQ(fake.attributes.container, c.container);
+    EXPECT_EQ(fake.video_type.codec, c.kind);
     EXPECT_EQ(fake.video_type.profile, c.profile_value);
     EXPECT_EQ(fake.video_input_type.subtype, c.input);
     EXPECT_EQ(fake.video_type.primaries, c.primaries);
+    expect_colour_matches_conversion(fake, g_app.encoder);
+    expect_writer_agrees(fake, g_app.encoder);
     EXPECT_EQ(fake.resampler_created, c.with_audio);
     if (c.with_audio) {
       EXPECT_EQ(fake.audio_type.codec, AUDIO_FLAC);
