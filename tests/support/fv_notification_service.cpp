@@ -56,10 +56,10 @@ class Notifications : public QObject {
   }
   QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
   void CloseNotification(uint) {}
-  QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+  QString GetServerInformation(QString& vendor, QString& version, QString& protocol_version) {
     vendor = QStringLiteral("test");
     version = QStringLiteral("1");
-    spec = QStringLiteral("1.2");
+    protocol_version = QStringLiteral("1.2");
     return QStringLiteral("fv_notification_service");
   }
 
