@@ -96,7 +96,7 @@ void capture_thread_main(AudioCapture* c) {
       if (settle == 0 && client->reopen()) {
         lost = false;
         trace_eventf("audio.stream_restored stream=%s gap_ms=%llu", c->name,
-                     static_cast<unsigned long long>((qpc_now() - lost_at) / 10000));
+                     static_cast<unsigned long long>(elapsed_ms(lost_at)));
       }
     }
     if (!lost && !take_packets(c, client, &write, block_align, &reached)) {

@@ -55,14 +55,6 @@ uint32_t lead_frames(uint32_t held, uint32_t rate, uint64_t ticks) {
 }
 }  // namespace
 
-uint64_t elapsed_ms(uint64_t since) {
-  uint64_t f = frequency();
-  if (since == 0 || f == 0) return 0;
-  uint64_t now = static_cast<uint64_t>(qpc_now());
-  if (since >= now) return 0;
-  return mul_div(now - since, 1000, f);
-}
-
 void audio_mixer_begin_recording() {
   AudioMixer& m = g_app.mixer;
   m.next_audio_time = 0;

@@ -22,8 +22,5 @@ bool ensure_mix_buffer(uint32_t bytes);
 // Hands one block to the encoder at the running sample clock.
 bool submit_audio(const void* data, uint32_t frames, uint64_t time, uint32_t rate);
 
-// Milliseconds since counter value `since`; 0 for 0, the future, or no clock.
-uint64_t elapsed_ms(uint64_t since);
-
 // Per-recording reset done by recording start once the encoder is set up.
 void audio_mixer_begin_recording();

@@ -13,3 +13,11 @@ using ClockSource = int64_t (*)();
 void clock_set_source(ClockSource source);
 
 void sleep_ms(uint32_t ms);
+
+// Milliseconds from counter reading `since` to now; 0 for 0 (no reading
+// taken) and for a reading in the future.
+inline uint64_t elapsed_ms(int64_t since) {
+  const int64_t now = qpc_now();
+  if (since == 0 || since >= now) return 0;
+  return static_cast<uint64_t>(now - since) / (kQpcFrequency / 1000);
+}

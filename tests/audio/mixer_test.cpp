@@ -533,21 +533,6 @@ TEST_F(MixerTest, SoundEndsWhereTheRecordingEnds) {
   EXPECT_EQ(sys.read_pos.load(), sys.write_pos.load());  // the rest is let go, not left behind
 }
 
-int64_t g_now = 0;
-int64_t fixed_clock() { return g_now; }
-
-TEST_F(MixerTest, ElapsedMilliseconds) {
-  clock_set_source(fixed_clock);
-  g_now = 50'000'000;
-  EXPECT_EQ(elapsed_ms(40'000'000), 1000u);
-  EXPECT_EQ(elapsed_ms(49'990'001), 0u);
-  EXPECT_EQ(elapsed_ms(0), 0u);
-  EXPECT_EQ(elapsed_ms(50'000'000), 0u);
-  EXPECT_EQ(elapsed_ms(60'000'000), 0u);
-  g_app.qpc_frequency = 0;
-  EXPECT_EQ(elapsed_ms(40'000'000), 0u);
-}
-
 }  // namespace
 
 namespace {

@@ -24,6 +24,19 @@ TEST(Clock, MonotonicAndManual) {
   EXPECT_GE(qpc_now(), b);
 }
 
+// Whole milliseconds, truncated; nothing for no reading or one in the future.
+TEST(Clock, ElapsedMilliseconds) {
+  clock_set_source(manual_clock);
+  g_manual = 50'000'000;
+  EXPECT_EQ(elapsed_ms(40'000'000), 1000u);
+  EXPECT_EQ(elapsed_ms(49'990'001), 0u);
+  EXPECT_EQ(elapsed_ms(49'979'999), 2u);
+  EXPECT_EQ(elapsed_ms(0), 0u);
+  EXPECT_EQ(elapsed_ms(50'000'000), 0u);
+  EXPECT_EQ(elapsed_ms(60'000'000), 0u);
+  clock_set_source(nullptr);
+}
+
 TEST(AutoResetEvent, OneSetReleasesOneWait) {
   AutoResetEvent e;
   EXPECT_FALSE(e.wait(10));
