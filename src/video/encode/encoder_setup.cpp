@@ -105,108 +105,123 @@ bool encoder_hd_color(uint32_t output_width, uint32_t output_height, uint32_t vi
          video_codec == VIDEO_CODEC_AV1;
 }
 
-bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& path,
-                   const EncoderConfig& config) {
-  const std::string& render_node = device.render_node;
-  // A worker that still exists, or one that never ended, owns the record.
+namespace {
+// What set-up decides from the request before anything is made.
+struct SetupPlan {
+  const Config* cfg = nullptr;
+  OutputSize out{};
+  uint32_t in_even_w = 0, in_even_h = 0;  // the captured picture made even
+  CodecRow row{};
+  bool hardware = false;
+  ContainerKind container = CONTAINER_MPEG4;
+  bool hd_color = false;
+};
+
+// A worker that still exists, or one that never ended, owns the record;
+// such a request is refused without a message.
+bool admitted(const Encoder& e, const EncoderConfig& config) {
   if (e.abandoned.load() || e.worker_running.load()) return false;
-  if (!config.config || config.frame_rate_num == 0 || config.frame_rate_den == 0) return false;
+  return config.config && config.frame_rate_num != 0 && config.frame_rate_den != 0;
+}
+
+SetupPlan plan_setup(const EncoderConfig& config) {
   const Config& cfg = *config.config;
-  const MediaPlatform& platform = media_platform();
+  SetupPlan p;
+  p.cfg = &cfg;
+  p.out = encoder_output_size(config.width, config.height, cfg.VideoMaxWidth, cfg.VideoMaxHeight);
+  p.in_even_w = (config.width + 1) & ~1u;
+  p.in_even_h = (config.height + 1) & ~1u;
+  p.row = codec_row(cfg.VideoCodec, cfg.VideoProfile);
+  p.hardware = cfg.HardwareEncoder != 0;
+  p.container = (p.row.fragmentable && cfg.FragmentedOutput) ? CONTAINER_FMPEG4 : CONTAINER_MPEG4;
+  p.hd_color = encoder_hd_color(p.out.width, p.out.height, cfg.VideoCodec);
+  return p;
+}
 
-  const OutputSize out = encoder_output_size(config.width, config.height, cfg.VideoMaxWidth, cfg.VideoMaxHeight);
-  const uint32_t in_even_w = (config.width + 1) & ~1u;
-  const uint32_t in_even_h = (config.height + 1) & ~1u;
-  e.video_stream = e.audio_stream = -1;
-
-  const CodecRow row = codec_row(cfg.VideoCodec, cfg.VideoProfile);
-  const bool hardware = cfg.HardwareEncoder != 0;
-  const ContainerKind container =
-      (row.fragmentable && cfg.FragmentedOutput) ? CONTAINER_FMPEG4 : CONTAINER_MPEG4;
-
-  // The encoder for codec, profile and bit depth is opened (and closed
-  // again) before the file exists, so a refusal leaves nothing behind and
-  // its message is the first thing the user sees. There is no fallback from
-  // hardware to software.
+// The encoder for codec, profile and bit depth is opened (and closed again)
+// before the file exists, so a refusal leaves nothing behind and its message
+// is the first thing the user sees. There is no fallback from hardware to
+// software.
+bool check_encoder(const SetupPlan& p, const CaptureDevice& device, const EncoderConfig& config) {
+  const std::string& render_node = device.render_node;
   VideoEncoderRequest request;
-  request.codec = row.codec;
-  request.profile = row.profile_value;
-  request.input = row.input;
-  request.hardware = hardware;
-  if (hardware) {
+  request.codec = p.row.codec;
+  request.profile = p.row.profile_value;
+  request.input = p.row.input;
+  request.hardware = p.hardware;
+  if (p.hardware) {
     request.render_node = render_node;
     request.driver = device.driver;
   }
-  request.width = out.width;
-  request.height = out.height;
+  request.width = p.out.width;
+  request.height = p.out.height;
   request.frame_rate_num = config.frame_rate_num;
   request.frame_rate_den = config.frame_rate_den;
   std::string encoder_name;
-  const bool found = platform.find_video_encoder(request, &encoder_name);
+  const bool found = media_platform().find_video_encoder(request, &encoder_name);
   trace_eventf("encoder.check encoder=%s device=%s profile=%u bits=%d result=%s", encoder_name.c_str(),
-               hardware ? (render_node.empty() ? "none" : render_node.c_str()) : "cpu", row.profile_value,
-               row.input == PIXEL_P010 ? 10 : 8, found ? "opened" : "refused");
-  if (!found) {
-    fail_message("Cannot find video encoder!");
-    return false;
-  }
+               p.hardware ? (render_node.empty() ? "none" : render_node.c_str()) : "cpu", p.row.profile_value,
+               p.row.input == PIXEL_P010 ? 10 : 8, found ? "opened" : "refused");
+  if (!found) fail_message("Cannot find video encoder!");
+  return found;
+}
 
-  const bool hd_color = encoder_hd_color(out.width, out.height, cfg.VideoCodec);
-
+// Creates the output file and the writer on it.
+bool create_writer(const SetupPlan& p, const CaptureDevice& device, const std::string& path,
+                   std::unique_ptr<MediaWriter>* writer) {
   WriterAttributes attributes;
-  attributes.hardware_transforms = hardware;
-  if (hardware) {
-    attributes.render_node = render_node;
+  attributes.hardware_transforms = p.hardware;
+  if (p.hardware) {
+    attributes.render_node = device.render_node;
     attributes.driver = device.driver;
   }
   attributes.disable_throttling = true;
-  attributes.container = container;
+  attributes.container = p.container;
 
   debug_output(format_cut(1024, "Attempting to create file: %s\n", path.c_str()));
-  std::unique_ptr<MediaWriter> writer;
-  std::unique_ptr<AudioTransform> resampler;
   if (g_before_create) g_before_create(path);
-  MediaResult hr = platform.create_writer(path, attributes, &writer);
+  const MediaResult hr = media_platform().create_writer(path, attributes, writer);
   debug_output(format_cut(1024, "MFCreateSinkWriterFromURL returned: 0x%08X\n", hex32(hr)));
-  if (media_failed(hr) || !writer) {
+  if (media_failed(hr) || !*writer) {
     fail_message(format_cut(512, "Cannot create output mp4 file!\n\nError: 0x%08X\nPath: %s", hex32(hr),
                             path.c_str()));
     return false;
   }
+  return true;
+}
 
-  // From here on a failure must not leave the file behind.
-  auto fail = [&](const char* message) {
-    if (message) fail_message(message);
-    resampler.reset();
-    writer.reset();
-    delete_file(path);
-    return false;
-  };
-
+// The video track: what the file holds (with its colour description) and
+// the pictures the encoder is given.
+bool add_video_track(Encoder& e, MediaWriter& writer, const SetupPlan& p, const EncoderConfig& config) {
+  const Config& cfg = *p.cfg;
   VideoOutputType vout;
-  vout.codec = row.codec;
-  vout.profile = row.profile_value;
+  vout.codec = p.row.codec;
+  vout.profile = p.row.profile_value;
   vout.chroma_siting = CHROMA_SITING_MPEG2;
   vout.nominal_range = NOMINAL_RANGE_16_235;
-  vout.primaries = hd_color ? PRIMARIES_BT709 : PRIMARIES_SMPTE170M;
-  vout.matrix = hd_color ? MATRIX_BT709 : MATRIX_BT601;
+  vout.primaries = p.hd_color ? PRIMARIES_BT709 : PRIMARIES_SMPTE170M;
+  vout.matrix = p.hd_color ? MATRIX_BT709 : MATRIX_BT601;
   vout.transfer = TRANSFER_18;
   vout.interlace = INTERLACE_PROGRESSIVE;
   vout.frame_rate_num = config.frame_rate_num;
   vout.frame_rate_den = config.frame_rate_den;
-  vout.width = out.width;
-  vout.height = out.height;
+  vout.width = p.out.width;
+  vout.height = p.out.height;
   vout.avg_bitrate = cfg.VideoBitrate * 1000;
-  if (media_failed(writer->add_video_stream(vout, &e.video_stream))) return fail("Cannot configure video encoder!");
+  if (media_failed(writer.add_video_stream(vout, &e.video_stream))) {
+    fail_message("Cannot configure video encoder!");
+    return false;
+  }
 
   VideoInputType vin;
-  vin.subtype = row.input;
+  vin.subtype = p.row.input;
   vin.frame_rate_num = config.frame_rate_num;
   vin.frame_rate_den = config.frame_rate_den;
-  vin.width = out.width;
-  vin.height = out.height;
-  if (media_failed(writer->set_video_input(e.video_stream, vin))) {
-    return fail("Cannot configure video encoder input!");
+  vin.width = p.out.width;
+  vin.height = p.out.height;
+  if (media_failed(writer.set_video_input(e.video_stream, vin))) {
+    fail_message("Cannot configure video encoder input!");
+    return false;
   }
 
   CodecSettings settings;
@@ -215,77 +230,103 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   settings.gop_size = encoder_gop_size(config.frame_rate_num, config.frame_rate_den);
   settings.low_latency = false;
   settings.b_picture_count = 2;
-  writer->set_codec_settings(e.video_stream, settings);  // none offered: go on without
+  writer.set_codec_settings(e.video_stream, settings);  // none offered: go on without
+  return true;
+}
 
-  if (config.audio_format) {
-    const WaveFormat& in = *config.audio_format;
-    resampler = platform.create_resampler();
-    if (resampler) {
-      resampler->set_input_type(in);
-      resampler->set_output_type(wave_format_pcm16(cfg.AudioSamplerate, static_cast<uint16_t>(cfg.AudioChannels)));
-      resampler->begin_streaming();
-    }
-    AudioOutputType aout;
-    aout.codec = cfg.AudioCodec == AUDIO_CODEC_FLAC ? AUDIO_FLAC : AUDIO_AAC;
-    aout.bits_per_sample = 16;
-    aout.samples_per_second = cfg.AudioSamplerate;
-    aout.num_channels = cfg.AudioChannels;
-    aout.avg_bytes_per_second = aout.codec == AUDIO_AAC ? cfg.AudioBitrate * 1000 / 8 : 0;
-    if (!resampler || media_failed(writer->add_audio_stream(aout, &e.audio_stream))) {
-      return fail("Cannot configure audio encoder output!");
-    }
-    AudioInputType ain;
-    ain.bits_per_sample = 16;
-    ain.samples_per_second = cfg.AudioSamplerate;
-    ain.num_channels = cfg.AudioChannels;
-    if (media_failed(writer->set_audio_input(e.audio_stream, ain))) {
-      return fail("Cannot configure audio encoder input!");
-    }
+// The audio track and the resampler from the capture format to its PCM;
+// nothing without an audio format.
+bool add_audio_track(Encoder& e, MediaWriter& writer, const SetupPlan& p, const EncoderConfig& config,
+                     std::unique_ptr<AudioTransform>* resampler) {
+  if (!config.audio_format) return true;
+  const Config& cfg = *p.cfg;
+  *resampler = media_platform().create_resampler();
+  if (*resampler) {
+    (*resampler)->set_input_type(*config.audio_format);
+    (*resampler)->set_output_type(wave_format_pcm16(cfg.AudioSamplerate, static_cast<uint16_t>(cfg.AudioChannels)));
+    (*resampler)->begin_streaming();
   }
+  AudioOutputType aout;
+  aout.codec = cfg.AudioCodec == AUDIO_CODEC_FLAC ? AUDIO_FLAC : AUDIO_AAC;
+  aout.bits_per_sample = 16;
+  aout.samples_per_second = cfg.AudioSamplerate;
+  aout.num_channels = cfg.AudioChannels;
+  aout.avg_bytes_per_second = aout.codec == AUDIO_AAC ? cfg.AudioBitrate * 1000 / 8 : 0;
+  if (!*resampler || media_failed(writer.add_audio_stream(aout, &e.audio_stream))) {
+    fail_message("Cannot configure audio encoder output!");
+    return false;
+  }
+  AudioInputType ain;
+  ain.bits_per_sample = 16;
+  ain.samples_per_second = cfg.AudioSamplerate;
+  ain.num_channels = cfg.AudioChannels;
+  if (media_failed(writer.set_audio_input(e.audio_stream, ain))) {
+    fail_message("Cannot configure audio encoder input!");
+    return false;
+  }
+  return true;
+}
 
-  if (media_failed(writer->begin_writing())) return fail("Cannot start writing to mp4 file!");
+bool begin_writing(MediaWriter& writer) {
+  if (media_failed(writer.begin_writing())) {
+    fail_message("Cannot start writing to mp4 file!");
+    return false;
+  }
+  return true;
+}
 
-  // Conversion: the captured picture (made even) is cleared to black once,
-  // then scaled and converted into one surface per pooled sample.
+// Conversion: the captured picture (made even) is cleared to black once,
+// then scaled and converted into one surface per pooled sample. A stage
+// that cannot be made (a size it refuses, memory that cannot be had) would
+// leave frames converted into nothing: set-up fails instead, with the
+// encoder-input message.
+bool build_conversion(Encoder& e, const CaptureDevice& device, const SetupPlan& p, const MediaWriter& writer) {
+  constexpr const char* kNoInput = "Cannot configure video encoder input!";
+  const Config& cfg = *p.cfg;
   release_video_objects(e);
   release_audio_objects(e);
-  const PixelLayout layout = writer->picture_layout(e.video_stream);
-  // A stage that cannot be made (a size it refuses, memory that cannot be
-  // had) would leave frames converted into nothing: set-up fails instead,
-  // with the encoder-input message, and the file goes. What was made is
-  // released by the next set-up.
-  constexpr const char* kNoInput = "Cannot configure video encoder input!";
-  if (!create_resize_stage(e.resize, device, in_even_w, in_even_h, out.width, out.height,
+  const PixelLayout layout = writer.picture_layout(e.video_stream);
+  if (!create_resize_stage(e.resize, device, p.in_even_w, p.in_even_h, p.out.width, p.out.height,
                            cfg.GammaCorrectResize != 0)) {
     trace_event("encoder.setup_failed stage=resize");
-    return fail(kNoInput);
+    fail_message(kNoInput);
+    return false;
   }
   clear_input_texture(e);
-  if (!create_convert_stage(e.convert, device, &e.resize.output_texture, out.width, out.height, hd_color,
+  if (!create_convert_stage(e.convert, device, &e.resize.output_texture, p.out.width, p.out.height, p.hd_color,
                             cfg.ImprovedColorConversion != 0)) {
     trace_event("encoder.setup_failed stage=convert");
-    return fail(kNoInput);
+    fail_message(kNoInput);
+    return false;
   }
-  const uint32_t surface_format = row.input == PIXEL_NV12 ? SURFACE_FORMAT_NV12 : SURFACE_FORMAT_P010;
+  const uint32_t surface_format = p.row.input == PIXEL_NV12 ? SURFACE_FORMAT_NV12 : SURFACE_FORMAT_P010;
   for (uint32_t i = 0; i < kVideoPoolSize; ++i) {
-    if (!create_surface_set(e.surfaces[i], device, out.width, out.height, surface_format,
+    if (!create_surface_set(e.surfaces[i], device, p.out.width, p.out.height, surface_format,
                             surface_layout_of(layout))) {
       trace_event("encoder.setup_failed stage=surfaces");
-      return fail(kNoInput);
+      fail_message(kNoInput);
+      return false;
     }
     MediaSample* s = new MediaSample();
-    for (int p = 0; p < 3; ++p) {
-      s->data[p] = e.surfaces[i].data[p];
-      s->linesize[p] = e.surfaces[i].linesize[p];
+    for (int plane = 0; plane < 3; ++plane) {
+      s->data[plane] = e.surfaces[i].data[plane];
+      s->linesize[plane] = e.surfaces[i].linesize[plane];
     }
     s->layout = layout;
-    s->width = out.width;
-    s->height = out.height;
+    s->width = p.out.width;
+    s->height = p.out.height;
     e.video_samples[i] = s;
   }
+  return true;
+}
 
-  e.output_width = out.width;
-  e.output_height = out.height;
+// The record takes over the writer and starts the recording's counters,
+// pools and queues from nothing.
+void adopt_writer(Encoder& e, const SetupPlan& p, const EncoderConfig& config, std::unique_ptr<MediaWriter> writer,
+                  std::unique_ptr<AudioTransform> resampler) {
+  const Config& cfg = *p.cfg;
+  e.output_width = p.out.width;
+  e.output_height = p.out.height;
   e.input_width = config.width;
   e.input_height = config.height;
   e.frame_rate_num = config.frame_rate_num;
@@ -347,21 +388,50 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   e.stats_bytes.store(0);
   e.stop_timed_out.store(0);
   e.abandoned.store(0);
+}
 
-  if (e.wake_event) {
-    e.worker_exited.store(0);
-    if (thread_start(&e.worker_thread, [&e] { encoder_worker(&e); })) {
-      e.worker_running.store(1);
-      e.accepting.exchange(1);
-      return true;
-    }
-  }
-  // No worker can run: nothing may write to the file.
+bool start_worker(Encoder& e) {
+  if (!e.wake_event) return false;
+  e.worker_exited.store(0);
+  if (!thread_start(&e.worker_thread, [&e] { encoder_worker(&e); })) return false;
+  e.worker_running.store(1);
+  e.accepting.exchange(1);
+  return true;
+}
+
+// Undoes a set-up that made the file: nothing may write to it, and nothing
+// half-built stays behind.
+void abandon_file(Encoder& e, const std::string& path, std::unique_ptr<MediaWriter> writer,
+                  std::unique_ptr<AudioTransform> resampler) {
+  resampler.reset();
+  writer.reset();
   e.writer.reset();
   e.resampler.reset();
   release_audio_objects(e);
   release_video_objects(e);
   delete_file(path);
+}
+}  // namespace
+
+bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& path,
+                   const EncoderConfig& config) {
+  if (!admitted(e, config)) return false;
+  const SetupPlan plan = plan_setup(config);
+  e.video_stream = e.audio_stream = -1;
+
+  std::unique_ptr<MediaWriter> writer;
+  if (!check_encoder(plan, device, config) || !create_writer(plan, device, path, &writer)) return false;
+
+  // From here on a failure must not leave the file behind.
+  std::unique_ptr<AudioTransform> resampler;
+  const bool built = add_video_track(e, *writer, plan, config) &&
+                     add_audio_track(e, *writer, plan, config, &resampler) && begin_writing(*writer) &&
+                     build_conversion(e, device, plan, *writer);
+  if (built) {
+    adopt_writer(e, plan, config, std::move(writer), std::move(resampler));
+    if (start_worker(e)) return true;
+  }
+  abandon_file(e, path, std::move(writer), std::move(resampler));
   return false;
 }
 
