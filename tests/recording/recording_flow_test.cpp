@@ -32,7 +32,9 @@ constexpr int32_t kWidth = 320, kHeight = 240;
 
 class ScriptedSource : public CaptureSource {
  public:
+  explicit ScriptedSource(bool refuse_start) : refuse_start_(refuse_start) {}
   bool start(bool, SourceSink* sink) override {
+    if (refuse_start_) return false;
     sink_ = sink;
     return true;
   }
@@ -55,6 +57,7 @@ class ScriptedSource : public CaptureSource {
   }
 
  private:
+  bool refuse_start_;
   SourceSink* sink_ = nullptr;
   std::vector<uint8_t> pixels_;
 };
@@ -62,6 +65,7 @@ class ScriptedSource : public CaptureSource {
 class ScriptedService : public CaptureService {
  public:
   ScriptedSource* source = nullptr;
+  bool refuse_start = false;  // the next sources cannot start delivering frames
   bool pointer_position(int32_t* x, int32_t* y) override {
     *x = *y = 10;
     return true;
@@ -87,7 +91,7 @@ class ScriptedService : public CaptureService {
   CaptureSource* open_monitor(MonitorId, int32_t* w, int32_t* h) override {
     *w = kWidth;
     *h = kHeight;
-    source = new ScriptedSource;
+    source = new ScriptedSource(refuse_start);
     return source;
   }
 };
@@ -112,6 +116,11 @@ class RecordingFlow : public ::testing::Test {
   }
   void TearDown() override {
     if (g_app.recording.active.load()) recording_stop();
+    // A worker a failed start left behind would keep the process from ending.
+    if (encoder_has_worker()) {
+      encoder_request_stop();
+      encoder_wait_worker(5000);
+    }
     g_app.capture.service = nullptr;
   }
 
@@ -254,6 +263,31 @@ TEST_F(RecordingFlow, RemovedOutputFolderIsReportedAsLost) {
   EXPECT_EQ(err.find("Temporary Name"), std::string::npos) << err;
   EXPECT_TRUE(g_app.recording.output_path.empty());
   EXPECT_FALSE(exists(sub));
+}
+
+// Frame delivery that cannot start once the encoder has opened the file:
+// the start undoes the encoder's set-up and says why. No file is left and
+// no worker holds the encoder, so the next start records.
+TEST_F(RecordingFlow, CaptureThatCannotStartUndoesTheEncoderSetUp) {
+  service_.refuse_start = true;
+  g_app.cli_output_path = dir_ / "clip.mp4";
+  testing::internal::CaptureStderr();
+  capture_by_mode(CAPTURE_MONITOR);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(g_app.recording.active.load(), 0u);
+  EXPECT_NE(err.find("Error: Cannot record selected monitor!\r\n"), std::string::npos) << err;
+  EXPECT_FALSE(encoder_has_worker());
+  EXPECT_TRUE(g_app.recording.temp_path.empty());
+  EXPECT_FALSE(exists(dir_ / "clip.tmp.mp4"));
+  EXPECT_FALSE(exists(dir_ / "clip.mp4"));
+
+  service_.refuse_start = false;
+  g_app.cli_output_path = dir_ / "next.mp4";
+  ASSERT_TRUE(capture_by_mode(CAPTURE_MONITOR));
+  ASSERT_EQ(g_app.recording.active.load(), 1u) << "the encoder is still held by the failed start";
+  frames_for(300);
+  recording_stop();
+  EXPECT_TRUE(exists(dir_ / "next.mp4"));
 }
 
 // Every start that fails in a command-line run says why on the console:
