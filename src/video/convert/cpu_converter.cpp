@@ -38,7 +38,12 @@ void CpuVideoConverter::convert(uint32_t index) {
 
 bool CpuVideoConverter::read_surface(uint32_t index, SurfaceSet& out) {
   const SurfaceSet* set = surface(index);
-  if (!set || !create_surface_set(out, device_, set->width, set->height, set->format, set->layout)) return false;
+  if (!set) return false;
+  if (!out.data[0] && !create_surface_set(out, device_, set->width, set->height, set->format, set->layout))
+    return false;
+  if (out.width != set->width || out.height != set->height || out.format != set->format ||
+      out.layout != set->layout)
+    return false;
   const int planes = set->layout == SURFACE_LAYOUT_PLANAR ? 3 : 2;
   for (int p = 0; p < planes; ++p) {
     const uint32_t rows = p == 0 ? set->height : (set->height + 1) / 2;
@@ -47,4 +52,11 @@ bool CpuVideoConverter::read_surface(uint32_t index, SurfaceSet& out) {
                   size_t(std::min(out.linesize[p], set->linesize[p])));
   }
   return true;
+}
+
+bool prepare_surface_copy(SurfaceSet& out, uint32_t width, uint32_t height, uint32_t format) {
+  if (!out.data[0] && !create_surface_set(out, CaptureDevice{}, width, height, format, SURFACE_LAYOUT_INTERLEAVED))
+    return false;
+  return out.width == width && out.height == height && out.format == format &&
+         out.layout == SURFACE_LAYOUT_INTERLEAVED;
 }

@@ -5,7 +5,9 @@
 // graphics device does the work) and the compute programs on a Direct3D 11
 // device (win32/d3d11_converter.h). Both give the same codes.
 #include <cstdint>
+#include <memory>
 
+#include "capture/device.h"
 #include "capture/image.h"
 #include "video/convert/surfaces.h"
 
@@ -37,11 +39,21 @@ class VideoConverter {
   virtual bool load_input(const GpuPicture& picture, Rect box) = 0;
   // Scales and converts the input picture into surface `index`.
   virtual void convert(uint32_t index) = 0;
-  // Surface `index` as planes in memory: the surface itself for the CPU
-  // stages, a read-back copy for a device (slow; for tests and for encoders
-  // that take pictures in memory). False for an index out of range or a
+  // Surface `index` as planes in memory, into `out`: a copy of the surface
+  // for the CPU stages, a read-back for a device (slow; for tests and for
+  // writers that take pictures in memory). An empty `out` is created (in the
+  // interleaved layout); one already made must be of the output size and
+  // format. False for an index out of range, a set that does not fit or a
   // failed read.
   virtual bool read_surface(uint32_t index, SurfaceSet& out) = 0;
   // The surface on the device (texture and size); empty for surfaces in memory.
   virtual GpuPicture device_surface(uint32_t index) const = 0;
 };
+
+// The converter of the capture's graphics device where that device converts
+// frames itself (Direct3D 11 on Windows); null where the CPU stages do it.
+std::unique_ptr<VideoConverter> create_device_converter(const CaptureDevice& device);
+
+// Whether `out` can take surfaces of `width` x `height` in `format` (it is
+// created interleaved when still empty).
+bool prepare_surface_copy(SurfaceSet& out, uint32_t width, uint32_t height, uint32_t format);

@@ -414,9 +414,8 @@ void copy_rows(uint8_t* dst, int32_t dst_pitch, const uint8_t* src, size_t src_p
 
 bool D3D11VideoConverter::read_surface(uint32_t index, SurfaceSet& out) {
   if (index >= surfaces_.size()) return false;
-  const CaptureDevice none;
   const uint32_t w = setup_.out_width, h = setup_.out_height, cw = (w + 1) / 2, ch = (h + 1) / 2;
-  if (!create_surface_set(out, none, w, h, setup_.format, SURFACE_LAYOUT_INTERLEAVED)) return false;
+  if (!prepare_surface_copy(out, w, h, setup_.format)) return false;
   const size_t bytes = setup_.format == SURFACE_FORMAT_P010 ? 2 : 1;
   const Surface& s = surfaces_[index];
   Lock lock(*this);
