@@ -54,6 +54,60 @@ if(FRELVANTA_UPDATE_HOST)
     COMPILE_DEFINITIONS "FRELVANTA_UPDATE_HOST=\"${FRELVANTA_UPDATE_HOST}\"")
 endif()
 fv_win32_library(fv_convert video/convert DEPENDS fv_settings fv_core fv_platform)
+# The compute programs of the conversion on the graphics device: HLSL in
+# video/convert/win32/programs, compiled here to shader model 5 bytecode and
+# embedded. The compiler comes from scripts/build-hlsl-compiler.sh (built once
+# and cached outside the build; FRELVANTA_HLSL_COMPILER names another one).
+set(FRELVANTA_HLSL_COMPILER "" CACHE FILEPATH "HLSL compiler taking hlslc's arguments; empty: scripts/build-hlsl-compiler.sh")
+set(FV_HLSLC ${FRELVANTA_HLSL_COMPILER})
+if(NOT FV_HLSLC)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-hlsl-compiler.sh
+                  OUTPUT_VARIABLE FV_HLSLC OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE hlslc_result)
+  if(NOT hlslc_result EQUAL 0 OR NOT EXISTS "${FV_HLSLC}")
+    message(FATAL_ERROR "The HLSL compiler could not be built (scripts/build-hlsl-compiler.sh)")
+  endif()
+endif()
+set(FV_PROGRAMS ${SRC}/video/convert/win32/programs)
+set(FV_PROGRAM_OUT ${CMAKE_BINARY_DIR}/generated/programs)
+# name, source, defines: in the order of ComputeProgramId.
+set(FV_PROGRAM_LIST
+  "resize_horizontal|resize|"
+  "resize_vertical|resize|VERTICAL"
+  "resize_horizontal_linear|resize|LINEAR"
+  "resize_vertical_linear|resize|VERTICAL LINEAR"
+  "convert_single|convert|SINGLE"
+  "convert_single_packed|convert|SINGLE PACKED_SOURCE"
+  "convert_chroma|convert|CHROMA"
+  "convert_chroma_packed|convert|CHROMA PACKED_SOURCE"
+  "convert_luma|convert|LUMA"
+  "convert_luma_packed|convert|LUMA PACKED_SOURCE")
+set(FV_PROGRAM_BLOBS "")
+foreach(entry ${FV_PROGRAM_LIST})
+  string(REPLACE "|" ";" parts "${entry}")
+  list(GET parts 0 name)
+  list(GET parts 1 source)
+  list(GET parts 2 defines)
+  set(flags "")
+  if(defines)
+    string(REPLACE " " ";" defines "${defines}")
+    foreach(d ${defines})
+      list(APPEND flags -D${d})
+    endforeach()
+  endif()
+  add_custom_command(OUTPUT ${FV_PROGRAM_OUT}/${name}.dxbc
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${FV_PROGRAM_OUT}
+    COMMAND ${FV_HLSLC} -p cs_5_0 -e main ${flags} -o ${FV_PROGRAM_OUT}/${name}.dxbc ${FV_PROGRAMS}/${source}.hlsl
+    DEPENDS ${FV_PROGRAMS}/${source}.hlsl ${FV_HLSLC}
+    COMMENT "Compiling compute program ${name}" VERBATIM)
+  list(APPEND FV_PROGRAM_BLOBS ${FV_PROGRAM_OUT}/${name}.dxbc)
+endforeach()
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/compute_programs.cpp
+  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${CMAKE_BINARY_DIR}/generated/compute_programs.cpp
+          "-DINPUTS=${FV_PROGRAM_BLOBS}" -P ${PROJECT_SOURCE_DIR}/cmake/embed-programs.cmake
+  DEPENDS ${FV_PROGRAM_BLOBS} ${PROJECT_SOURCE_DIR}/cmake/embed-programs.cmake
+  COMMENT "Embedding the compute programs" VERBATIM)
+target_sources(fv_convert PRIVATE ${CMAKE_BINARY_DIR}/generated/compute_programs.cpp)
+target_link_libraries(fv_convert PUBLIC d3d11 dxgi dxguid uuid)
 fv_win32_library(fv_encode video/encode DEPENDS fv_convert fv_settings fv_core fv_platform)
 fv_win32_library(fv_intake video/intake DEPENDS fv_encode fv_settings fv_core fv_platform)
 fv_win32_library(fv_audio audio DEPENDS fv_encode fv_settings fv_core fv_platform)

@@ -18,3 +18,12 @@ struct BgraImage {
   int32_t height = 0;
   int32_t stride = 0;
 };
+
+// A picture on the graphics device: a B8G8R8A8 texture (an ID3D11Texture2D on
+// Windows) lent for the duration of the call it is handed to, with its size.
+// Null where capture delivers pictures in memory.
+struct GpuPicture {
+  void* texture = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+};

@@ -58,31 +58,9 @@ bool create_convert_stage(ConvertStage& stage, const CaptureDevice&, Texture2D* 
   return true;
 }
 
-bool convert_frame(const ConvertStage& stage, const SurfaceSet& set, ConvertFrame& f) {
-  if (!stage.source || !*stage.source) return false;
-  const Texture2D& src = **stage.source;
-  if (!src.data || uint32_t(src.width) != stage.out_width || uint32_t(src.height) != stage.out_height) return false;
-  if (!set.data[0] || set.width != stage.out_width || set.height != stage.out_height) return false;
-  f = ConvertFrame{};
-  const bool p010 = set.format == SURFACE_FORMAT_P010;
-  if (set.layout == SURFACE_LAYOUT_PLANAR)
-    f.out = p010 ? ConvertOut::kPlanar10 : ConvertOut::kPlanar8;
-  else
-    f.out = p010 ? ConvertOut::kP010 : ConvertOut::kNv12;
-  f.src = src.data;
-  f.src_stride = src.stride;
-  f.width = src.width;
-  f.height = src.height;
-  f.chroma_w = (f.width + 1) / 2;
-  f.chroma_h = (f.height + 1) / 2;
-  for (int i = 0; i < 3; ++i) {
-    f.plane[i] = set.data[i];
-    f.linesize[i] = set.linesize[i];
-  }
-  f.scratch = stage.improved ? reinterpret_cast<uint16_t*>(stage.chroma_scratch.data()) : nullptr;
-  f.scratch_stride = stage.chroma_scratch_stride;
+void fold_convert_coefficients(const ColorMatrix& matrix, bool p010, ConvertFrame& f) {
   f.scratch_scale = p010 ? 1.0f / 65535.0f : 1.0f / 255.0f;
-  const auto& m = stage.matrix.m;
+  const auto& m = matrix.m;
   // Y'code = Y' 219/255 + 16/255 and Ccode = C 224/255 + 128/255, written as
   // round(code * 255) or round(code * 65535) = round(code * 255 * 257).
   const float unit = p010 ? 257.0f : 1.0f;
@@ -112,9 +90,35 @@ bool convert_frame(const ConvertStage& stage, const SurfaceSet& set, ConvertFram
   for (int c = 0; c < 3; ++c) f.lum_k[c] = float(kLuminance[c] / (255.0 * 255.0));
   f.iy_scale = 219.0f * unit;
   f.iy_add = 16.0f * unit + 0.5f;
-  f.cv_plane = cv_plane(f.width);
   f.y_add = 16.0f * unit + 0.5f;
   f.c_add = 128.0f * unit + 0.5f;
+}
+
+bool convert_frame(const ConvertStage& stage, const SurfaceSet& set, ConvertFrame& f) {
+  if (!stage.source || !*stage.source) return false;
+  const Texture2D& src = **stage.source;
+  if (!src.data || uint32_t(src.width) != stage.out_width || uint32_t(src.height) != stage.out_height) return false;
+  if (!set.data[0] || set.width != stage.out_width || set.height != stage.out_height) return false;
+  f = ConvertFrame{};
+  const bool p010 = set.format == SURFACE_FORMAT_P010;
+  if (set.layout == SURFACE_LAYOUT_PLANAR)
+    f.out = p010 ? ConvertOut::kPlanar10 : ConvertOut::kPlanar8;
+  else
+    f.out = p010 ? ConvertOut::kP010 : ConvertOut::kNv12;
+  f.src = src.data;
+  f.src_stride = src.stride;
+  f.width = src.width;
+  f.height = src.height;
+  f.chroma_w = (f.width + 1) / 2;
+  f.chroma_h = (f.height + 1) / 2;
+  for (int i = 0; i < 3; ++i) {
+    f.plane[i] = set.data[i];
+    f.linesize[i] = set.linesize[i];
+  }
+  f.scratch = stage.improved ? reinterpret_cast<uint16_t*>(stage.chroma_scratch.data()) : nullptr;
+  f.scratch_stride = stage.chroma_scratch_stride;
+  fold_convert_coefficients(stage.matrix, p010, f);
+  f.cv_plane = cv_plane(f.width);
   f.shift = f.out == ConvertOut::kPlanar10 ? 6 : 0;
   return true;
 }

@@ -39,3 +39,7 @@ void run_convert(ConvertStage& stage, ComputeContext& context, SurfaceSet& set);
 // when run_convert would do nothing.
 struct ConvertFrame;
 bool convert_frame(const ConvertStage& stage, const SurfaceSet& set, ConvertFrame& f);
+// The coefficients of `f` (scratch scale, the folded matrix rows and offsets,
+// the improved luma's forms) for the codes of NV12 or, with p010, P010. Every
+// implementation of the conversion takes them from here.
+void fold_convert_coefficients(const ColorMatrix& matrix, bool p010, ConvertFrame& f);

@@ -18,6 +18,10 @@ bool encoder_setup(Encoder& encoder, const CaptureDevice& device, const std::str
 
 // Producers.
 bool encoder_submit_video(const BgraImage& image, Rect content_rect, int64_t time, int64_t time_base);
+// The same with the picture also on the graphics device (`picture`, may be
+// empty): a device converter reads it there instead of from memory.
+bool encoder_submit_video(const BgraImage& image, const GpuPicture& picture, Rect content_rect, int64_t time,
+                          int64_t time_base);
 bool encoder_submit_audio(const void* data, uint32_t frames, int64_t time, int64_t time_base);
 bool encoder_enqueue(const EncoderItem& item);
 uint32_t encoder_pending_count();

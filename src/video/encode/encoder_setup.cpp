@@ -57,6 +57,7 @@ void release_video_objects(Encoder& e) {
   }
   e.convert = ConvertStage{};
   e.resize = ResizeStage{};
+  e.device_converter.reset();
 }
 
 // The writer names the picture layout its encoder reads; the surfaces are
@@ -316,6 +317,25 @@ bool build_conversion(Encoder& e, const CaptureDevice& device, const SetupPlan& 
     s->width = p.out.width;
     s->height = p.out.height;
     e.video_samples[i] = s;
+  }
+  // The device's converter, where it has one; the CPU stages stay as the
+  // fallback when it cannot be set up.
+  e.device_converter = create_device_converter(device);
+  if (e.device_converter) {
+    ConverterSetup cs;
+    cs.in_width = p.in_even_w;
+    cs.in_height = p.in_even_h;
+    cs.out_width = p.out.width;
+    cs.out_height = p.out.height;
+    cs.gamma = cfg.GammaCorrectResize != 0;
+    cs.hd_color = p.hd_color;
+    cs.improved = cfg.ImprovedColorConversion != 0;
+    cs.format = surface_format;
+    cs.surfaces = kVideoPoolSize;
+    if (surface_layout_of(layout) != SURFACE_LAYOUT_INTERLEAVED || !e.device_converter->create(cs)) {
+      trace_event("encoder.device_convert_unavailable");
+      e.device_converter.reset();
+    }
   }
   return true;
 }

@@ -13,6 +13,7 @@
 #include "video/convert/convert_stage.h"
 #include "video/convert/resize_stage.h"
 #include "video/convert/surfaces.h"
+#include "video/convert/video_converter.h"
 #include "video/encode/media_sample.h"
 #include "video/encode/media_writer.h"
 #include "video/encode/wave_format.h"
@@ -82,6 +83,10 @@ struct Encoder {
   ResizeStage resize;
   ConvertStage convert;
   SurfaceSet surfaces[kVideoPoolSize];
+  // Where the capture's graphics device converts (create_device_converter),
+  // frames go through it instead of the stages above and each converted
+  // picture is read back into surfaces[i], which the samples wrap.
+  std::unique_ptr<VideoConverter> device_converter;
   MediaSample* video_samples[kVideoPoolSize] = {};
   std::atomic<uint32_t> video_free{0};  // bit i set: video_samples[i] is free
 

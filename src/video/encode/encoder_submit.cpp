@@ -53,21 +53,47 @@ uint32_t encoder_pending_count() {
 }
 
 namespace {
-// Copies the frame's content rectangle to the top-left of the input picture.
-// A smaller picture leaves black around it; a larger one is cut at the
-// captured size. The rectangle is also kept inside the image it points into.
-void copy_content(Encoder& e, const BgraImage& image, Rect rect) {
+// The frame's content rectangle goes to the top-left of the input picture. A
+// smaller picture leaves black around it (`smaller`: clear first); a larger
+// one is cut at the captured size. The copy keeps the box inside the picture
+// it points into.
+Rect content_box(const Encoder& e, Rect rect, bool& smaller) {
   const int64_t rect_w = static_cast<int64_t>(rect.right) - rect.left;
   const int64_t rect_h = static_cast<int64_t>(rect.bottom) - rect.top;
-  if (rect_w < e.input_width || rect_h < e.input_height) clear_input_texture(e);
+  smaller = rect_w < e.input_width || rect_h < e.input_height;
   Rect box = rect;
   box.right = static_cast<int32_t>(rect.left + std::clamp<int64_t>(rect_w, 0, e.input_width));
   box.bottom = static_cast<int32_t>(rect.top + std::clamp<int64_t>(rect_h, 0, e.input_height));
+  return box;
+}
+
+void convert_with_stages(Encoder& e, const BgraImage& image, Rect rect, uint32_t i) {
+  bool smaller = false;
+  const Rect box = content_box(e, rect, smaller);
+  if (smaller) clear_input_texture(e);
   copy_to_texture(e.resize.input_texture, image, box);
+  run_scale_and_convert(e.resize, e.convert, compute_context(), e.surfaces[i]);
+}
+
+// On the device: the picture from the device where the source has it there,
+// else from memory; the result read back into the sample's surface.
+void convert_on_device(Encoder& e, const BgraImage& image, const GpuPicture& picture, Rect rect, uint32_t i) {
+  VideoConverter& c = *e.device_converter;
+  bool smaller = false;
+  const Rect box = content_box(e, rect, smaller);
+  if (smaller) c.clear_input();
+  if (!picture.texture || !c.load_input(picture, box)) c.load_input(image, box);
+  c.convert(i);
+  c.read_surface(i, e.surfaces[i]);
 }
 }  // namespace
 
 bool encoder_submit_video(const BgraImage& image, Rect content_rect, int64_t time, int64_t time_base) {
+  return encoder_submit_video(image, GpuPicture{}, content_rect, time, time_base);
+}
+
+bool encoder_submit_video(const BgraImage& image, const GpuPicture& picture, Rect content_rect, int64_t time,
+                          int64_t time_base) {
   Encoder& e = g_app.encoder;
   e.time_base.store(static_cast<uint64_t>(time_base));
   if (e.accepting.load() == 0) {
@@ -88,9 +114,10 @@ bool encoder_submit_video(const BgraImage& image, Rect content_rect, int64_t tim
     e.discontinuity_pending.exchange(1);
     return false;
   }
-  copy_content(e, image, content_rect);
-  ComputeContext& context = compute_context();
-  run_scale_and_convert(e.resize, e.convert, context, e.surfaces[i]);
+  if (e.device_converter)
+    convert_on_device(e, image, picture, content_rect, static_cast<uint32_t>(i));
+  else
+    convert_with_stages(e, image, content_rect, static_cast<uint32_t>(i));
 
   EncoderItem item;
   item.type = ENCODER_ITEM_VIDEO;

@@ -135,7 +135,7 @@ bool on_frame_arrived(Capture* capture, const CapturedFrame* frame) {
   if (submit) {
     rec.frames_in_flight.fetch_add(1);
     rec.submits_in_flight.fetch_add(1);
-    bool ok = encoder_submit_video(frame->texture, frame->content_rect, t, intake_qpc_frequency());
+    bool ok = encoder_submit_video(frame->texture, frame->gpu, frame->content_rect, t, intake_qpc_frequency());
     if (ok) {
       int64_t none = 0;
       rec.first_encoded_time.compare_exchange_strong(none, t, std::memory_order_relaxed);

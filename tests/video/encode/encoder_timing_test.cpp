@@ -5,6 +5,7 @@
 
 #include "encoder_unit_fixture.h"
 #include "core/trace.h"
+#include "video/convert/cpu_converter.h"
 
 namespace {
 
@@ -407,6 +408,93 @@ TEST_F(Timing, ContentRectangleIsCopiedClearedAndClipped) {
   // A rectangle outside the picture it points into is kept inside it.
   ASSERT_TRUE(encoder_submit_video(grown.image(), {-50, -50, 5000, 5000}, kTick + 2 * kF60, kTick));
   ASSERT_TRUE(wait_until([&] { return fake.count("video") == 3; }));
+}
+
+// A device's converter stand-in: the CPU stages behind the seam, counting
+// what frame submission asks of it. It has no device, so it refuses a
+// picture on one and the frame must come from memory.
+class StandInDeviceConverter final : public VideoConverter {
+ public:
+  explicit StandInDeviceConverter(ComputeContext& context) : cpu_(context) {}
+  bool create(const ConverterSetup& s) override { return cpu_.create(s); }
+  void clear_input() override {
+    ++clears;
+    cpu_.clear_input();
+  }
+  void load_input(const BgraImage& image, Rect box) override {
+    ++memory_loads;
+    cpu_.load_input(image, box);
+  }
+  bool load_input(const GpuPicture& picture, Rect) override {
+    device_offers += picture.texture != nullptr;
+    return false;
+  }
+  void convert(uint32_t index) override {
+    converted.push_back(index);
+    cpu_.convert(index);
+  }
+  bool read_surface(uint32_t index, SurfaceSet& out) override {
+    ++reads;
+    return cpu_.read_surface(index, out);
+  }
+  GpuPicture device_surface(uint32_t) const override { return {}; }
+
+  int clears = 0, memory_loads = 0, device_offers = 0, reads = 0;
+  std::vector<uint32_t> converted;
+
+ private:
+  CpuVideoConverter cpu_;
+};
+
+// With a device's converter, frames go through it: the picture offered on
+// the device first, from memory when refused, cleared before a smaller
+// content, converted into the claimed sample's surface and read back into
+// the picture the writer gets.
+TEST_F(Timing, DeviceConverterTakesTheFramesAndFillsTheSamples) {
+  fake.hold_video = true;
+  ASSERT_TRUE(setup(config(1280, 720)));
+  Encoder& e = g_app.encoder;
+  ComputeContext context(1);
+  auto standin = std::make_unique<StandInDeviceConverter>(context);
+  ConverterSetup cs;
+  cs.in_width = 1280, cs.in_height = 720, cs.out_width = e.output_width, cs.out_height = e.output_height;
+  cs.gamma = e.resize.gamma, cs.hd_color = e.convert.hd_color, cs.improved = e.convert.improved;
+  cs.format = e.surfaces[0].format, cs.layout = e.surfaces[0].layout, cs.surfaces = kVideoPoolSize;
+  ASSERT_TRUE(standin->create(cs));
+  StandInDeviceConverter& c = *standin;
+  e.device_converter = std::move(standin);
+  // The CPU stages' own input must not be what the samples show.
+  ScreenPicture red(1280, 720);
+  red.fill(0, 0, 0xFF);
+  copy_to_texture(e.resize.input_texture, red.image(), Rect{0, 0, 1280, 720});
+
+  auto luma = [](const MediaSample* s, int x, int y) { return s->data[0][static_cast<size_t>(y) * s->linesize[0] + x]; };
+  ScreenPicture shrunk(1300, 760);
+  shrunk.fill(0, 0, 0xFF);
+  shrunk.rect(8, 31, 1000, 700, 0xFF, 0xFF, 0xFF);
+  int on_device = 0;  // stands for a texture; the stand-in never reads it
+  const GpuPicture picture{&on_device, 1300, 760};
+  ASSERT_TRUE(encoder_submit_video(shrunk.image(), picture, {8, 31, 1008, 731}, kTick, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 1; }));
+  const MediaSample* s = fake.last_video;
+  EXPECT_NEAR(luma(s, 10, 10), 235, 2);
+  EXPECT_NEAR(luma(s, 1100, 100), 16, 2);
+  EXPECT_EQ(c.device_offers, 1);
+  EXPECT_EQ(c.memory_loads, 1);
+  EXPECT_EQ(c.clears, 1);
+  ASSERT_EQ(c.converted.size(), 1u);
+  EXPECT_EQ(s->data[0], e.surfaces[c.converted[0]].data[0]);
+  EXPECT_EQ(c.reads, 1);
+
+  // A full-size frame without a picture on the device: no clear, no offer.
+  ScreenPicture full(1280, 720);
+  full.fill(0, 0, 0);
+  ASSERT_TRUE(encoder_submit_video(full.image(), {0, 0, 1280, 720}, kTick + kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 2; }));
+  EXPECT_NEAR(luma(fake.last_video, 100, 100), 16, 2);
+  EXPECT_EQ(c.device_offers, 1);
+  EXPECT_EQ(c.clears, 1);
+  EXPECT_EQ(c.converted.size(), 2u);
 }
 
 }  // namespace

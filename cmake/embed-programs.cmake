@@ -1,0 +1,21 @@
+# Writes the compute programs' bytecode into one C++ source (run with -P):
+#   cmake -DOUTPUT=compute_programs.cpp -DINPUTS="a.dxbc;b.dxbc;..." -P embed-programs.cmake
+# INPUTS are in the order of ComputeProgramId (compute_programs.h).
+set(body "// Generated from the compute programs' bytecode; do not edit.\n#include \"video/convert/win32/compute_programs.h\"\n\nnamespace {\n")
+set(table "")
+set(i 0)
+foreach(input ${INPUTS})
+  file(READ ${input} hex HEX)
+  string(LENGTH "${hex}" n)
+  math(EXPR bytes "${n} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," hex "${hex}")
+  string(REGEX REPLACE "((0x..,){24})" "\\1\n  " hex "${hex}")
+  get_filename_component(name ${input} NAME_WE)
+  string(APPEND body "// ${name}\nconst unsigned char program_${i}[${bytes}] = {\n  ${hex}\n};\n")
+  string(APPEND table "  {program_${i}, sizeof program_${i}},\n")
+  math(EXPR i "${i} + 1")
+endforeach()
+string(APPEND body "const ComputeProgram programs[] = {\n${table}};\nstatic_assert(sizeof programs / sizeof programs[0] == PROGRAM_COUNT);\n}  // namespace\n\n")
+string(APPEND body "ComputeProgram compute_program(ComputeProgramId id) {\n  return id >= 0 && id < PROGRAM_COUNT ? programs[id] : ComputeProgram{nullptr, 0};\n}\n")
+file(WRITE ${OUTPUT}.tmp "${body}")
+file(RENAME ${OUTPUT}.tmp ${OUTPUT})
