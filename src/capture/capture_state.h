@@ -18,6 +18,7 @@ struct Capture;
 // Handed to `on_frame` for each frame; lives for the duration of the call.
 struct CapturedFrame {
   BgraImage texture;       // the delivered picture; valid during the call only
+  GpuPicture gpu;          // the same picture on the device, when the source has it there
   int64_t time = 0;        // counter ticks at the grab
   Rect content_rect;       // part of `texture` to record; never empty
   int32_t content_width = 0;

@@ -18,3 +18,12 @@ struct BgraImage {
   int32_t height = 0;
   int32_t stride = 0;
 };
+
+// A picture on the graphics device: a texture of the platform's device
+// (ID3D11Texture2D on Windows, not owned) and its size. Valid only for the
+// duration of the call it is handed to, like BgraImage.
+struct GpuPicture {
+  void* texture = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+};

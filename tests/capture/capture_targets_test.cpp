@@ -22,7 +22,7 @@ class ScriptedSource : public CaptureSource {
   ~ScriptedSource() override {
     if (deleted) *deleted = true;
   }
-  bool start(bool c, SourceSink* s) override {
+  bool start(bool c, bool, SourceSink* s) override {
     cursor = c;
     sink = s;
     return true;
@@ -92,8 +92,8 @@ class ScriptedService : public CaptureService {
     return true;
   }
   uint32_t window_process_id(WindowId) override { return 4242; }
-  CaptureSource* open_window(WindowId, int32_t* w, int32_t* h) override { return open(w, h); }
-  CaptureSource* open_monitor(MonitorId m, int32_t* w, int32_t* h) override {
+  CaptureSource* open_window(const CaptureDevice&, WindowId, int32_t* w, int32_t* h) override { return open(w, h); }
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId m, int32_t* w, int32_t* h) override {
     open_w = monitors[m].width();
     open_h = monitors[m].height();
     return open(w, h);

@@ -32,7 +32,7 @@ constexpr int32_t kWidth = 320, kHeight = 240;
 
 class ScriptedSource : public CaptureSource {
  public:
-  bool start(bool, SourceSink* sink) override {
+  bool start(bool, bool, SourceSink* sink) override {
     sink_ = sink;
     return true;
   }
@@ -83,8 +83,8 @@ class ScriptedService : public CaptureService {
   bool frame_bounds(WindowId, Rect*, int32_t*, int32_t*) override { return false; }
   bool client_rect(WindowId, Rect*) override { return false; }
   uint32_t window_process_id(WindowId) override { return 0; }
-  CaptureSource* open_window(WindowId, int32_t*, int32_t*) override { return nullptr; }
-  CaptureSource* open_monitor(MonitorId, int32_t* w, int32_t* h) override {
+  CaptureSource* open_window(const CaptureDevice&, WindowId, int32_t*, int32_t*) override { return nullptr; }
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId, int32_t* w, int32_t* h) override {
     *w = kWidth;
     *h = kHeight;
     source = new ScriptedSource;

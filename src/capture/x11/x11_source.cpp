@@ -136,7 +136,8 @@ class X11Source final : public CaptureSource {
     return xcb_connection_has_error(c_) == 0;
   }
 
-  bool start(bool cursor, SourceSink* sink) override {
+  bool start(bool cursor, bool border, SourceSink* sink) override {
+    (void)border;  // X11 has no capture border
     if (thread_.joinable() || sink == nullptr) return false;
     cursor_ = cursor;
     sink_ = sink;
