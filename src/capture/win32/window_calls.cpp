@@ -19,7 +19,16 @@ void win32_window_calls_set(const Win32WindowCalls* calls) { g_calls.store(calls
 bool win32_window_bounds(HWND window, WindowBounds* out) {
   const Win32WindowCalls& calls = win32_window_calls();
   RECT frame;
-  if (FAILED(calls.get_window_attribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame))) return false;
+  const HRESULT hr = calls.get_window_attribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame);
+  if (FAILED(hr)) {
+    // A compositor that does not keep frame bounds (composition off, or
+    // Wine, whose compositor does not implement the attribute) draws the
+    // window rectangle as it is. Any other failure is a window whose bounds
+    // are unknown: its frames are dropped.
+    BOOL composed = TRUE;
+    const bool no_bounds = hr == E_NOTIMPL || (SUCCEEDED(calls.composition_enabled(&composed)) && !composed);
+    if (!no_bounds || !calls.get_window_rect(window, &frame)) return false;
+  }
   WindowBounds b;
   b.shown = !IsIconic(window) && frame.right > frame.left && frame.bottom > frame.top;
   b.frame = Rect{frame.left, frame.top, frame.right, frame.bottom};

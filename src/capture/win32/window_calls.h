@@ -12,6 +12,8 @@ struct Win32WindowCalls {
   HRESULT(WINAPI* get_window_attribute)(HWND, DWORD, PVOID, DWORD) = DwmGetWindowAttribute;
   HRESULT(WINAPI* set_window_attribute)(HWND, DWORD, LPCVOID, DWORD) = DwmSetWindowAttribute;
   HRESULT(WINAPI* composition_timing)(HWND, DWM_TIMING_INFO*) = DwmGetCompositionTimingInfo;
+  HRESULT(WINAPI* composition_enabled)(BOOL*) = DwmIsCompositionEnabled;
+  BOOL(WINAPI* get_window_rect)(HWND, LPRECT) = GetWindowRect;
   BOOL(WINAPI* get_client_rect)(HWND, LPRECT) = GetClientRect;
   BOOL(WINAPI* client_to_screen)(HWND, LPPOINT) = ClientToScreen;
   BOOL(WINAPI* display_affinity)(HWND, DWORD*) = GetWindowDisplayAffinity;
@@ -29,7 +31,9 @@ struct WindowBounds;
 // coordinates; they leave out the invisible resize borders that
 // GetWindowRect includes) as the origin of its captured surface, and its
 // client area. `shown` is false for a minimised window; false when the
-// bounds cannot be read.
+// bounds cannot be read. Where the compositor keeps no frame bounds
+// (composition off; Wine, which does not implement the attribute) the
+// window rectangle is what is visible.
 bool win32_window_bounds(HWND window, WindowBounds* bounds);
 // The compositor's rate (DwmGetCompositionTimingInfo) as a fraction, for
 // example 60000/1001; false when it cannot be read or a part is 0.
