@@ -158,30 +158,34 @@ class Win32CaptureService final : public CaptureService {
 
   CaptureSource* open_window(const CaptureDevice& device, WindowId window, int32_t* width,
                              int32_t* height) override {
-    HWND hwnd = to_hwnd(window);
-    if (use_runtime(device)) return opened("wgc", "window", wgc_open_window(wgc_runtime(), capture_d3d11_device(device), hwnd, width, height));
-    uint32_t num = 0, den = 0;
-    if (!win32_composition_rate(&num, &den)) num = den = 0;
-    return opened("gdi", "window", gdi_open_window_source(hwnd, num, den, width, height));
+    return open(device, to_hwnd(window), nullptr, width, height);
   }
 
   CaptureSource* open_monitor(const CaptureDevice& device, MonitorId monitor, int32_t* width,
                               int32_t* height) override {
-    HMONITOR hmon = to_hmonitor(monitor);
-    if (use_runtime(device)) return opened("wgc", "monitor", wgc_open_monitor(wgc_runtime(), capture_d3d11_device(device), hmon, width, height));
-    uint32_t num = 0, den = 0;
-    if (!win32_composition_rate(&num, &den)) num = den = 0;
-    return opened("gdi", "monitor", gdi_open_monitor_source(hmon, num, den, width, height));
+    return open(device, nullptr, to_hmonitor(monitor), width, height);
   }
 
  private:
-  // The runtime needs its factories and a Direct3D 11 device to wrap.
-  static bool use_runtime(const CaptureDevice& device) {
-    return wgc_runtime().missing == nullptr && capture_d3d11_device(device) != nullptr;
-  }
-
-  static CaptureSource* opened(const char* source, const char* target, CaptureSource* s) {
-    trace_eventf("capture.source kind=%s target=%s result=%s", source, target, s ? "open" : "refused");
+  // On the runtime when it is there and the device is a Direct3D 11 one
+  // it can wrap; with GDI otherwise. The trace says which.
+  static CaptureSource* open(const CaptureDevice& device, HWND window, HMONITOR monitor, int32_t* width,
+                             int32_t* height) {
+    const char* target = window ? "window" : "monitor";
+    ID3D11Device* d3d = capture_d3d11_device(device);
+    CaptureSource* s;
+    const char* kind = "gdi";
+    if (wgc_runtime().missing == nullptr && d3d != nullptr) {
+      kind = "wgc";
+      s = window ? wgc_open_window(wgc_runtime(), d3d, window, width, height)
+                 : wgc_open_monitor(wgc_runtime(), d3d, monitor, width, height);
+    } else {
+      uint32_t num = 0, den = 0;
+      if (!win32_composition_rate(&num, &den)) num = den = 0;
+      s = window ? gdi_open_window_source(window, num, den, width, height)
+                 : gdi_open_monitor_source(monitor, num, den, width, height);
+    }
+    trace_eventf("capture.source kind=%s target=%s result=%s", kind, target, s ? "open" : "refused");
     return s;
   }
 };

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "capture/frame_pacer.h"
+#include "capture/source_thread.h"
 #include "capture/win32/window_calls.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -65,20 +66,13 @@ class GdiSource final : public CaptureSource {
 
   bool stop() override {
     stopping_ = true;
-    if (!thread_.joinable()) return true;
-    if (thread_.get_id() == std::this_thread::get_id()) return false;
-    SetEvent(stop_event_);
-    // A grab stuck in the display driver must not hold the user interface:
-    // after the bound the thread is let go of and the source is never freed.
-    const int64_t until = qpc_now() + int64_t{kStopWaitMs} * (kQpcFrequency / 1000);
-    while (!exited_.load() && qpc_now() < until) Sleep(1);
-    if (!exited_.load()) {
-      thread_.detach();
-      abandoned_ = true;
-      return true;
-    }
-    thread_.join();
-    return true;
+    // A grab stuck in the display driver must not hold the user interface.
+    auto ended = [this] {
+      const int64_t until = qpc_now() + int64_t{kStopWaitMs} * (kQpcFrequency / 1000);
+      while (!exited_.load() && qpc_now() < until) Sleep(1);
+      return exited_.load();
+    };
+    return stop_source_thread(&thread_, [this] { SetEvent(stop_event_); }, ended, &abandoned_);
   }
 
   bool abandoned() const override { return abandoned_; }
