@@ -612,3 +612,387 @@ TEST_F(FakedReadsTest, DisplayAffinityAndCornerPreference) {
 }
 
 }  // namespace
+
+// ---- The capture runtime's path, on stand-in runtime objects -----------------
+//
+// Wine has no capture runtime, so its objects are stood in for here, with
+// the declarations the source uses; the Direct3D 11 device and the textures
+// are Wine's real ones. This runs the source's own work: the session's
+// settings, the handler objects and their registration, a frame from the
+// pool through the surface's DXGI access to the CPU copy, the re-creation,
+// the Closed event, and a stop that waits for a handler still running.
+namespace {
+
+template <typename I>
+struct Fake : I {
+  std::atomic<ULONG> refs{1};
+  const GUID* iid = nullptr;
+  virtual bool extra(REFIID, void**) { return false; }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+    if (IsEqualGUID(id, *iid) || IsEqualGUID(id, __uuidof(IUnknown)) || IsEqualGUID(id, __uuidof(IInspectable))) {
+      this->AddRef();
+      *out = static_cast<I*>(this);
+      return S_OK;
+    }
+    if (extra(id, out)) return S_OK;
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // owned by the test
+};
+template <typename I>
+struct FakeInspectable : Fake<I> {
+  HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
+};
+
+struct FakeClosable : FakeInspectable<wgc::IClosable> {
+  int closes = 0;
+  FakeClosable() { iid = &wgc::kIidClosable; }
+  HRESULT STDMETHODCALLTYPE Close() override {
+    ++closes;
+    return S_OK;
+  }
+};
+
+struct FakeAccess : Fake<wgc::IDirect3DDxgiInterfaceAccess> {
+  ID3D11Texture2D* texture = nullptr;
+  FakeAccess() { iid = &wgc::kIidDxgiInterfaceAccess; }
+  HRESULT STDMETHODCALLTYPE GetInterface(REFIID id, void** out) override {
+    return texture->QueryInterface(id, out);
+  }
+};
+
+struct FakeSurface : FakeInspectable<IInspectable> {
+  FakeAccess access;
+  FakeSurface() { iid = &__uuidof(IInspectable); }
+  bool extra(REFIID id, void** out) override {
+    if (!IsEqualGUID(id, wgc::kIidDxgiInterfaceAccess)) return false;
+    access.AddRef();
+    *out = &access;
+    return true;
+  }
+};
+
+struct FakeFrame : FakeInspectable<wgc::IDirect3D11CaptureFrame> {
+  FakeSurface surface;
+  int64_t time = 0;
+  wgc::SizeInt32 content{0, 0};
+  FakeFrame() { iid = &wgc::kIidCaptureFrame; }
+  HRESULT STDMETHODCALLTYPE get_Surface(IInspectable** v) override {
+    surface.AddRef();
+    *v = &surface;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_SystemRelativeTime(wgc::TimeSpan* v) override {
+    v->Duration = time;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_ContentSize(wgc::SizeInt32* v) override {
+    *v = content;
+    return S_OK;
+  }
+};
+
+struct FakeCursorSetting : FakeInspectable<wgc::IGraphicsCaptureSession2> {
+  int value = -1;
+  FakeCursorSetting() { iid = &wgc::kIidCaptureSession2; }
+  HRESULT STDMETHODCALLTYPE get_IsCursorCaptureEnabled(boolean* v) override {
+    *v = boolean(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_IsCursorCaptureEnabled(boolean v) override {
+    value = v;
+    return S_OK;
+  }
+};
+struct FakeBorderSetting : FakeInspectable<wgc::IGraphicsCaptureSession3> {
+  int value = -1;
+  FakeBorderSetting() { iid = &wgc::kIidCaptureSession3; }
+  HRESULT STDMETHODCALLTYPE get_IsBorderRequired(boolean* v) override {
+    *v = boolean(value);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_IsBorderRequired(boolean v) override {
+    value = v;
+    return S_OK;
+  }
+};
+
+struct FakeSession : FakeInspectable<wgc::IGraphicsCaptureSession> {
+  FakeCursorSetting cursor;
+  FakeBorderSetting border;
+  FakeClosable closable;
+  int starts = 0;
+  FakeSession() { iid = &wgc::kIidCaptureSession; }
+  bool extra(REFIID id, void** out) override {
+    IUnknown* u = IsEqualGUID(id, wgc::kIidCaptureSession2)   ? static_cast<IUnknown*>(&cursor)
+                  : IsEqualGUID(id, wgc::kIidCaptureSession3) ? static_cast<IUnknown*>(&border)
+                  : IsEqualGUID(id, wgc::kIidClosable)        ? static_cast<IUnknown*>(&closable)
+                                                              : nullptr;
+    if (!u) return false;
+    u->AddRef();
+    *out = u;
+    return true;
+  }
+  HRESULT STDMETHODCALLTYPE StartCapture() override {
+    ++starts;
+    return S_OK;
+  }
+};
+
+struct FakeItem : FakeInspectable<wgc::IGraphicsCaptureItem> {
+  wgc::SizeInt32 size{64, 48};
+  wgc::EventHandler* closed = nullptr;
+  FakeItem() { iid = &wgc::kIidGraphicsCaptureItem; }
+  HRESULT STDMETHODCALLTYPE get_DisplayName(HSTRING*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Size(wgc::SizeInt32* v) override {
+    *v = size;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE add_Closed(wgc::EventHandler* h, wgc::EventToken* t) override {
+    closed = h;
+    t->value = 2;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE remove_Closed(wgc::EventToken t) override {
+    if (t.value == 2) closed = nullptr;
+    return S_OK;
+  }
+};
+
+struct FakePool : FakeInspectable<wgc::IDirect3D11CaptureFramePool> {
+  FakeSession session;
+  FakeClosable closable;
+  FakeFrame* next = nullptr;
+  wgc::EventHandler* arrived = nullptr;
+  std::vector<std::pair<int32_t, int32_t>> recreated;
+  FakePool() { iid = &wgc::kIidFramePool; }
+  bool extra(REFIID id, void** out) override {
+    if (!IsEqualGUID(id, wgc::kIidClosable)) return false;
+    closable.AddRef();
+    *out = &closable;
+    return true;
+  }
+  HRESULT STDMETHODCALLTYPE Recreate(IInspectable*, int32_t format, int32_t buffers, wgc::SizeInt32 s) override {
+    if (format == kWgcPixelFormatBgra8 && buffers == 2) recreated.push_back({s.Width, s.Height});
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE TryGetNextFrame(wgc::IDirect3D11CaptureFrame** f) override {
+    *f = std::exchange(next, nullptr);
+    if (*f) (*f)->AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE add_FrameArrived(wgc::EventHandler* h, wgc::EventToken* t) override {
+    arrived = h;
+    t->value = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE remove_FrameArrived(wgc::EventToken t) override {
+    if (t.value == 1) arrived = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CreateCaptureSession(wgc::IGraphicsCaptureItem*, wgc::IGraphicsCaptureSession** s) override {
+    session.AddRef();
+    *s = &session;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_DispatcherQueue(IInspectable**) override { return E_NOTIMPL; }
+};
+
+struct FakeStatics : FakeInspectable<wgc::IDirect3D11CaptureFramePoolStatics2> {
+  FakePool pool;
+  wgc::SizeInt32 created{0, 0};
+  FakeStatics() { iid = &wgc::kIidFramePoolStatics2; }
+  HRESULT STDMETHODCALLTYPE CreateFreeThreaded(IInspectable*, int32_t format, int32_t buffers, wgc::SizeInt32 s,
+                                               wgc::IDirect3D11CaptureFramePool** out) override {
+    if (format != kWgcPixelFormatBgra8 || buffers != 2) return E_INVALIDARG;
+    created = s;
+    pool.AddRef();
+    *out = &pool;
+    return S_OK;
+  }
+};
+
+struct FakeInterop : Fake<wgc::IGraphicsCaptureItemInterop> {
+  FakeItem item;
+  HMONITOR monitor = nullptr;
+  FakeInterop() { iid = &wgc::kIidGraphicsCaptureItemInterop; }
+  HRESULT STDMETHODCALLTYPE CreateForWindow(HWND, REFIID, void**) override { return E_INVALIDARG; }
+  HRESULT STDMETHODCALLTYPE CreateForMonitor(HMONITOR m, REFIID id, void** out) override {
+    if (!IsEqualGUID(id, wgc::kIidGraphicsCaptureItem)) return E_NOINTERFACE;
+    monitor = m;
+    item.AddRef();
+    *out = &item;
+    return S_OK;
+  }
+};
+
+FakeInspectable<IInspectable> g_runtime_device;
+HRESULT WINAPI fake_wrap_device(IDXGIDevice* dxgi, IInspectable** out) {
+  if (!dxgi) return E_INVALIDARG;
+  g_runtime_device.iid = &wgc::kIidDirect3DDevice;
+  g_runtime_device.AddRef();
+  *out = &g_runtime_device;
+  return S_OK;
+}
+
+// Keeps what arrives; can hold a frame call until released.
+struct RuntimeSink final : SourceSink {
+  std::atomic<int> frames{0}, closes{0};
+  std::vector<uint32_t> first_row;
+  GpuPicture gpu;
+  int64_t time = 0;
+  int32_t content_w = 0, image_w = 0;
+  HANDLE hold = nullptr;  // when set, a frame call waits for it
+  std::atomic<bool> left{false};
+  CaptureSource* source = nullptr;
+  bool stop_inside = false, stop_result = true;
+  void frame_arrived(const SourceFrame& f) override {
+    gpu = f.gpu;
+    time = f.time;
+    content_w = f.content_width;
+    image_w = f.image.width;
+    first_row.assign(size_t(f.image.width), 0);
+    if (f.image.data) std::memcpy(first_row.data(), f.image.data, first_row.size() * 4);
+    if (stop_inside) stop_result = source->stop();
+    ++frames;
+    if (hold) WaitForSingleObject(hold, 5000);
+    left = true;
+  }
+  void closed(bool) override { ++closes; }
+};
+
+HRESULT invoke(wgc::EventHandler* h) { return h->vtbl->Invoke(h, nullptr, nullptr); }
+
+}  // namespace
+
+TEST_F(CaptureWin32Test, RuntimePathOnStandInObjects) {
+  g_app.config.HardwareEncoder = 0;
+  std::shared_ptr<CaptureDevice> device = create_capture_device();
+  ASSERT_TRUE(device);
+  ID3D11Device* d3d = capture_d3d11_device(*device);
+
+  FakeInterop interop;
+  FakeStatics statics;
+  WgcRuntime rt;
+  rt.item_interop = &interop;
+  rt.pool_statics = &statics;
+  rt.create_device = fake_wrap_device;
+  HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  int32_t w = 0, h = 0;
+  CaptureSource* source = wgc_open_monitor(rt, d3d, monitor, &w, &h);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(interop.monitor, monitor);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 48);
+  EXPECT_EQ(statics.created.Width, 64);
+
+  RuntimeSink sink;
+  sink.source = source;
+  ASSERT_TRUE(source->start(true, false, &sink));
+  FakePool& pool = statics.pool;
+  EXPECT_EQ(pool.session.starts, 1);
+  EXPECT_EQ(pool.session.cursor.value, 1);
+  EXPECT_EQ(pool.session.border.value, 0);
+  ASSERT_NE(pool.arrived, nullptr);
+  ASSERT_NE(interop.item.closed, nullptr);
+
+  // The handler objects: agile, not counted, nothing else.
+  wgc::EventHandler* arrived = pool.arrived;
+  void* out = nullptr;
+  EXPECT_EQ(arrived->vtbl->QueryInterface(arrived, wgc::kIidFrameArrivedHandler, nullptr), E_POINTER);
+  for (const GUID* id : {&wgc::kIidFrameArrivedHandler, &wgc::kIidAgileObject, &__uuidof(IUnknown)}) {
+    out = nullptr;
+    EXPECT_EQ(arrived->vtbl->QueryInterface(arrived, *id, &out), S_OK);
+    EXPECT_EQ(out, arrived);
+  }
+  EXPECT_EQ(arrived->vtbl->QueryInterface(arrived, wgc::kIidClosedHandler, &out), E_NOINTERFACE);
+  EXPECT_EQ(arrived->vtbl->AddRef(arrived), 1u);
+  EXPECT_EQ(arrived->vtbl->Release(arrived), 1u);
+  wgc::EventHandler* closed = interop.item.closed;
+  EXPECT_EQ(closed->vtbl->QueryInterface(closed, wgc::kIidClosedHandler, &out), S_OK);
+
+  // A 64x48 texture whose first row counts up; the frame says its content
+  // is 80x60 (the window grew): the picture comes as it is.
+  std::vector<uint32_t> pixels(64 * 48);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = 0xff000000u | uint32_t(i * 2654435761u >> 8);
+  D3D11_TEXTURE2D_DESC desc{};
+  desc.Width = 64;
+  desc.Height = 48;
+  desc.MipLevels = desc.ArraySize = 1;
+  desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  desc.SampleDesc.Count = 1;
+  desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+  D3D11_SUBRESOURCE_DATA init{pixels.data(), 64 * 4, 0};
+  ID3D11Texture2D* texture = nullptr;
+  ASSERT_EQ(d3d->CreateTexture2D(&desc, &init, &texture), S_OK);
+  FakeFrame frame;
+  frame.surface.access.texture = texture;
+  frame.time = 123456789;
+  frame.content = wgc::SizeInt32{80, 60};
+
+  // From another thread, as the runtime calls.
+  auto from_runtime = [](wgc::EventHandler* h) {
+    std::thread t([h] { EXPECT_EQ(invoke(h), S_OK); });
+    t.join();
+  };
+  pool.next = &frame;
+  from_runtime(arrived);
+  ASSERT_EQ(sink.frames.load(), 1);
+  EXPECT_EQ(sink.gpu.texture, texture);
+  EXPECT_EQ(sink.gpu.width, 64);
+  EXPECT_EQ(sink.time, 123456789);
+  EXPECT_EQ(sink.content_w, 80);
+  ASSERT_EQ(sink.image_w, 64);
+  for (int x = 0; x < 64; ++x) EXPECT_EQ(sink.first_row[size_t(x)], pixels[size_t(x)]) << x;
+  EXPECT_EQ(frame.refs.load(), 1u);  // the frame was released after the call
+  source->recreate(80, 60);
+  EXPECT_EQ(pool.recreated, (std::vector<std::pair<int32_t, int32_t>>{{80, 60}}));
+
+  // No frame in the pool: nothing is delivered.
+  from_runtime(arrived);
+  EXPECT_EQ(sink.frames.load(), 1);
+  from_runtime(closed);
+  EXPECT_EQ(sink.closes.load(), 1);
+
+  // A stop from inside a frame call only ends delivery.
+  sink.stop_inside = true;
+  pool.next = &frame;
+  from_runtime(arrived);
+  EXPECT_FALSE(sink.stop_result);
+  EXPECT_EQ(pool.arrived, nullptr);  // unregistered
+  EXPECT_EQ(pool.session.closable.closes, 1);
+  // Called by the runtime after that: nothing more is delivered.
+  pool.next = &frame;
+  from_runtime(arrived);
+  EXPECT_EQ(sink.frames.load(), 2);
+  delete source;
+  EXPECT_EQ(pool.closable.closes, 1);
+
+  // A stop from another thread waits for a frame call that is still running.
+  source = wgc_open_monitor(rt, d3d, monitor, &w, &h);
+  ASSERT_NE(source, nullptr);
+  RuntimeSink held;
+  held.source = source;
+  held.hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(source->start(false, true, &held));
+  EXPECT_EQ(pool.session.border.value, 1);
+  pool.next = &frame;
+  std::thread runtime_thread([h = pool.arrived] { invoke(h); });
+  while (held.frames.load() == 0) Sleep(1);
+  std::thread release([&held] {
+    Sleep(200);
+    SetEvent(held.hold);
+  });
+  EXPECT_TRUE(source->stop());
+  EXPECT_TRUE(held.left.load());
+  EXPECT_FALSE(source->abandoned());
+  release.join();
+  runtime_thread.join();
+  delete source;
+  CloseHandle(held.hold);
+  texture->Release();
+}
