@@ -91,6 +91,7 @@ struct DeviceCall {
   UINT flags = 99;
   std::vector<D3D_FEATURE_LEVEL> levels;
   UINT sdk = 0;
+  int enum_adapters1 = 0;
 };
 DeviceCall g_call;
 
@@ -134,6 +135,88 @@ TEST_F(DeviceTest, AsksForLevel11OnlyAndReportsAFailure) {
     EXPECT_EQ(ui_.notes[0].caption, "Error");
     EXPECT_EQ(ui_.notes[0].kind, NOTIFY_ERROR);
   }
+}
+
+// A DXGI factory of a system before IDXGIFactory6 (Windows 10 before 1803):
+// Wine's own, with that interface hidden. The adapters then come in the
+// system's order through EnumAdapters1.
+struct OldFactory final : IDXGIFactory1 {
+  IDXGIFactory1* real = nullptr;
+  ULONG refs = 1;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+    if (IsEqualGUID(id, __uuidof(IDXGIFactory6))) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    if (IsEqualGUID(id, __uuidof(IUnknown)) || IsEqualGUID(id, __uuidof(IDXGIFactory1))) {
+      AddRef();
+      *out = this;
+      return S_OK;
+    }
+    return real->QueryInterface(id, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (--refs == 0) {
+      real->Release();
+      delete this;
+      return 0;
+    }
+    return refs;
+  }
+  HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID g, UINT n, const void* d) override {
+    return real->SetPrivateData(g, n, d);
+  }
+  HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID g, const IUnknown* u) override {
+    return real->SetPrivateDataInterface(g, u);
+  }
+  HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID g, UINT* n, void* d) override {
+    return real->GetPrivateData(g, n, d);
+  }
+  HRESULT STDMETHODCALLTYPE GetParent(REFIID id, void** out) override { return real->GetParent(id, out); }
+  HRESULT STDMETHODCALLTYPE EnumAdapters(UINT i, IDXGIAdapter** a) override { return real->EnumAdapters(i, a); }
+  HRESULT STDMETHODCALLTYPE MakeWindowAssociation(HWND w, UINT f) override {
+    return real->MakeWindowAssociation(w, f);
+  }
+  HRESULT STDMETHODCALLTYPE GetWindowAssociation(HWND* w) override { return real->GetWindowAssociation(w); }
+  HRESULT STDMETHODCALLTYPE CreateSwapChain(IUnknown* d, DXGI_SWAP_CHAIN_DESC* desc, IDXGISwapChain** s) override {
+    return real->CreateSwapChain(d, desc, s);
+  }
+  HRESULT STDMETHODCALLTYPE CreateSoftwareAdapter(HMODULE m, IDXGIAdapter** a) override {
+    return real->CreateSoftwareAdapter(m, a);
+  }
+  HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT i, IDXGIAdapter1** a) override {
+    ++g_call.enum_adapters1;
+    return real->EnumAdapters1(i, a);
+  }
+  BOOL STDMETHODCALLTYPE IsCurrent() override { return real->IsCurrent(); }
+};
+
+HRESULT WINAPI old_factory(REFIID iid, void** out) {
+  auto* f = new OldFactory;
+  if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(&f->real)))) {
+    delete f;
+    return E_FAIL;
+  }
+  HRESULT hr = f->QueryInterface(iid, out);
+  f->Release();
+  return hr;
+}
+
+TEST_F(DeviceTest, WithoutFactory6TheSystemOrderServes) {
+  const std::vector<DxgiAdapterInfo> by_preference = list_adapters(false);
+  Direct3DCalls calls;
+  calls.create_factory = old_factory;
+  direct3d_calls_set(&calls);
+  g_call = DeviceCall{};
+  const std::vector<DxgiAdapterInfo> listed = list_adapters(false);
+  ASSERT_EQ(listed.size(), by_preference.size());
+  EXPECT_GT(g_call.enum_adapters1, 0);
+  EXPECT_EQ(listed.at(0).luid, by_preference.at(0).luid);
+  g_app.config.HardwareEncoder = 1;
+  std::shared_ptr<CaptureDevice> device = create_capture_device();
+  ASSERT_TRUE(device);
+  EXPECT_EQ(device->adapter_luid, listed[0].luid);
 }
 
 // The first-run HardwareEncoder value comes from the media platform's answer
