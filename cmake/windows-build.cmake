@@ -112,6 +112,9 @@ fv_win32_library(fv_encode video/encode DEPENDS fv_convert fv_settings fv_core f
 fv_win32_library(fv_intake video/intake DEPENDS fv_encode fv_settings fv_core fv_platform)
 fv_win32_library(fv_audio audio DEPENDS fv_encode fv_settings fv_core fv_platform)
 fv_win32_library(fv_capture capture DEPENDS fv_intake fv_encode fv_settings fv_core fv_platform)
+# The device (DXGI, Direct3D 11), the window and compositor reads and the GDI
+# source; the capture runtime is looked up at run time, never linked.
+target_link_libraries(fv_capture PUBLIC d3d11 dxgi dwmapi user32 gdi32 uuid)
 fv_win32_library(fv_recording recording
   DEPENDS fv_audio fv_capture fv_intake fv_encode fv_convert fv_settings fv_core fv_platform)
 # Painting on GDI (the canvas and the frozen screen picture): a library of

@@ -23,6 +23,8 @@ struct WindowBounds {
 // One grabbed picture, as a source hands it to the core.
 struct SourceFrame {
   BgraImage image;             // the source's buffer, at the size it was last (re-)created with
+  GpuPicture gpu;              // the picture on the device (sources that have one); its size
+                               // counts where `image` has no pixels
   int64_t time = 0;            // counter ticks at the grab
   int32_t content_width = 0;   // the target's current size (may differ after a resize)
   int32_t content_height = 0;
@@ -47,7 +49,8 @@ class CaptureSource {
  public:
   virtual ~CaptureSource() = default;
   // Starts delivery on the source's own thread; false when it cannot run.
-  virtual bool start(bool cursor, SourceSink* sink) = 0;
+  // `border`: the system's capture border, where the platform draws one.
+  virtual bool start(bool cursor, bool border, SourceSink* sink) = 0;
   // Ends delivery. From another thread: returns true after the last callback
   // has left, and the source may be deleted. From a callback: returns false;
   // delivery ends when that callback returns, and stop() must be called again
@@ -86,6 +89,21 @@ class CaptureService {
   virtual bool client_rect(WindowId window, Rect* rect) = 0;
   // Process that owns the window; 0 when unknown.
   virtual uint32_t window_process_id(WindowId window) = 0;
+  // The window asked the system to keep it out of screen captures (its
+  // display affinity).
+  virtual bool excluded_from_capture(WindowId window) {
+    (void)window;
+    return false;
+  }
+  // The window's corner rounding preference; false where windows have none.
+  virtual bool corner_preference(WindowId window, uint32_t* value) {
+    (void)window, (void)value;
+    return false;
+  }
+  virtual bool set_corner_preference(WindowId window, uint32_t value) {
+    (void)window, (void)value;
+    return false;
+  }
 
   // A still picture of a monitor: rows of B, G, R, A packed 4 * width bytes
   // apart. False when it cannot be taken.
@@ -99,8 +117,12 @@ class CaptureService {
   // user so, instead of a refusal that names the wrong cause.
   virtual const char* unavailable_reason() { return nullptr; }
 
-  virtual CaptureSource* open_window(WindowId window, int32_t* width, int32_t* height) = 0;
-  virtual CaptureSource* open_monitor(MonitorId monitor, int32_t* width, int32_t* height) = 0;
+  // `device` is the recording's graphics device, which sources that deliver
+  // pictures on the device use.
+  virtual CaptureSource* open_window(const CaptureDevice& device, WindowId window, int32_t* width,
+                                     int32_t* height) = 0;
+  virtual CaptureSource* open_monitor(const CaptureDevice& device, MonitorId monitor, int32_t* width,
+                                      int32_t* height) = 0;
 };
 
 // The backend of this build; null when the service is not available (no display).

@@ -20,8 +20,11 @@ void resize_pool(Capture* c, const SourceFrame& f) {
 
 void capture_deliver_frame(Capture* c, const SourceFrame& f) {
   if (c == nullptr || c->on_frame == nullptr) return;
-  int32_t w = std::min(f.content_width, f.image.width);
-  int32_t h = std::min(f.content_height, f.image.height);
+  // The picture's size: the CPU copy's, or the device picture's for a
+  // source that delivers only that.
+  const bool cpu = f.image.data != nullptr || f.gpu.texture == nullptr;
+  int32_t w = std::min(f.content_width, cpu ? f.image.width : f.gpu.width);
+  int32_t h = std::min(f.content_height, cpu ? f.image.height : f.gpu.height);
   Rect rect = c->window != 0 && f.window_bounds != nullptr ? window_crop_rect(*c, *f.window_bounds, w, h)
                                                            : target_crop_rect(*c, w, h);
   // The frame bounds may already be those of a resized window while the
@@ -39,6 +42,7 @@ void capture_deliver_frame(Capture* c, const SourceFrame& f) {
 
   CapturedFrame frame;
   frame.texture = f.image;
+  frame.gpu = f.gpu;
   frame.time = f.time;
   frame.content_rect = rect;
   frame.content_width = f.content_width;
@@ -68,10 +72,9 @@ SessionSink g_sink;
 }  // namespace
 
 bool capture_start(Capture* c, bool cursor, bool border) {
-  (void)border;  // no capture border on X11
   if (c->item == nullptr) return false;
   g_sink.capture = c;
-  if (!c->item->start(cursor, &g_sink)) return false;
+  if (!c->item->start(cursor, border, &g_sink)) return false;
   c->session = true;
   return true;
 }
@@ -95,4 +98,9 @@ void capture_stop(Capture* c) {
   }
   c->session = false;
   c->device.reset();
+  // The window gets its corners back; kept set until the next open, so a
+  // second stop restores them again.
+  if (c->restore_corners != 0 && c->window != 0 && c->service != nullptr) {
+    c->service->set_corner_preference(c->window, c->saved_corner_preference);
+  }
 }

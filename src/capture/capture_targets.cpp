@@ -12,6 +12,7 @@
 namespace {
 constexpr const char* kCannotStart = "Cannot Start Recording";
 constexpr const char* kError = "Error";
+constexpr uint32_t kCornersDoNotRound = 1;
 
 void refuse(const char* text, const char* caption) { show_tray_notification(text, caption, NOTIFY_WARNING); }
 
@@ -61,7 +62,10 @@ bool capture_foreground_window(CaptureTarget* target) {
     if (up == 0 || up == window) break;
     window = up;
   }
-  // Display affinity does not exist here, so nothing is excluded from capture.
+  if (svc->excluded_from_capture(window)) {
+    refuse("Window is excluded from capture!", kCannotStart);
+    return false;
+  }
   if (svc->is_tool_window(window)) {
     refuse("Cannot capture toolbar window!", kCannotStart);
     return false;
@@ -96,10 +100,9 @@ bool capture_region(MonitorId monitor, Rect selection, CaptureTarget* target) {
 
 bool open_window_target(std::shared_ptr<CaptureDevice> device, WindowId window, bool client_area, bool no_rounding) {
   Capture& c = g_app.capture;
-  (void)no_rounding;  // X11 windows have no corner preference to change
-  if (c.service == nullptr) return false;
+  if (c.service == nullptr || !device) return false;
   int32_t w = 0, h = 0;
-  CaptureSource* source = c.service->open_window(window, &w, &h);
+  CaptureSource* source = c.service->open_window(*device, window, &w, &h);
   if (source == nullptr) return false;
   c.device = std::move(device);
   c.item = source;
@@ -116,15 +119,21 @@ bool open_window_target(std::shared_ptr<CaptureDevice> device, WindowId window, 
   c.pool_width = rect.width();
   c.pool_height = rect.height();
   c.crop = rect;
+  // Square corners while recorded, where windows have a preference (the
+  // capture stop restores it); elsewhere both calls fail and nothing changes.
   c.restore_corners = 0;
+  if (no_rounding && c.service->corner_preference(window, &c.saved_corner_preference) &&
+      c.service->set_corner_preference(window, kCornersDoNotRound)) {
+    c.restore_corners = 1;
+  }
   return true;
 }
 
 bool open_monitor_target(std::shared_ptr<CaptureDevice> device, MonitorId monitor, const Rect* crop) {
   Capture& c = g_app.capture;
-  if (c.service == nullptr) return false;
+  if (c.service == nullptr || !device) return false;
   int32_t w = 0, h = 0;
-  CaptureSource* source = c.service->open_monitor(monitor, &w, &h);
+  CaptureSource* source = c.service->open_monitor(*device, monitor, &w, &h);
   if (source == nullptr) return false;
   Rect rect = crop != nullptr ? *crop : Rect{0, 0, w, h};
   // A crop outside the monitor would make every frame read beyond the picture.

@@ -1,8 +1,10 @@
 #pragma once
-// The graphics device a recording's video work runs on. This build has no
-// GPU compute path: the conversion runs on the CPU (video/convert/compute_context.h),
-// so the device always exists. With hardware encoding on, it also names the
-// DRM render node the VAAPI encoders should open.
+// The graphics device a recording's video work runs on. On Linux the
+// conversion runs on the CPU (video/convert/compute_context.h), so the device
+// always exists; with hardware encoding on, it names the DRM render node the
+// VAAPI encoders should open. On Windows it holds the Direct3D 11 device of
+// the chosen adapter (capture/win32/d3d11_device.h).
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,11 +14,26 @@ struct CaptureDevice {
   std::string render_node;  // "/dev/dri/renderD128"; empty: none (software encoders only)
   std::string driver;       // kernel driver of that node ("i915", "amdgpu", ...)
   bool integrated = false;  // the node's GPU is the power-saving one
+
+  // Windows: the Direct3D 11 device (an ID3D11Device; this holds one
+  // reference, released with the last copy), the LUID of its adapter and
+  // the adapter's name. Empty elsewhere.
+  std::shared_ptr<void> d3d11;
+  uint64_t adapter_luid = 0;
+  std::string adapter_name;
 };
 
+struct Config;
+struct VideoEncoderRequest;
+
 // The device for a new capture, chosen by HardwareEncoder and
-// HardwarePreferIntegrated of g_app.config. Never null on this platform.
+// HardwarePreferIntegrated of g_app.config. Never null on Linux; on Windows
+// null after "Cannot to create D3D11 device!" has been shown.
 std::shared_ptr<CaptureDevice> create_capture_device();
+
+// The hardware encoder check of a configuration: its codec, profile and bit
+// depth, with `hardware` set; the caller names the device.
+void hardware_encoder_request(const Config& config, VideoEncoderRequest* request);
 
 // One GPU found under the DRM class directory.
 struct RenderNodeInfo {

@@ -75,9 +75,9 @@ struct FakeCaptureService final : CaptureService {
   bool frame_bounds(WindowId, Rect*, int32_t*, int32_t*) override { return false; }
   bool client_rect(WindowId, Rect*) override { return false; }
   uint32_t window_process_id(WindowId) override { return 0; }
-  CaptureSource* open_window(WindowId, int32_t*, int32_t*) override { return nullptr; }
+  CaptureSource* open_window(const CaptureDevice&, WindowId, int32_t*, int32_t*) override { return nullptr; }
   // Counts the attempt and refuses it: enough to see that a capture started.
-  CaptureSource* open_monitor(MonitorId, int32_t*, int32_t*) override {
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId, int32_t*, int32_t*) override {
     ++monitor_opens;
     if (window) window_form_at_open.push_back(window->form);
     return nullptr;

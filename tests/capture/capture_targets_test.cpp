@@ -22,7 +22,7 @@ class ScriptedSource : public CaptureSource {
   ~ScriptedSource() override {
     if (deleted) *deleted = true;
   }
-  bool start(bool c, SourceSink* s) override {
+  bool start(bool c, bool, SourceSink* s) override {
     cursor = c;
     sink = s;
     return true;
@@ -48,6 +48,10 @@ class ScriptedService : public CaptureService {
   bool open_fails = false;
   int32_t open_w = 0, open_h = 0;
   ScriptedSource* last = nullptr;
+  std::set<WindowId> excluded;     // display affinity set
+  bool has_corners = false;        // windows have a corner preference
+  uint32_t corners = 0;
+  std::vector<uint32_t> corner_sets;
 
   bool pointer_position(int32_t* x, int32_t* y) override {
     *x = px;
@@ -92,8 +96,17 @@ class ScriptedService : public CaptureService {
     return true;
   }
   uint32_t window_process_id(WindowId) override { return 4242; }
-  CaptureSource* open_window(WindowId, int32_t* w, int32_t* h) override { return open(w, h); }
-  CaptureSource* open_monitor(MonitorId m, int32_t* w, int32_t* h) override {
+  bool excluded_from_capture(WindowId w) override { return excluded.count(w) != 0; }
+  bool corner_preference(WindowId, uint32_t* v) override {
+    if (has_corners) *v = corners;
+    return has_corners;
+  }
+  bool set_corner_preference(WindowId, uint32_t v) override {
+    if (has_corners) corner_sets.push_back(v);
+    return has_corners;
+  }
+  CaptureSource* open_window(const CaptureDevice&, WindowId, int32_t* w, int32_t* h) override { return open(w, h); }
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId m, int32_t* w, int32_t* h) override {
     open_w = monitors[m].width();
     open_h = monitors[m].height();
     return open(w, h);
@@ -192,6 +205,15 @@ TEST_F(CaptureTargetsTest, RefusalsComeBeforeTheDevice) {
   svc_.tools.insert(5);
   capture_by_mode(CAPTURE_WINDOW);
   EXPECT_EQ(g_handover.devices_created, 0);
+  // A window kept out of captures is refused before the tool-window check.
+  svc_.excluded.insert(5);
+  ui_.notes.clear();
+  EXPECT_FALSE(capture_by_mode(CAPTURE_WINDOW));
+  ASSERT_EQ(ui_.notes.size(), 1u);
+  EXPECT_EQ(ui_.notes[0].text, "Window is excluded from capture!");
+  EXPECT_EQ(ui_.notes[0].caption, "Cannot Start Recording");
+  EXPECT_EQ(g_handover.devices_created, 0);
+  svc_.excluded.clear();
   // A failed device is reported by device selection; nothing is added here.
   svc_.tools.clear();
   g_handover.device_fails = true;
@@ -380,5 +402,35 @@ TEST_F(CaptureTargetsTest, SessionCropsRecreatesAndStops) {
   EXPECT_EQ(c.item, nullptr);
   EXPECT_EQ(c.device, nullptr);
   capture_stop(&c);  // twice: nothing more happens
+}
+}  // namespace
+
+namespace {
+// KeepRoundedWindowCorners off: the corners are squared at open and the
+// saved preference comes back at every stop; without the preference (or
+// with the setting on) nothing is touched.
+TEST_F(CaptureTargetsTest, CornerPreferenceIsSquaredAndRestored) {
+  svc_.open_w = 640;
+  svc_.open_h = 480;
+  svc_.bounds[5] = Rect{100, 100, 740, 580};
+  const struct {
+    bool has_corners;
+    bool no_rounding;
+    std::vector<uint32_t> sets;
+  } cases[] = {
+      {true, true, {1, 2, 2}},
+      {true, false, {}},
+      {false, true, {}},
+  };
+  for (const auto& k : cases) {
+    svc_.has_corners = k.has_corners;
+    svc_.corners = 2;
+    svc_.corner_sets.clear();
+    ASSERT_TRUE(open_window_target(std::make_shared<CaptureDevice>(), 5, false, k.no_rounding));
+    EXPECT_EQ(g_app.capture.restore_corners, k.sets.empty() ? 0 : 1);
+    capture_stop(&g_app.capture);
+    capture_stop(&g_app.capture);
+    EXPECT_EQ(svc_.corner_sets, k.sets);
+  }
 }
 }  // namespace

@@ -33,7 +33,7 @@ constexpr int32_t kWidth = 320, kHeight = 240;
 class ScriptedSource : public CaptureSource {
  public:
   explicit ScriptedSource(bool refuse_start) : refuse_start_(refuse_start) {}
-  bool start(bool, SourceSink* sink) override {
+  bool start(bool, bool, SourceSink* sink) override {
     if (refuse_start_) return false;
     sink_ = sink;
     return true;
@@ -87,8 +87,8 @@ class ScriptedService : public CaptureService {
   bool frame_bounds(WindowId, Rect*, int32_t*, int32_t*) override { return false; }
   bool client_rect(WindowId, Rect*) override { return false; }
   uint32_t window_process_id(WindowId) override { return 0; }
-  CaptureSource* open_window(WindowId, int32_t*, int32_t*) override { return nullptr; }
-  CaptureSource* open_monitor(MonitorId, int32_t* w, int32_t* h) override {
+  CaptureSource* open_window(const CaptureDevice&, WindowId, int32_t*, int32_t*) override { return nullptr; }
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId, int32_t* w, int32_t* h) override {
     *w = kWidth;
     *h = kHeight;
     source = new ScriptedSource(refuse_start);

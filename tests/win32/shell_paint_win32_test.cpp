@@ -269,8 +269,8 @@ struct ScreenService final : CaptureService {
   bool frame_bounds(WindowId, Rect*, int32_t*, int32_t*) override { return false; }
   bool client_rect(WindowId, Rect*) override { return false; }
   uint32_t window_process_id(WindowId) override { return 0; }
-  CaptureSource* open_window(WindowId, int32_t*, int32_t*) override { return nullptr; }
-  CaptureSource* open_monitor(MonitorId, int32_t*, int32_t*) override { return nullptr; }
+  CaptureSource* open_window(const CaptureDevice&, WindowId, int32_t*, int32_t*) override { return nullptr; }
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId, int32_t*, int32_t*) override { return nullptr; }
   bool grab_monitor(MonitorId id, std::vector<uint8_t>* pixels, int32_t* w, int32_t* h) override {
     Picture p;
     if (id != 1 || !grab_screen_area(monitor, &p)) return false;

@@ -285,14 +285,14 @@ class X11Service final : public CaptureService {
     return *static_cast<uint32_t*>(xcb_get_property_value(r.get()));
   }
 
-  CaptureSource* open_window(WindowId window, int32_t* width, int32_t* height) override {
+  CaptureSource* open_window(const CaptureDevice&, WindowId window, int32_t* width, int32_t* height) override {
     uint32_t num = 0, den = 0;
     MonitorId mon = monitor_from_window(window);
     if (mon == 0 || !monitor_refresh_rate(mon, &num, &den)) num = den = 0;
     return x11_open_window_source(static_cast<xcb_window_t>(window), num, den, width, height);
   }
 
-  CaptureSource* open_monitor(MonitorId id, int32_t* width, int32_t* height) override {
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId id, int32_t* width, int32_t* height) override {
     X11Monitor mon;
     if (!find_monitor(id, &mon)) return nullptr;
     uint32_t num = 0, den = 0;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "capture/frame_pacer.h"
+#include "capture/source_thread.h"
 #include "capture/x11/x11_capture.h"
 #include "capture/x11/x11_util.h"
 #include "platform/clock.h"
@@ -136,7 +137,8 @@ class X11Source final : public CaptureSource {
     return xcb_connection_has_error(c_) == 0;
   }
 
-  bool start(bool cursor, SourceSink* sink) override {
+  bool start(bool cursor, bool border, SourceSink* sink) override {
+    (void)border;  // X11 has no capture border
     if (thread_.joinable() || sink == nullptr) return false;
     cursor_ = cursor;
     sink_ = sink;
@@ -163,25 +165,20 @@ class X11Source final : public CaptureSource {
 
   bool stop() override {
     stopping_ = true;
-    if (!thread_.joinable()) return true;
-    if (thread_.get_id() == std::this_thread::get_id()) return false;
-    uint64_t one = 1;
-    ssize_t n = write(wake_fd_, &one, sizeof one);
-    (void)n;
+    auto wake = [this] {
+      uint64_t one = 1;
+      ssize_t n = write(wake_fd_, &one, sizeof one);
+      (void)n;
+    };
     // A server that stops answering leaves the thread in a reply wait that
     // never ends. After a short grace the connection is shut down under it:
-    // the wait fails and the thread leaves. Should it still not end, it is
-    // let go of and the source is never freed (the thread still uses it).
-    if (!wait_exited(kStopGraceMs)) {
+    // the wait fails and the thread leaves.
+    auto ended = [this] {
+      if (wait_exited(kStopGraceMs)) return true;
       if (c_ != nullptr) shutdown(xcb_get_file_descriptor(c_), SHUT_RDWR);
-      if (!wait_exited(kStopGraceMs)) {
-        thread_.detach();
-        abandoned_ = true;
-        return true;
-      }
-    }
-    thread_.join();
-    return true;
+      return wait_exited(kStopGraceMs);
+    };
+    return stop_source_thread(&thread_, wake, ended, &abandoned_);
   }
 
   // A source whose thread could not be ended; deleting it would pull the

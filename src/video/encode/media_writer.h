@@ -135,6 +135,7 @@ struct VideoEncoderRequest {
   bool hardware = false;
   std::string render_node;  // hardware: the device
   std::string driver;       // hardware: its kernel driver
+  uint64_t adapter_luid = 0;  // hardware on Windows: the adapter (its LUID)
   uint32_t width = 0, height = 0;  // 0: any size
   uint32_t frame_rate_num = 0, frame_rate_den = 1;
 };
