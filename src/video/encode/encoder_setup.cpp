@@ -299,6 +299,9 @@ bool encoder_setup(Encoder& e, const CaptureDevice& device, const std::string& p
   e.last_frame_interval = 0;
   e.constant_rate = cfg.ConstantFrameRate != 0;
   e.last_slot = -1;
+  e.held_index = -1;
+  e.held_time = 0;
+  e.held_audio.clear();
   pool_callback_init(&e.video_return_callback, e.video_samples, kVideoPoolSize, &e.video_free);
   e.video_free.exchange(0xFF);
 
