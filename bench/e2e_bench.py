@@ -322,7 +322,10 @@ def mlt_import(path):
         return None
     xml = path + ".mlt"
     try:
-        subprocess.run(["melt", path, "-consumer", "xml:" + xml], capture_output=True, timeout=120)
+        # melt reads an argument with "=" in it as a property (the folders of
+        # the constant-rate rows have one): the file goes by its own name.
+        subprocess.run(["melt", os.path.basename(path), "-consumer", "xml:" + os.path.basename(xml)],
+                       cwd=os.path.dirname(path) or ".", capture_output=True, timeout=120)
         text = open(xml, encoding="utf-8").read()
     except (OSError, subprocess.TimeoutExpired):
         return None
