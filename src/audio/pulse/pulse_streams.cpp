@@ -54,11 +54,9 @@ int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames,
   const int64_t now = qpc_now();
   // Everything not yet read (the fragment being read included) was captured
   // back to back before now; the server adds its own delay from the device
-  // and the transfer. The monitor of an output hands over what the output
-  // has mixed, which is heard only the output's own latency later
-  // (sink_usec, 0 for other sources); the picture is timed when it is seen,
-  // so the sound is timed when it is heard. Left out, every monitored sound
-  // sits that latency ahead of its picture.
+  // and the transfer. The stream's latency figure is not used: for the
+  // monitor of an output it counts how far the output has rendered ahead,
+  // which says nothing about when the client got the data.
   size_t unread = pa_stream_readable_size(stream);
   const pa_sample_spec* ss = pa_stream_get_sample_spec(stream);
   int64_t back = 0;
@@ -69,7 +67,6 @@ int64_t pulse_fragment_capture_time(pa_stream* stream, uint64_t fragment_frames,
   }
   if (const pa_timing_info* ti = pa_stream_get_timing_info(stream)) {
     back += static_cast<int64_t>(ti->source_usec + ti->transport_usec) * 10;
-    back -= static_cast<int64_t>(ti->sink_usec) * 10;
   }
   return now - back;
 }
