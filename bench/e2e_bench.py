@@ -23,6 +23,9 @@ prints for both, with the ratio Frelvanta / ffmpeg:
   picture timing    how many different lengths the intervals between the
                     pictures take, the most common one, and the frame rate
                     mode mediainfo reads (when it is installed)
+  pictures - dur.   pictures in the file minus the video duration times 60
+  MLT import        the rate and length (frames) MLT's melt gives the file
+                    (when it is installed)
 
 --stall S stops the recorder (SIGSTOP) for S seconds, --stall-at seconds after
 its launch, and adds the median A/V offset of the pairs from one second after
@@ -311,6 +314,40 @@ def picture_timing(path):
     return len(lengths), common, mode
 
 
+def mlt_import(path):
+    """(frame rate, length in frames) of the file as MLT imports it (melt's
+    XML consumer: the automatic profile's rate and the producer's length),
+    or None when melt is not installed or reads nothing."""
+    if not shutil.which("melt"):
+        return None
+    xml = path + ".mlt"
+    try:
+        # melt reads an argument with "=" in it as a property (the folders of
+        # the constant-rate rows have one): the file goes by its own name.
+        subprocess.run(["melt", os.path.basename(path), "-consumer", "xml:" + os.path.basename(xml)],
+                       cwd=os.path.dirname(path) or ".", capture_output=True, timeout=120)
+        text = open(xml, encoding="utf-8").read()
+    except (OSError, subprocess.TimeoutExpired):
+        return None
+    finally:
+        if os.path.exists(xml):
+            os.remove(xml)
+    rate = re.search(r'frame_rate_num="(\d+)" frame_rate_den="(\d+)"', text)
+    length = re.search(r'<property name="length">(\d+)</property>', text)
+    if not rate or not length:
+        return None
+    return int(rate.group(1)) / int(rate.group(2)), int(length.group(1))
+
+
+def video_duration(path):
+    r = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=duration",
+                        "-of", "default=nw=1:nk=1", path], capture_output=True, text=True)
+    try:
+        return float(r.stdout.split()[0])
+    except (ValueError, IndexError):
+        return None
+
+
 def sync_figures(pictures, clicks):
     """(median click-minus-flash offset, drift between the first and the last
     fifth of the pairs, number of pairs), in seconds; None when too few."""
@@ -357,7 +394,7 @@ def analyse(path, launched, content_ready, resumed=None):
     offset, drift, pairs, offsets = sync_figures(pictures, clicks)
     result.update(offset=offset, drift=drift, pairs=pairs, offsets=offsets)
     lengths, common, mode = picture_timing(path)
-    result.update(lengths=lengths, common=common, mode=mode)
+    result.update(lengths=lengths, common=common, mode=mode, duration=video_duration(path), mlt=mlt_import(path))
     if resumed is not None:
         # Content frame numbers tell when a flash was on the screen; the
         # 16-bit numbers do not wrap within a bench row.
@@ -420,6 +457,20 @@ def timing(r):
     return "%d / %s" % (r["lengths"], fmt(r.get("common"), "%.2f"))
 
 
+def expected(r):
+    """Pictures in the file minus the video track's duration times the
+    content rate: near 0 for a constant-rate file without lost slots."""
+    if r.get("duration") is None or r.get("pictures") is None:
+        return "-"
+    return "%+.1f" % (r["pictures"] - r["duration"] * CONTENT_RATE)
+
+
+def mlt(r):
+    if not r.get("mlt"):
+        return "-"
+    return "%.3f / %d" % r["mlt"]
+
+
 def fmt(value, form, scale=1.0):
     return "-" if value is None else form % (value * scale)
 
@@ -458,6 +509,8 @@ def print_row(row, size, codec, duration, fv, ff, bitrate, show_pairs, names=("f
          ratio(fv.get("size"), ff.get("size"))),
         ("interval lengths / most common, ms", timing(fv), timing(ff), ""),
         ("frame rate mode (mediainfo)", str(fv.get("mode") or "-"), str(ff.get("mode") or "-"), ""),
+        ("pictures - duration x 60", expected(fv), expected(ff), ""),
+        ("MLT import: rate / length, frames", mlt(fv), mlt(ff), ""),
     ]
     if "after_stall" in fv or "after_stall" in ff:
         lines.append(("A/V median from 1 s after stall, ms", fmt(fv.get("after_stall"), "%+.1f", 1000),

@@ -65,5 +65,8 @@ int64_t FramePacer::take(int64_t t) {
     late_run_ = early_run_ = 0;
   }
   last_ = t;
-  return point_ + shift_;
+  // The grid point rounded up to a whole tick, so a time is never a
+  // fraction of a tick before its multiple of the period: a gate counting
+  // whole periods from the first frame takes every frame of a steady run.
+  return point_ + (frac_ != 0 ? 1 : 0) + shift_;
 }

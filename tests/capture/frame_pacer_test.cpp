@@ -72,7 +72,9 @@ std::vector<int64_t> content(uint32_t num, uint32_t den, int frames, int64_t sta
 
 // Ticks from a frame's grid point to the k-th point after it at num/den per
 // second: whole ticks, never drifting from the exact period.
-int64_t grid(uint32_t num, uint32_t den, int64_t k) { return k * den * kFreq / num; }
+// Rounded up: a time a fraction of a tick before its multiple of the period
+// would be dropped by a gate counting whole periods (60 per second).
+int64_t grid(uint32_t num, uint32_t den, int64_t k) { return (k * den * kFreq + num - 1) / num; }
 
 TEST(FramePacer, SixtyHertzContentAtSixtyHertzCapKeepsEveryFrame) {
   std::mt19937 rng(7);

@@ -360,6 +360,9 @@ void adopt_writer(Encoder& e, const SetupPlan& p, const EncoderConfig& config, s
   e.last_frame_interval = 0;
   e.constant_rate = cfg.ConstantFrameRate != 0;
   e.last_slot = -1;
+  e.held_index = -1;
+  e.held_time = 0;
+  e.held_audio.clear();
   pool_callback_init(&e.video_return_callback, e.video_samples, kVideoPoolSize, &e.video_free);
   e.video_free.exchange(0xFF);
 

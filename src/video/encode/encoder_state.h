@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/event.h"
 #include "capture/device.h"
@@ -101,6 +102,13 @@ struct Encoder {
   // only: the number of the last slot filled (-1: none yet).
   bool constant_rate = false;
   int64_t last_slot = -1;
+  // Worker only: the first picture, held until the second one shows where
+  // the steady run of pictures lies (-1: none held), and the sound blocks
+  // that came meanwhile, written once the file's time zero is fixed.
+  int32_t held_index = -1;
+  int64_t held_time = 0;
+  uint64_t held_time_base = 0;
+  std::vector<EncoderItem> held_audio;
   std::atomic<uint32_t> has_video_sample{0};
   std::atomic<uint32_t> write_failed{0};
   std::atomic<int64_t> audio_end_time{0};  // 100-ns units

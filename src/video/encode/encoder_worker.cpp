@@ -95,6 +95,56 @@ void repeat_last_picture(Encoder& e, int64_t upto, uint64_t time_base) {
   }
 }
 
+void write_audio_chunk(Encoder& e, uint8_t* data, uint32_t frames, int64_t time, uint64_t time_base);
+void put_picture(Encoder& e, uint32_t i, int64_t time, uint64_t time_base);
+
+// The first picture of a recording is often followed by a gap that is no
+// gap in the content: the capture thread spent it waiting for the start to
+// finish and converting the first picture, so the next grab came late and
+// the capture's steady run of pictures starts there, off the first
+// picture's frame grid. The first picture is therefore held until the
+// second one (or a stream tick, or the stop) arrives; the file's time zero
+// is then put a whole number of frame lengths before the second picture
+// (at most one frame length after the first picture's own time), and when
+// the gap was not a whole number of frame lengths (the run restarted), the
+// slots in between show the first picture again. A steady capture then has
+// one interval length from the very first picture on. A gap of whole frame
+// lengths (content at a lower rate, a picture really missing) stays as it
+// is. Sound before the time zero is cut (write_audio_chunk).
+void release_first_picture(Encoder& e, const int64_t* next) {
+  const uint32_t i = static_cast<uint32_t>(e.held_index);
+  e.held_index = -1;
+  const uint64_t time_base = e.held_time_base;
+  int64_t zero = e.held_time;
+  int64_t fill = 0;
+  if (next != nullptr) {
+    const int64_t gap = diff(*next, e.held_time);
+    if (gap > 0 && gap < static_cast<int64_t>(time_base)) {
+      // Frame lengths in the gap, and how far it is off a whole number of
+      // them, within the pacer's tolerance (an eighth of a frame length).
+      const __int128 span = static_cast<__int128>(time_base) * e.frame_rate_den;
+      const __int128 scaled = static_cast<__int128>(gap) * e.frame_rate_num;
+      const int64_t whole = static_cast<int64_t>((scaled + span / 8) / span);
+      const __int128 off = scaled - whole * span;
+      if (whole >= 1) {
+        // Rounded up like the pacer's grid times: a steady run keeps its first time.
+        zero = diff(*next, static_cast<int64_t>(mul_div(static_cast<uint64_t>(whole), time_base * e.frame_rate_den,
+                                                       e.frame_rate_num, e.frame_rate_num - 1)));
+        if (off > span / 8 || off < -span / 8) fill = whole - 1;
+      }
+    }
+  }
+  e.first_video_time.store(zero);
+  put_picture(e, i, zero, time_base);
+  e.last_slot = 0;
+  if (!e.constant_rate && fill >= 1) repeat_last_picture(e, fill, time_base);
+  for (EncoderItem& a : e.held_audio) {
+    write_audio_chunk(e, a.data, a.frames, a.time, a.time_base);
+    std::free(a.data);
+  }
+  e.held_audio.clear();
+}
+
 void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base) {
   if (i >= kVideoPoolSize) return;
   if (time_base == 0 || !e.writer) {
@@ -102,7 +152,19 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
     pool_return(e.video_free, i);
     return;
   }
-  if (e.first_video_time.load() == 0) e.first_video_time.store(time);
+  if (e.held_index < 0 && e.first_video_time.load() == 0 && e.has_video_sample.load() == 0) {
+    // The sound is cut from here until the time zero is fixed.
+    e.first_video_time.store(time);
+    e.held_index = static_cast<int32_t>(i);
+    e.held_time = time;
+    e.held_time_base = time_base;
+    return;
+  }
+  if (e.held_index >= 0) release_first_picture(e, &time);
+  put_picture(e, i, time, time_base);
+}
+
+void put_picture(Encoder& e, uint32_t i, int64_t time, uint64_t time_base) {
   int64_t slot = -1;
   if (e.constant_rate) {
     // Each picture takes the slot nearest its time; the slots since the last
@@ -172,6 +234,8 @@ void write_video_sample(Encoder& e, uint32_t i, int64_t time, uint64_t time_base
 }
 
 void send_stream_ticks(Encoder& e, int64_t now, uint64_t time_base) {
+  // A quarter of a second without a new picture: the first one keeps its time.
+  if (e.held_index >= 0) release_first_picture(e, nullptr);
   set_stage(e, ENCODER_STAGE_STREAM_TICK);
   const int64_t first = e.first_video_time.load();
   if (first == 0 || time_base == 0 || !e.writer) return;
@@ -254,12 +318,20 @@ bool feed_resampler(Encoder& e, const MediaSample* sample) {
 void write_audio_chunk(Encoder& e, uint8_t* data, uint32_t frames, int64_t time, uint64_t time_base) {
   if (!e.resampler || !e.writer || e.audio_stream < 0 || time_base == 0 || e.audio_rate == 0) return;
   MediaSample& in = e.audio_input_sample;
+  int64_t t = mul_div_signed(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
+  if (t < 0) {
+    // Sound from before the file's time zero is cut, not moved to it.
+    const int64_t skip = (-t * static_cast<int64_t>(e.audio_rate) + 9'999'999) / 10'000'000;
+    if (skip >= frames) return;
+    data += static_cast<size_t>(skip) * e.audio_block_align;
+    frames -= static_cast<uint32_t>(skip);
+    t = 0;
+  }
   const uint32_t n = frames * e.audio_block_align;
   in.data[0] = data;
   in.length = n;
   in.capacity = n;
   const int64_t duration = mul_div_signed(frames, 10'000'000, e.audio_rate);
-  int64_t t = mul_div_signed(diff(time, e.first_video_time.load()), 10'000'000, static_cast<int64_t>(time_base));
   if (t < e.audio_end_time.load()) t = e.audio_end_time.load();
   in.duration = duration;
   in.time = t;
@@ -300,6 +372,14 @@ void encoder_dispatch(Encoder& e, const EncoderItem& item) {
       break;
     case ENCODER_ITEM_AUDIO:
       set_stage(e, ENCODER_STAGE_AUDIO_PROCESS);
+      if (e.held_index >= 0) {
+        // Placed once the time zero is fixed; a quarter of a second of sound
+        // past the held picture without a second one: it keeps its time.
+        e.held_audio.push_back(item);
+        if (diff(item.time, e.held_time) < static_cast<int64_t>(e.held_time_base / 4)) break;
+        release_first_picture(e, nullptr);
+        break;
+      }
       write_audio_chunk(e, item.data, item.frames, item.time, item.time_base);
       std::free(item.data);
       break;
@@ -309,6 +389,16 @@ void encoder_dispatch(Encoder& e, const EncoderItem& item) {
 }
 
 bool encoder_finalize(Encoder& e) {
+  if (e.held_index >= 0) {
+    if (e.writer) {
+      release_first_picture(e, nullptr);
+    } else {
+      pool_return(e.video_free, static_cast<uint32_t>(e.held_index));
+      e.held_index = -1;
+    }
+  }
+  for (EncoderItem& a : e.held_audio) std::free(a.data);
+  e.held_audio.clear();
   if (e.audio_stream >= 0 && e.resampler) {
     set_stage(e, ENCODER_STAGE_AUDIO_FLUSH);
     e.resampler->drain();
@@ -359,6 +449,7 @@ void encoder_worker(Encoder* encoder) {
       }
       if (!progressed) break;
     }
+    if (e.held_index >= 0 && e.stop_requested.load() != 0) release_first_picture(e, nullptr);
     if (e.stop_requested.load() != 0 && encoder_pending_count() == 0) break;
   }
   if (dropped_at_stop != 0) trace_eventf("stop.audio_dropped_to_finalize=%lu", dropped_at_stop);

@@ -11,14 +11,23 @@ namespace {
 
 using Timing = EncoderUnitTest;
 
-// The writer held in its first picture with three more queued behind it, and
-// `audio_blocks` blocks of 10 ms of sound waiting too. `pic` stays the
-// caller's: the queue refers to it.
-void queue_behind_held_writer(const ScreenPicture& pic, int audio_blocks) {
+// The writer blocked and the worker inside it with the first picture of the
+// file: the worker holds the first picture until the second comes, so two
+// go in, the second taken from the queue and waiting for the write.
+void block_writer_in_first_picture(const ScreenPicture& pic, int64_t t0) {
   encoder_test_block_writer(true);
   const Rect all{0, 0, pic.width, pic.height};
-  ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick, kTick));
+  ASSERT_TRUE(encoder_submit_video(pic.image(), all, t0 - kF60, kTick));
+  ASSERT_TRUE(encoder_submit_video(pic.image(), all, t0, kTick));
   ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+}
+
+// The writer held in the first picture, the second waiting and three more
+// queued behind them, and `audio_blocks` blocks of 10 ms of sound waiting
+// too. `pic` stays the caller's: the queue refers to it.
+void queue_behind_held_writer(const ScreenPicture& pic, int audio_blocks) {
+  ASSERT_NO_FATAL_FAILURE(block_writer_in_first_picture(pic, kTick));
+  const Rect all{0, 0, pic.width, pic.height};
   for (int k = 1; k <= 3; ++k) ASSERT_TRUE(encoder_submit_video(pic.image(), all, kTick + k * kF60, kTick));
   std::vector<float> block(480 * 2, 0.0f);
   for (int k = 0; k < audio_blocks; ++k)
@@ -42,6 +51,94 @@ TEST_F(Timing, SixtyFpsFramesAreStampedFromTheFirstFrame) {
   for (const auto& c : video) EXPECT_EQ(c.duration, 166'666);  // truncated, not rounded
   EXPECT_EQ(g_app.encoder.has_video_sample.load(), 1u);
   EXPECT_EQ(g_app.encoder.last_video_time.load(), t0 + 3 * kF60);
+}
+
+// The first picture waits for the second: the file's time zero goes a whole
+// number of frame lengths before it, so a capture whose steady run only
+// starts some way after the first picture (the capture thread was busy with
+// the start) has one interval length from the first picture on; the first
+// picture fills the slots up to the second. A gap of whole frame lengths
+// (content at 30 per second) gets no fill; a still screen (a tick comes
+// first) or a gap of a second or more leaves the first picture its time.
+TEST_F(Timing, FirstPictureLinesUpWithTheSteadyRunAfterIt) {
+  const int64_t t0 = 5 * kTick;
+  const int64_t late = t0 + 727'477;  // 4.36 frames after the first
+  const int64_t four = 666'667;       // four frame lengths, rounded up
+  const struct {
+    const char* name;
+    bool constant;
+    std::vector<int64_t> frames;
+    int64_t zero;
+    std::vector<std::string> shown;  // one per frame slot from the zero
+  } cases[] = {
+      {"steady", false, {t0, t0 + kF60, t0 + 2 * kF60}, t0, {"video", "video", "video"}},
+      {"30 per second: two frame lengths stay", false, {t0, t0 + 333'334, t0 + 666'667}, t0,
+       {"video", "video", "video"}},
+      {"steady run starts late", false, {t0, late, late + kF60, late + 2 * kF60}, late - four,
+       {"video", "tick", "tick", "tick", "video", "video", "video"}},
+      {"steady run starts late, constant rate", true, {t0, late, late + kF60}, late - four,
+       {"video", "tick", "tick", "tick", "video", "video"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_app.config.ConstantFrameRate = c.constant ? 1 : 0;
+    ASSERT_TRUE(setup_default());
+    for (int64_t f : c.frames) write_frame(f);
+    EXPECT_EQ(g_app.encoder.first_video_time.load(), c.zero);
+    std::vector<std::string> ops;
+    std::vector<int64_t> at;
+    for (const auto& call : fake.calls) {
+      if (call.op != "video" && call.op != "tick") continue;
+      ops.push_back(call.op);
+      at.push_back(call.time);
+    }
+    EXPECT_EQ(ops, c.shown);
+    ASSERT_GE(at.size(), 2u);
+    EXPECT_EQ(at[0], 0);
+    const int64_t step = at[1];  // one frame length, or two at 30 per second
+    for (size_t n = 1; n < at.size(); ++n) EXPECT_NEAR(at[n] - at[n - 1], step, 1) << n;
+    ASSERT_TRUE(stop());
+    fake.calls.clear();
+  }
+  g_app.config.ConstantFrameRate = 0;
+  // A still screen: the watchdog's tick writes the first picture at its time.
+  ASSERT_TRUE(setup_default());
+  write_frame(t0);
+  tick(t0 + 3 * kTick / 10);
+  EXPECT_EQ(g_app.encoder.first_video_time.load(), t0);
+  EXPECT_EQ(times(fake.of("video")), (std::vector<int64_t>{0}));
+  ASSERT_TRUE(stop());
+  fake.calls.clear();
+  // A second or more after the first picture is a real gap.
+  ASSERT_TRUE(setup_default());
+  write_frame(t0);
+  write_frame(t0 + 2 * kTick);
+  EXPECT_EQ(g_app.encoder.first_video_time.load(), t0);
+  EXPECT_EQ(times(fake.of("video")), (std::vector<int64_t>{0, 2 * kTick}));
+  EXPECT_EQ(fake.count("tick"), 0u);
+  EXPECT_EQ(fake.of("video")[1].discontinuity, 1u);
+}
+
+// Sound that came while the first picture waited is written after it, from
+// the time zero on: what lies before the zero is cut, not moved to it.
+TEST_F(Timing, SoundBeforeTheTimeZeroIsCut) {
+  ASSERT_TRUE(setup_default(/*audio=*/true));
+  const int64_t t0 = 5 * kTick;
+  write_frame(t0);
+  audio_block(480, t0);                // 10 ms from the first picture on
+  audio_block(480, t0 + kTick / 100);  // the next 10 ms
+  EXPECT_EQ(fake.count("input"), 0u) << "waits for the time zero";
+  write_frame(t0 + 727'477);           // zero 60'810 after the first picture
+  const int64_t zero = t0 + 727'477 - 666'667;
+  ASSERT_EQ(g_app.encoder.first_video_time.load(), zero);
+  const auto input = fake.of("input");
+  ASSERT_EQ(input.size(), 2u);
+  const uint32_t cut = 292;  // ceil(6.081 ms x 48 kHz)
+  EXPECT_EQ(input[0].time, 0);
+  EXPECT_EQ(input[0].length, (480 - cut) * g_app.encoder.audio_block_align);
+  EXPECT_EQ(input[1].time, t0 + kTick / 100 - zero);
+  EXPECT_EQ(input[1].length, 480 * g_app.encoder.audio_block_align);
+  EXPECT_EQ(fake.calls.front().op, "video") << "the picture before its sound";
 }
 
 TEST_F(Timing, FramesAfterAShortFreezeCatchUpFourFramesAtATime) {
@@ -168,10 +265,10 @@ TEST_F(Timing, NoTickBeforeTheFirstFrameOrAfterOnlyFailedWrites) {
   // A failed first write fixes the start but shows no picture: still nothing
   // to repeat, and the long-gap rule never passes.
   fake.video_write = MEDIA_E_FAIL;
-  write_frame(10 * kTick);
+  write_frame(10 * kTick);  // held until the next item
+  tick(20 * kTick);
   EXPECT_EQ(g_app.encoder.write_failed.load(), 1u);
   EXPECT_EQ(g_app.encoder.video_free.load(), 0xFFu);  // the sample went back
-  tick(20 * kTick);
   EXPECT_EQ(fake.count("tick"), 0u);
   EXPECT_EQ(g_app.encoder.video_stream_ticks.load(), 0u);
   // The worker goes on with later items.
@@ -214,8 +311,7 @@ TEST_F(Timing, FullQueuesRefuseAndGiveBackWhatTheyWereHanded) {
   ASSERT_TRUE(setup_default(/*audio=*/true));
   encoder_test_block_writer(true);
   ScreenPicture pic(64, 64);
-  ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, 64, 64}, kTick, kTick));
-  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+  ASSERT_NO_FATAL_FAILURE(block_writer_in_first_picture(pic, kTick));
 
   for (uint32_t k = 0; k < kEncoderQueueSize; ++k) {
     ASSERT_TRUE(encoder_enqueue({ENCODER_ITEM_TICK, 0, 2 * kTick, kTick, nullptr, 0})) << k;
@@ -245,6 +341,7 @@ TEST_F(Timing, FullQueuesRefuseAndGiveBackWhatTheyWereHanded) {
 TEST_F(Timing, ResamplerRefusingTwiceDropsOneBlockOnly) {
   ASSERT_TRUE(setup_default(/*audio=*/true));
   write_frame(kTick);
+  write_frame(kTick + kF60);
   fake.input_script = {MEDIA_E_NOTACCEPTING, MEDIA_E_NOTACCEPTING};
   audio_block(480, kTick);
   EXPECT_EQ(g_app.encoder.audio_backpressure_events.load(), 2u);
@@ -270,26 +367,28 @@ TEST_F(Timing, AudioBlocksNeverOverlap) {
   ASSERT_TRUE(setup_default(/*audio=*/true));
   const int64_t t0 = 3 * kTick;
   write_frame(t0);
+  write_frame(t0 + kF60);
   audio_block(480, t0);                  // 10 ms at 48 kHz
   audio_block(480, t0 + kTick / 200);    // starts 5 ms in: moved to the end of the first
   audio_block(480, t0 + kTick);          // a gap stays a gap
-  audio_block(480, t0 - kTick);          // before the video started
-  EXPECT_EQ(times(fake.of("input")), (std::vector<int64_t>{0, 100'000, 10'000'000, 10'100'000}));
-  EXPECT_EQ(g_app.encoder.audio_end_time.load(), 10'200'000);
+  audio_block(480, t0 - kTick);          // before the file's time zero: cut
+  EXPECT_EQ(times(fake.of("input")), (std::vector<int64_t>{0, 100'000, 10'000'000}));
+  EXPECT_EQ(g_app.encoder.audio_end_time.load(), 10'100'000);
 }
 
 TEST_F(Timing, StatisticsAtMostTwiceASecondAfterVideoWrites) {
   ASSERT_TRUE(setup_default(/*audio=*/true));
   write_frame(kTick);
+  write_frame(kTick + kF60);
   EXPECT_EQ(g_app.encoder.stats_valid.load(), 1u);
   EXPECT_EQ(g_app.encoder.stats_bytes.load(), 1010u);  // both tracks
   EXPECT_EQ(fake.stats_calls, 2);
   g_manual_now += kTick / 2 - 1;
-  write_frame(kTick + kF60);
+  write_frame(kTick + 2 * kF60);
   tick(kTick + kTick);
   EXPECT_EQ(fake.stats_calls, 2);
   g_manual_now += 1;
-  write_frame(kTick + 2 * kF60);
+  write_frame(kTick + 3 * kF60);
   EXPECT_EQ(fake.stats_calls, 4);
 }
 
@@ -303,7 +402,7 @@ TEST_F(Timing, StopWritesQueuedVideoAndFreesQueuedAudio) {
   encoder_request_stop();
   encoder_test_block_writer(false);
   ASSERT_TRUE(encoder_wait_worker(5000));
-  EXPECT_EQ(fake.count("video"), 4u);
+  EXPECT_EQ(fake.count("video"), 5u);
   EXPECT_EQ(fake.count("input"), 0u);
   EXPECT_EQ(fake.count("finalize"), 1u);
   EXPECT_EQ(g_app.encoder.finalize_ok.load(), 1u);
@@ -334,7 +433,9 @@ TEST_F(Timing, WaitingAudioIsWrittenAfterOnePictureNotAfterTheQueue) {
   std::vector<std::string> order;
   for (const auto& c : fake.calls)
     if (c.op == "video" || c.op == "input") order.push_back(c.op);
-  EXPECT_EQ(order, (std::vector<std::string>{"video", "input", "input", "input", "video", "video", "video"}));
+  // The first picture waited for the second, which came with it.
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"video", "video", "input", "input", "input", "video", "video", "video"}));
 }
 
 TEST_F(Timing, FinalizeFailureIsReported) {
@@ -347,10 +448,8 @@ TEST_F(Timing, FinalizeFailureIsReported) {
 
 TEST_F(Timing, ABlockedWriterFreezesStageAndLastActivity) {
   ASSERT_TRUE(setup_default());
-  encoder_test_block_writer(true);
   ScreenPicture pic(64, 64);
-  ASSERT_TRUE(encoder_submit_video(pic.image(), {0, 0, 64, 64}, kTick, kTick));
-  ASSERT_TRUE(wait_until([] { return g_app.encoder.stage.load() == ENCODER_STAGE_VIDEO_WRITE; }));
+  ASSERT_NO_FATAL_FAILURE(block_writer_in_first_picture(pic, kTick));
   const int64_t activity = g_app.encoder.last_activity.load();
 
   // The worker stays inside the held write (it has no other thread to take
@@ -374,7 +473,7 @@ TEST_F(Timing, ABlockedWriterFreezesStageAndLastActivity) {
     std::lock_guard<std::mutex> g(fake.m);
     for (const FakeCall& c : fake.calls) order.push_back(c.op);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"video", "tick"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"video", "video", "tick"}));
 }
 
 // A picture smaller than the recorded area sits top-left on black; a larger
@@ -388,7 +487,8 @@ TEST_F(Timing, ContentRectangleIsCopiedClearedAndClipped) {
   shrunk.fill(0, 0, 0xFF);                       // red outside the content
   shrunk.rect(8, 31, 1000, 700, 0xFF, 0xFF, 0xFF);  // the window, white
   ASSERT_TRUE(encoder_submit_video(shrunk.image(), {8, 31, 1008, 731}, kTick, kTick));
-  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 1; }));
+  ASSERT_TRUE(encoder_submit_video(shrunk.image(), {8, 31, 1008, 731}, kTick + kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 2; }));
   const MediaSample* s = fake.last_video;
   EXPECT_NEAR(luma(s, 10, 10), 235, 2);
   EXPECT_NEAR(luma(s, 990, 690), 235, 2);
@@ -398,16 +498,16 @@ TEST_F(Timing, ContentRectangleIsCopiedClearedAndClipped) {
   ScreenPicture grown(1400, 800);
   grown.fill(0, 0, 0);
   grown.rect(0, 0, 1280, 720, 0xFF, 0xFF, 0xFF);
-  ASSERT_TRUE(encoder_submit_video(grown.image(), {0, 0, 1400, 800}, kTick + kF60, kTick));
-  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 2; }));
+  ASSERT_TRUE(encoder_submit_video(grown.image(), {0, 0, 1400, 800}, kTick + 2 * kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 3; }));
   s = fake.last_video;
   EXPECT_NEAR(luma(s, 0, 0), 235, 2);
   EXPECT_NEAR(luma(s, 1279, 719), 235, 2);
   EXPECT_NEAR(luma(s, 1100, 100), 235, 2);
 
   // A rectangle outside the picture it points into is kept inside it.
-  ASSERT_TRUE(encoder_submit_video(grown.image(), {-50, -50, 5000, 5000}, kTick + 2 * kF60, kTick));
-  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 3; }));
+  ASSERT_TRUE(encoder_submit_video(grown.image(), {-50, -50, 5000, 5000}, kTick + 3 * kF60, kTick));
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 4; }));
 }
 
 // A device's converter stand-in: the CPU stages behind the seam, counting
