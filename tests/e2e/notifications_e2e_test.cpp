@@ -4,6 +4,10 @@
 // the start-up notice, a refused recording start with its urgency and click
 // action, and the click that opens the folder of the last recording. With a
 // StatusNotifierItem host, a left click on the icon opens the Settings.
+// In a Wayland session the shortcuts come from the desktop portal (a
+// stand-in, fv_portal_service): the four bindings with their triggers, and
+// activations that start and stop a recording; without the portal's
+// shortcuts, one notice and the tray menu's extra items.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,9 +50,12 @@ struct PrivateDesktop {
   std::string dir = make_temp_dir("notices");
   std::string videos = dir + "/videos", runtime = dir + "/run", exe = dir + "/frelvanta";
   std::string bus = "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir + "/bus";
-  Background daemon, service, app;
+  Background daemon, service, portal, app;
 
-  bool start(const std::vector<std::string>& service_options) {
+  // `app_env` adds to the instance's environment; with `with_portal` the
+  // stand-in portal runs on the bus too.
+  bool start(const std::vector<std::string>& service_options, const std::vector<std::string>& app_env = {},
+             bool with_portal = false) {
     mkdir(videos.c_str(), 0755);
     mkdir(runtime.c_str(), 0700);
     if (!copy_file(FV_FRELVANTA_EXE, exe, true)) return false;
@@ -61,11 +68,29 @@ struct PrivateDesktop {
     return daemon.start({"/usr/bin/env", "dbus-daemon", "--session", "--nofork", "--address=unix:path=" + dir + "/bus",
                          "--print-address=1"},
                         {}, "unix:") &&
-           service.start(argv, {bus}, "ready") && app.start({exe}, {bus, "XDG_RUNTIME_DIR=" + runtime});
+           service.start(argv, {bus}, "ready") &&
+           (!with_portal || portal.start({FV_PORTAL_SERVICE_EXE}, {bus}, "ready")) && start_app(app_env);
+  }
+  bool start_app(const std::vector<std::string>& app_env) {
+    std::vector<std::string> env = {bus, "XDG_RUNTIME_DIR=" + runtime};
+    env.insert(env.end(), app_env.begin(), app_env.end());
+    return app.start({exe}, env);
+  }
+  // A finished recording in the videos folder.
+  bool recorded(double timeout_s) const {
+    for (const double end = seconds_now() + timeout_s; seconds_now() < end;) {
+      for (const std::string& name : split_lines(run_process({"/bin/ls", videos}, {}, 10).output))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mp4") == 0 && name.find(".tmp") == std::string::npos)
+          return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
   }
   const std::string& log() const { return service.output_file(); }
   ~PrivateDesktop() {
     app.kill_now(SIGKILL);
+    portal.kill_now(SIGTERM);
+    portal.wait(10);
     service.kill_now(SIGTERM);
     daemon.kill_now(SIGTERM);
     service.wait(10);
@@ -91,14 +116,7 @@ TEST(NotificationsE2E, WithoutATrayARefusedStartReachesTheNotificationServiceAnd
   key("ctrl+Print");
   std::this_thread::sleep_for(std::chrono::seconds(2));
   key("ctrl+Print");
-  bool recorded = false;
-  for (const double end = seconds_now() + 20; !recorded && seconds_now() < end;) {
-    for (const std::string& name : split_lines(run_process({"/bin/ls", videos}, {}, 10).output))
-      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mp4") == 0 && name.find(".tmp") == std::string::npos)
-        recorded = true;
-    if (!recorded) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  ASSERT_TRUE(recorded) << run_process({"/bin/ls", "-la", videos}, {}, 10).output;
+  ASSERT_TRUE(desk.recorded(20)) << run_process({"/bin/ls", "-la", videos}, {}, 10).output;
 
   // The window shortcut with no window in the foreground (no window
   // manager, nothing focused) is refused: a warning, normal urgency, whose
@@ -129,4 +147,74 @@ TEST(NotificationsE2E, StatusNotifierLeftClickOpensTheSettings) {
   EXPECT_TRUE(shown) << "no Settings dialog after the click";
   // A tray host is there: no start-up notice about a missing tray.
   EXPECT_EQ(read_text(desk.log()).find("runs in the background"), std::string::npos) << read_text(desk.log());
+}
+
+namespace {
+// The stand-in portal presses a shortcut of the session that bound last.
+void portal_press(const PrivateDesktop& desk, const char* id) {
+  run_process({"/usr/bin/env", "dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.portal.Desktop",
+               "/test", "org.frelvanta.TestPortal.Press", std::string("string:") + id},
+              {desk.bus}, 10);
+}
+// A Wayland session as the instance sees it; the display stays the test's
+// X server, where it records.
+const char kWaylandSession[] = "WAYLAND_DISPLAY=wayland-frelvanta-test";
+}  // namespace
+
+TEST(PortalShortcutsE2E, BindsTheFourShortcutsAndAnActivationStartsAndStopsARecording) {
+  if (!tools_ready()) GTEST_SKIP() << "needs a display, xdotool and dbus-daemon (scripts/test-env.sh)";
+  PrivateDesktop desk;
+  ASSERT_TRUE(desk.start({}, {kWaylandSession}, true));
+  const std::string& log = desk.portal.output_file();
+  ASSERT_TRUE(wait_for_text(log, "bound 4", 20)) << read_text(log);
+  for (const char* line : {"bind capture-monitor trigger=CTRL+Print description=Capture Monitor",
+                           "bind capture-window trigger=CTRL+LOGO+Print description=Capture Window",
+                           "bind capture-region trigger=CTRL+SHIFT+Print description=Capture Region",
+                           "bind pause-resume trigger=CTRL+SHIFT+p description=Pause / Resume"})
+    EXPECT_NE(read_text(log).find(line), std::string::npos) << line << "\n" << read_text(log);
+
+  portal_press(desk, "capture-monitor");
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  portal_press(desk, "capture-monitor");
+  EXPECT_TRUE(desk.recorded(20)) << run_process({"/bin/ls", "-la", desk.videos}, {}, 10).output;
+  EXPECT_EQ(read_text(desk.log()).find("not available"), std::string::npos) << read_text(desk.log());
+  desk.app.kill_now(SIGTERM);
+  EXPECT_EQ(desk.app.wait(30), 0);
+}
+
+// No portal offers the shortcuts (the bus may start the installed portal,
+// which has no backend for them): one notice saying so, and the tray menu
+// gains the capture items after the specified ones: chosen from the
+// keyboard, the last enabled ones start and stop a recording.
+TEST(PortalShortcutsE2E, WithoutThePortalOneNoticeAndTheMenuStartsAndStopsRecordings) {
+  if (!tools_ready()) GTEST_SKIP() << "needs a display, xdotool and dbus-daemon (scripts/test-env.sh)";
+  PrivateDesktop desk;
+  ASSERT_TRUE(desk.start({"--watcher"}, {kWaylandSession}));
+  const std::string& log = desk.log();
+  const std::string notice = "body=Keyboard shortcuts are not available in this desktop session";
+  EXPECT_TRUE(wait_for_text(log, "notify urgency=1 actions= summary=Frelvanta " + notice, 30)) << read_text(log);
+  ASSERT_TRUE(wait_for_text(log, "sni-item ", 20)) << read_text(log);
+  std::string item = read_text(log).substr(read_text(log).find("sni-item ") + 9);
+  item = item.substr(0, item.find('\n'));
+  // A right click on the StatusNotifierItem, then a choice from the
+  // keyboard: Up from the top wraps to the last enabled item.
+  auto choose = [&](const std::vector<std::string>& keys) {
+    run_process({"/usr/bin/env", "dbus-send", "--session", "--dest=" + item, "/StatusNotifierItem",
+                 "org.kde.StatusNotifierItem.ContextMenu", "int32:10", "int32:10"},
+                {desk.bus}, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::vector<std::string> argv = {"/usr/bin/env", "xdotool", "key", "--delay", "150"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    run_process(argv, {}, 10);
+  };
+  // Idle, Pause is disabled: Up three times is Capture Monitor.
+  choose({"Up", "Up", "Up", "Return"});
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // Recording: Pause is the last; Up twice is Capture Region, which stops.
+  choose({"Up", "Up", "Return"});
+  EXPECT_TRUE(desk.recorded(20)) << run_process({"/bin/ls", "-la", desk.videos}, {}, 10).output;
+  size_t count = 0;
+  const std::string text = read_text(log);
+  for (size_t at = text.find(notice); at != std::string::npos; at = text.find(notice, at + 1)) ++count;
+  EXPECT_EQ(count, 1u) << text;
 }
