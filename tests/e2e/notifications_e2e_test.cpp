@@ -199,16 +199,30 @@ TEST(PortalShortcutsE2E, WithoutThePortalOneNoticeAndTheMenuStartsAndStopsRecord
   // A right click on the StatusNotifierItem, then a choice from the
   // keyboard: Up from the top wraps to the last enabled item.
   auto choose = [&](const std::vector<std::string>& keys) {
-    run_process({"/usr/bin/env", "dbus-send", "--session", "--dest=" + item, "/StatusNotifierItem",
+    run_process({"/usr/bin/env", "dbus-send", "--session", "--print-reply", "--dest=" + item, "/StatusNotifierItem",
                  "org.kde.StatusNotifierItem.ContextMenu", "int32:10", "int32:10"},
                 {desk.bus}, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // The popup menu is the instance's one visible window.
+    bool shown = false;
+    for (int i = 0; i < 100 && !shown; ++i) {
+      shown = run_process({"/usr/bin/env", "xdotool", "search", "--onlyvisible", "--class", "frelvanta"}, {}, 10)
+                  .exit_code == 0;
+      if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(shown) << "no menu after the right click";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::vector<std::string> argv = {"/usr/bin/env", "xdotool", "key", "--delay", "150"};
     argv.insert(argv.end(), keys.begin(), keys.end());
     run_process(argv, {}, 10);
   };
   // Idle, Pause is disabled: Up three times is Capture Monitor.
   choose({"Up", "Up", "Up", "Return"});
+  bool started = false;
+  for (int i = 0; i < 100 && !started; ++i) {
+    started = run_process({"/bin/sh", "-c", "ls '" + desk.videos + "' | grep -q tmp.mp4"}, {}, 10).exit_code == 0;
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(started) << "Capture Monitor started nothing";
   std::this_thread::sleep_for(std::chrono::seconds(2));
   // Recording: Pause is the last; Up twice is Capture Region, which stops.
   choose({"Up", "Up", "Return"});
