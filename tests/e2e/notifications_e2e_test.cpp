@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -54,8 +56,9 @@ struct PrivateDesktop {
 
   // `app_env` adds to the instance's environment; with `with_portal` the
   // stand-in portal runs on the bus too.
+  // `before_app` runs once the bus is up, before the instance starts.
   bool start(const std::vector<std::string>& service_options, const std::vector<std::string>& app_env = {},
-             bool with_portal = false) {
+             bool with_portal = false, const std::function<bool()>& before_app = nullptr) {
     mkdir(videos.c_str(), 0755);
     mkdir(runtime.c_str(), 0700);
     if (!copy_file(FV_FRELVANTA_EXE, exe, true)) return false;
@@ -69,7 +72,8 @@ struct PrivateDesktop {
                          "--print-address=1"},
                         {}, "unix:") &&
            service.start(argv, {bus}, "ready") &&
-           (!with_portal || portal.start({FV_PORTAL_SERVICE_EXE}, {bus}, "ready")) && start_app(app_env);
+           (!with_portal || portal.start({FV_PORTAL_SERVICE_EXE}, {bus}, "ready")) &&
+           (!before_app || before_app()) && start_app(app_env);
   }
   bool start_app(const std::vector<std::string>& app_env) {
     std::vector<std::string> env = {bus, "XDG_RUNTIME_DIR=" + runtime};
@@ -146,6 +150,65 @@ TEST(NotificationsE2E, StatusNotifierLeftClickOpensTheSettings) {
   }
   EXPECT_TRUE(shown) << "no Settings dialog after the click";
   // A tray host is there: no start-up notice about a missing tray.
+  EXPECT_EQ(read_text(desk.log()).find("runs in the background"), std::string::npos) << read_text(desk.log());
+}
+
+namespace {
+// Waits for a visible Settings dialog of the instance.
+bool settings_shown() {
+  for (int i = 0; i < 100; ++i) {
+    if (run_process({"/usr/bin/env", "xdotool", "search", "--onlyvisible", "--name", "^Frelvanta 3"}, {}, 10)
+            .exit_code == 0)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+}  // namespace
+
+// A StatusNotifierItem host that starts after the instance (the toolkit
+// looked for one only when the icon was made) gets the icon, and gets it
+// again when its watcher restarts; its left click opens the Settings.
+TEST(NotificationsE2E, StatusNotifierHostStartedLaterGetsTheIconAgainAfterARestart) {
+  if (!tools_ready()) GTEST_SKIP() << "needs a display, xdotool and dbus-daemon (scripts/test-env.sh)";
+  PrivateDesktop desk;
+  ASSERT_TRUE(desk.start({}));
+  EXPECT_TRUE(wait_for_text(desk.log(), "runs in the background", 20)) << read_text(desk.log());
+  {
+    Background host;
+    ASSERT_TRUE(host.start({FV_NOTIFICATION_SERVICE_EXE, "--only-watcher", "--activate"}, {desk.bus}, "ready"));
+    EXPECT_TRUE(wait_for_text(host.output_file(), "sni-item ", 20)) << read_text(host.output_file());
+    EXPECT_TRUE(wait_for_text(host.output_file(), "activated ", 20)) << read_text(host.output_file());
+    EXPECT_TRUE(settings_shown()) << "no Settings dialog after the click";
+    run_process({"/usr/bin/env", "xdotool", "key", "Escape"}, {}, 10);
+    host.kill_now(SIGTERM);
+    host.wait(10);
+  }
+  Background again;
+  ASSERT_TRUE(again.start({FV_NOTIFICATION_SERVICE_EXE, "--only-watcher"}, {desk.bus}, "ready"));
+  EXPECT_TRUE(wait_for_text(again.output_file(), "sni-item ", 20)) << read_text(again.output_file());
+  again.kill_now(SIGTERM);
+  again.wait(10);
+}
+
+// With a host from the start the toolkit's own item serves, and it too
+// comes back to a watcher that restarts.
+TEST(NotificationsE2E, StatusNotifierItemComesBackToARestartedWatcher) {
+  if (!tools_ready()) GTEST_SKIP() << "needs a display, xdotool and dbus-daemon (scripts/test-env.sh)";
+  PrivateDesktop desk;
+  auto host = std::make_unique<Background>();
+  // The watcher runs before the instance starts.
+  ASSERT_TRUE(desk.start({}, {}, false, [&] {
+    return host->start({FV_NOTIFICATION_SERVICE_EXE, "--only-watcher"}, {desk.bus}, "ready");
+  }));
+  EXPECT_TRUE(wait_for_text(host->output_file(), "sni-item ", 20)) << read_text(host->output_file());
+  host->kill_now(SIGTERM);
+  host->wait(10);
+  host = std::make_unique<Background>();
+  ASSERT_TRUE(host->start({FV_NOTIFICATION_SERVICE_EXE, "--only-watcher", "--activate"}, {desk.bus}, "ready"));
+  EXPECT_TRUE(wait_for_text(host->output_file(), "sni-item ", 20)) << read_text(host->output_file());
+  EXPECT_TRUE(wait_for_text(host->output_file(), "activated ", 20)) << read_text(host->output_file());
+  EXPECT_TRUE(settings_shown()) << "no Settings dialog after the click";
   EXPECT_EQ(read_text(desk.log()).find("runs in the background"), std::string::npos) << read_text(desk.log());
 }
 
