@@ -107,8 +107,8 @@ GlobalShortcutsPortal::GlobalShortcutsPortal(QDBusConnection bus, std::function<
     : bus_(std::move(bus)), on_hotkey_(std::move(on_hotkey)), on_unavailable_(std::move(on_unavailable)) {
   qDBusRegisterMetaType<PortalShortcutEntry>();
   qDBusRegisterMetaType<QList<PortalShortcutEntry>>();
-  // Taken as the whole message: a typed slot with the time stamp's type is
-  // not matched to the signal by this QtDBus.
+  // Taken as the whole message: QtDBus refused to connect a slot with the
+  // signal's typed arguments.
   bus_.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this, SLOT(on_activated(QDBusMessage)));
 }
 
@@ -164,32 +164,42 @@ void GlobalShortcutsPortal::unwatch_response(const QString& path, const char* sl
   bus_.disconnect(kService, path, kRequestInterface, QStringLiteral("Response"), this, slot);
 }
 
-void GlobalShortcutsPortal::create_session() {
+QString GlobalShortcutsPortal::next_token() {
   ++token_serial_;
-  const QString token = QStringLiteral("frelvanta%1").arg(token_serial_);
+  return QStringLiteral("frelvanta%1").arg(token_serial_);
+}
+
+// The portal answers a call through a request object: its Response signal
+// is awaited on the path the token gives (listening before the call, since
+// the response may follow the reply at once), or on the path the reply names
+// (portals older than the tokens choose it themselves).
+void GlobalShortcutsPortal::send_request(const QDBusMessage& call, const QString& token, const char* slot,
+                                         const char* step) {
   pending_request_ = request_path(token);
-  // Listening before the call: the response may follow the reply at once.
-  watch_response(pending_request_, kSessionResponse);
-  QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "CreateSession");
-  call << QVariantMap{{QStringLiteral("handle_token"), token},
-                      {QStringLiteral("session_handle_token"), QStringLiteral("frelvanta%1").arg(token_serial_)}};
+  watch_response(pending_request_, slot);
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, slot, step](QDBusPendingCallWatcher* w) {
     w->deleteLater();
     const QDBusPendingReply<QDBusObjectPath> reply = *w;
     if (reply.isError()) {
-      unwatch_response(pending_request_, kSessionResponse);
+      unwatch_response(pending_request_, slot);
       pending_request_.clear();
-      fail("create_session");
+      fail(step);
       return;
     }
-    // Portals older than the handle tokens choose the path themselves.
     if (reply.value().path() != pending_request_) {
-      unwatch_response(pending_request_, kSessionResponse);
+      unwatch_response(pending_request_, slot);
       pending_request_ = reply.value().path();
-      watch_response(pending_request_, kSessionResponse);
+      watch_response(pending_request_, slot);
     }
   });
+}
+
+void GlobalShortcutsPortal::create_session() {
+  const QString token = next_token();
+  QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "CreateSession");
+  call << QVariantMap{{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), token}};
+  send_request(call, token, kSessionResponse, "create_session");
 }
 
 void GlobalShortcutsPortal::on_session_response(uint code, const QVariantMap& results) {
@@ -216,31 +226,13 @@ void GlobalShortcutsPortal::bind() {
     if (!trigger.empty()) entry.properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(trigger));
     entries << entry;
   }
-  ++token_serial_;
-  const QString token = QStringLiteral("frelvanta%1").arg(token_serial_);
-  pending_request_ = request_path(token);
-  watch_response(pending_request_, kBindResponse);
+  const QString token = next_token();
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "BindShortcuts");
   call << QVariant::fromValue(QDBusObjectPath(session_)) << QVariant::fromValue(entries) << QString()
        << QVariantMap{{QStringLiteral("handle_token"), token}};
   session_bound_ = true;
   bound_ = wanted_;
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-    w->deleteLater();
-    const QDBusPendingReply<QDBusObjectPath> reply = *w;
-    if (reply.isError()) {
-      unwatch_response(pending_request_, kBindResponse);
-      pending_request_.clear();
-      fail("bind");
-      return;
-    }
-    if (reply.value().path() != pending_request_) {
-      unwatch_response(pending_request_, kBindResponse);
-      pending_request_ = reply.value().path();
-      watch_response(pending_request_, kBindResponse);
-    }
-  });
+  send_request(call, token, kBindResponse, "bind");
 }
 
 void GlobalShortcutsPortal::on_bind_response(uint code, const QVariantMap& results) {

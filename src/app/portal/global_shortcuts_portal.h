@@ -55,6 +55,8 @@ class GlobalShortcutsPortal final : public QObject, public HotkeyService {
   void bind();
   void close_session();
   void fail(const char* what);
+  QString next_token();
+  void send_request(const QDBusMessage& call, const QString& token, const char* slot, const char* step);
   QString request_path(const QString& token) const;
   bool watch_response(const QString& path, const char* slot);
   void unwatch_response(const QString& path, const char* slot);
