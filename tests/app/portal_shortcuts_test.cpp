@@ -1,5 +1,4 @@
-// The desktop portal's global shortcuts: the stored values spelled as the
-// portal's triggers, and the client against a stand-in portal
+// The desktop portal's global shortcuts: the client against a stand-in portal
 // (fv_portal_service) on a private session bus: one binding of the set,
 // activations as shortcut ids, no new binding for an unchanged set, a new
 // session for a changed one, and a refusal reported once.
@@ -15,32 +14,9 @@
 #include <vector>
 
 #include "app/portal/global_shortcuts_portal.h"
-#include "app/shortcut_value.h"
 #include "e2e/e2e_support.h"
 
 namespace {
-TEST(PortalShortcutTrigger, SpellsModifiersAndKeyNames) {
-  struct Case {
-    uint32_t value;
-    const char* trigger;
-  };
-  const Case cases[] = {
-      {33554476, "CTRL+Print"},         // the defaults
-      {167772204, "CTRL+LOGO+Print"},
-      {100663340, "CTRL+SHIFT+Print"},
-      {100663376, "CTRL+SHIFT+p"},      // a letter is its lower-case keysym
-      {make_shortcut(MOD_ALT, 0x74), "ALT+F5"},
-      {make_shortcut(MOD_CONTROL | MOD_ALT | MOD_SHIFT | MOD_WIN, 0x37), "CTRL+ALT+SHIFT+LOGO+7"},
-      {make_shortcut(MOD_WIN, 0x2E), "LOGO+Delete"},
-      {make_shortcut(MOD_CONTROL, 0x65), "CTRL+KP_5"},
-      {make_shortcut(MOD_SHIFT, 0xBA), "SHIFT+semicolon"},
-      {make_shortcut(0, 0x7B), "F12"},
-      {0, ""},                          // no shortcut
-      {make_shortcut(MOD_CONTROL, 0xFF), ""},  // a key without a name
-  };
-  for (const Case& c : cases) EXPECT_EQ(portal_shortcut_trigger(c.value), c.trigger) << c.value;
-}
-
 double now_s() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
