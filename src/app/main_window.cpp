@@ -57,10 +57,17 @@ void open_settings() {
   if (!register_shortcuts()) report_shortcut_conflicts();
 }
 
+void on_hotkey(uintptr_t id);
+
 void tray_menu() {
   if (!g_ui_service) return;
-  const int id = g_ui_service->tray_popup_menu(
-      tray_menu_items(recording_active(), g_show_settings_dialog != nullptr, g_show_donate_dialog != nullptr));
+  const int id = g_ui_service->tray_popup_menu(tray_menu_items(recording_active(), g_show_settings_dialog != nullptr,
+                                                               g_show_donate_dialog != nullptr,
+                                                               g_app.shortcuts_unavailable));
+  if (const int hotkey = tray_command_hotkey(id)) {
+    on_hotkey(static_cast<uintptr_t>(hotkey));  // the item stands in for its shortcut
+    return;
+  }
   switch (id) {
     case TRAY_CMD_HOME:
       if (kHomePageUrl[0]) {
@@ -133,6 +140,13 @@ void main_window_created() {
         no_tray_notice(c.ShortcutMonitor, c.ShortcutWindow, c.ShortcutRect, c.ShortcutPause, current_process_id()),
         "Frelvanta");
   }
+}
+
+void shortcuts_unavailable() {
+  if (g_app.shortcuts_unavailable) return;
+  g_app.shortcuts_unavailable = true;
+  trace_event("shortcuts.unavailable");
+  if (!g_app.cli_mode && g_ui_service) g_ui_service->desktop_notice(no_shortcuts_notice(), "Frelvanta");
 }
 
 void open_output_folder() {

@@ -10,6 +10,9 @@ intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam);
 
 // WM_CREATE: the tray icon (interactive mode only).
 void main_window_created();
+// The desktop session offers no global shortcuts: says so once and puts
+// their actions into the tray menu.
+void shortcuts_unavailable();
 // The folder of the last recording, with its file selected.
 void open_output_folder();
 // DestroyWindow: runs the shutdown sequence once.

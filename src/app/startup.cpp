@@ -185,7 +185,7 @@ int app_main(const std::vector<std::string>& args) {
 
   if (!g_app.cli_mode) {
     listen_for_other_instances();
-    toolkit_install_hotkeys();
+    if (!toolkit_install_hotkeys()) shortcuts_unavailable();
     if (!register_shortcuts()) report_shortcut_conflicts();
   } else {
     // A command-line run shows no window on Linux, so --minimize changes

@@ -21,8 +21,9 @@ std::unique_ptr<MessageLoop> toolkit_create_message_loop();
 // after the main window exists, since a forced sleep is posted to it.
 void toolkit_install_desktop_session();
 // Installs the global hot keys of the desktop; a pressed one reaches the
-// main window as WM_HOTKEY. After the main window exists.
-void toolkit_install_hotkeys();
+// main window as WM_HOTKEY. After the main window exists. False when this
+// desktop session offers none.
+bool toolkit_install_hotkeys();
 // Installs the window behind the overlays and the region frame (with a
 // display only; without one they are not shown).
 void toolkit_install_shell_window();

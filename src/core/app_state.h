@@ -62,6 +62,9 @@ struct App {
 
   // Names of the shortcuts whose last registration was refused, joined by ", ".
   std::string shortcut_conflicts;
+  // The desktop session offers no global shortcuts: the tray menu carries
+  // the capture and pause items instead.
+  bool shortcuts_unavailable = false;
 
   // Capture targets: set while a capture request runs (shortcuts are ignored).
   uint32_t capture_request_active = 0;

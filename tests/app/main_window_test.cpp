@@ -229,6 +229,29 @@ TEST_F(MainWindow, TrayComingBackShowsTheStateIconWithThePlainTip) {
   g_app.recording.paused = 0;
 }
 
+// A session without global shortcuts: one notice, and the menu's extra
+// items act as the shortcuts would.
+TEST_F(MainWindow, DesktopWithoutShortcutsSaysSoOnceAndTheMenuStandsIn) {
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_RBUTTONUP);
+  EXPECT_EQ(ui.menus.back().size(), 5u) << "shortcuts work: the specified menu only";
+  shortcuts_unavailable();
+  shortcuts_unavailable();
+  ASSERT_EQ(ui.notices.size(), 1u);
+  EXPECT_NE(ui.notices[0].find("shortcuts are not available"), std::string::npos) << ui.notices[0];
+  EXPECT_NE(ui.notices[0].find("tray menu"), std::string::npos) << ui.notices[0];
+
+  g_app.recording.active = 1;
+  ui.menu_choice = TRAY_CMD_PAUSE;
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_RBUTTONUP);
+  EXPECT_EQ(ui.menus.back().size(), 10u);
+  EXPECT_EQ(g_app.recording.paused.load(), 1u);
+  ui.menu_choice = TRAY_CMD_CAPTURE_WINDOW;  // a capture item while recording stops it
+  main_window_proc(MSG_TRAY_CALLBACK, 0, TRAY_EVENT_RBUTTONUP);
+  EXPECT_EQ(loop.posted, std::vector<uint32_t>{MSG_STOP_REQUEST});
+  g_app.recording.active = 0;
+  g_app.recording.paused = 0;
+}
+
 TEST_F(MainWindow, DesktopWithoutTraySaysOnceHowToReachIt) {
   main_window_created();
   EXPECT_TRUE(ui.notices.empty());

@@ -9,34 +9,43 @@
 
 #include "core/app_state.h"
 #include "app/hotkey_service.h"
+#include "app/portal/global_shortcuts_portal.h"
 #include "app/shortcut_value.h"
 #include "core/ui_service.h"
 #include "app/virtual_keys.h"
 #include "support/fake_ui.h"
 
 namespace {
+// The text the settings show, and the trigger offered to a desktop portal
+// (its modifiers and the keysym's name).
 TEST(ShortcutValue, FormatTable) {
   struct Case {
     uint32_t value;
     const char* text;
+    const char* trigger;
   };
   const Case cases[] = {
-      {0, "[none]"},
-      {33554476, "Ctrl + PrtScr"},                // the monitor default
-      {167772204, "Ctrl + Win + PrtScr"},         // window
-      {100663340, "Ctrl + Shift + PrtScr"},       // region
-      {100663376, "Ctrl + Shift + P"},            // pause
-      {make_shortcut(15, 0x41), "Ctrl + Win + Alt + Shift + A"},  // prefixes in their fixed order
-      {make_shortcut(MOD_ALT, 0x13), "Alt + Pause"},
-      {make_shortcut(0, 0x7B), "F12"},
-      {make_shortcut(0, 0x70), "F1"},
-      {make_shortcut(MOD_SHIFT, 0x39), "Shift + 9"},
-      {make_shortcut(0, 0x2E), "Delete"},
-      {make_shortcut(0, 0x21), "PageUp"},
-      {make_shortcut(MOD_CONTROL, 0xE9), "Ctrl + [0xe9]"},  // a key without a name
-      {make_shortcut(0, 0x0C), "[0x0c]"},
+      {0, "[none]", ""},
+      {33554476, "Ctrl + PrtScr", "CTRL+Print"},                // the monitor default
+      {167772204, "Ctrl + Win + PrtScr", "CTRL+LOGO+Print"},    // window
+      {100663340, "Ctrl + Shift + PrtScr", "CTRL+SHIFT+Print"}, // region
+      {100663376, "Ctrl + Shift + P", "CTRL+SHIFT+p"},          // pause: a letter's keysym is lower case
+      {make_shortcut(15, 0x41), "Ctrl + Win + Alt + Shift + A", "CTRL+ALT+SHIFT+LOGO+a"},  // fixed orders
+      {make_shortcut(MOD_ALT, 0x13), "Alt + Pause", "ALT+Pause"},
+      {make_shortcut(0, 0x7B), "F12", "F12"},
+      {make_shortcut(0, 0x70), "F1", "F1"},
+      {make_shortcut(MOD_SHIFT, 0x39), "Shift + 9", "SHIFT+9"},
+      {make_shortcut(0, 0x2E), "Delete", "Delete"},
+      {make_shortcut(0, 0x21), "PageUp", "Page_Up"},
+      {make_shortcut(MOD_CONTROL, 0x65), "Ctrl + Num 5", "CTRL+KP_5"},
+      {make_shortcut(MOD_SHIFT, 0xBA), "Shift + ;", "SHIFT+semicolon"},
+      {make_shortcut(MOD_CONTROL, 0xE9), "Ctrl + [0xe9]", ""},  // a key without a name
+      {make_shortcut(0, 0x0C), "[0x0c]", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(format_shortcut(c.value), c.text) << c.value;
+  for (const Case& c : cases) {
+    EXPECT_EQ(format_shortcut(c.value), c.text) << c.value;
+    EXPECT_EQ(portal_shortcut_trigger(c.value), c.trigger) << c.value;
+  }
 }
 
 TEST(ShortcutValue, DefaultsSplitIntoModifiersAndKey) {

@@ -36,6 +36,34 @@ TEST(TrayMenu, ItemsOrderAndStates) {
   }
 }
 
+// Where the desktop has no global shortcuts, their actions follow the
+// specified items; a capture item stays enabled while recording (it stops
+// the recording, as its shortcut does), Pause only works then.
+TEST(TrayMenu, ShortcutItemsOnlyWhereTheDesktopHasNoShortcuts) {
+  EXPECT_EQ(tray_menu_items(false, true, true, false).size(), 5u);
+  for (bool recording : {false, true}) {
+    const auto items = tray_menu_items(recording, true, true, true);
+    ASSERT_EQ(items.size(), 10u);
+    const int ids[] = {1, 0, 3, 4, 2, 0, TRAY_CMD_CAPTURE_MONITOR, TRAY_CMD_CAPTURE_WINDOW, TRAY_CMD_CAPTURE_REGION,
+                       TRAY_CMD_PAUSE};
+    const char* texts[] = {"Frelvanta", "", "Settings", "Donate", "Exit", "",
+                           "Capture Monitor", "Capture Window", "Capture Region", "Pause"};
+    for (size_t i = 0; i < items.size(); ++i) {
+      EXPECT_EQ(items[i].id, ids[i]);
+      EXPECT_EQ(items[i].text, texts[i]);
+    }
+    for (size_t i = 6; i < 9; ++i) EXPECT_TRUE(items[i].enabled) << texts[i];
+    EXPECT_EQ(items[9].enabled, recording);
+  }
+  // Each item stands for its shortcut's id; the specified commands for none.
+  EXPECT_EQ(tray_command_hotkey(TRAY_CMD_CAPTURE_MONITOR), 2);
+  EXPECT_EQ(tray_command_hotkey(TRAY_CMD_CAPTURE_WINDOW), 1);
+  EXPECT_EQ(tray_command_hotkey(TRAY_CMD_CAPTURE_REGION), 3);
+  EXPECT_EQ(tray_command_hotkey(TRAY_CMD_PAUSE), 4);
+  for (int cmd : {0, TRAY_CMD_HOME, TRAY_CMD_EXIT, TRAY_CMD_SETTINGS, TRAY_CMD_DONATE})
+    EXPECT_EQ(tray_command_hotkey(cmd), 0) << cmd;
+}
+
 TEST(TrayMenu, TipsAndIconsPerState) {
   EXPECT_STREQ(tray_tip_for_state(false, false), "Frelvanta");
   EXPECT_STREQ(tray_tip_for_state(true, false), "Recording");

@@ -5,7 +5,8 @@
 //   show-items <uri>
 // With --click, each notice that offers a "default" action is clicked a
 // moment after it is shown (ActionInvoked, then NotificationClosed).
-// With --watcher it is also the tray host's StatusNotifierWatcher (below).
+// With --watcher it is also the tray host's StatusNotifierWatcher (below);
+// with --only-watcher it is only that.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -122,15 +123,17 @@ int main(int argc, char** argv) {
   Notifications notifications(click);
   FileManager file_manager;
   const auto exported = QDBusConnection::ExportAllSlots;
-  if (!bus.registerObject(kPath, &notifications, exported) ||
+  // --only-watcher: a tray host that comes and goes beside the other services.
+  const bool only_watcher = app.arguments().contains(QStringLiteral("--only-watcher"));
+  if (!only_watcher && (!bus.registerObject(kPath, &notifications, exported) ||
       !bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &file_manager, exported) ||
       !bus.registerService(QStringLiteral("org.freedesktop.Notifications")) ||
-      !bus.registerService(QStringLiteral("org.freedesktop.FileManager1"))) {
+      !bus.registerService(QStringLiteral("org.freedesktop.FileManager1")))) {
     std::fprintf(stderr, "fv_notification_service: cannot register on the session bus\n");
     return 1;
   }
   Watcher watcher(app.arguments().contains(QStringLiteral("--activate")));
-  if (app.arguments().contains(QStringLiteral("--watcher")) &&
+  if ((only_watcher || app.arguments().contains(QStringLiteral("--watcher"))) &&
       (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
        !bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")))) {

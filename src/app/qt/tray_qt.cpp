@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
@@ -47,31 +48,82 @@ TrayQt::TrayQt()
       connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(on_tray_window_changed()));
     }
   }
+  if (!status_notifier_) watch_for_status_notifier_host();
+}
+
+// Without a StatusNotifierItem host at start the toolkit's icon is an XEmbed
+// one for good. A host that starts later (its watcher appears, or a host
+// registers with it) gets our own item instead, unless an XEmbed tray shows
+// the icon already; a watcher that restarts gets it again.
+void TrayQt::watch_for_status_notifier_host() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return;
+  auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"), bus,
+                                          QDBusServiceWatcher::WatchForOwnerChange, this);
+  connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          [this](const QString&, const QString&, const QString& new_owner) {
+            if (!new_owner.isEmpty()) on_watcher_changed();
+          });
+  bus.connect(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+              QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("StatusNotifierHostRegistered"), this,
+              SLOT(on_watcher_changed()));
+}
+
+void TrayQt::on_watcher_changed() {
+  if (!late_item_) {
+    if (QSystemTrayIcon::isSystemTrayAvailable() || !status_notifier_host_present()) return;
+    late_item_ = new StatusNotifierItem([](StatusNotifierItem::Click click) {
+      // As on the toolkit's own StatusNotifierItem: the one activation
+      // (a left click) does what the double click does elsewhere.
+      post_tray_event(click == StatusNotifierItem::Click::kActivate ? TRAY_EVENT_LBUTTONDBLCLK
+                                                                   : TRAY_EVENT_RBUTTONUP);
+    });
+    late_item_->setParent(this);
+    late_item_->set_icon(tray_icon_picture(state_));
+    late_item_->set_visible(shown_);
+  }
+  if (late_item_->register_with_watcher()) {
+    // The tray came: the main window adds the icon with its state again.
+    post_main_window_message(MSG_TASKBAR_CREATED, 0, 0);
+  }
 }
 
 void TrayQt::add() {
+  shown_ = true;
   icon_->setIcon(tray_icon_picture(state_));
   icon_->show();
+  if (late_item_) {
+    late_item_->set_icon(tray_icon_picture(state_));
+    late_item_->set_visible(true);
+  }
 }
 
-void TrayQt::remove() { icon_->hide(); }
+void TrayQt::remove() {
+  shown_ = false;
+  icon_->hide();
+  if (late_item_) late_item_->set_visible(false);
+}
 
 void TrayQt::set_icon(TrayIconState state) {
   state_ = state;
   icon_->setIcon(tray_icon_picture(state));
+  if (late_item_) late_item_->set_icon(tray_icon_picture(state));
 }
 
 void TrayQt::set_tip(const std::string& tip) {
-  icon_->setToolTip(QString::fromStdString(tip).left(kTipUnits));
+  const QString text = QString::fromStdString(tip).left(kTipUnits);
+  icon_->setToolTip(text);
+  if (late_item_) late_item_->set_tip(text);
 }
 
-bool TrayQt::available() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TrayQt::available() const { return QSystemTrayIcon::isSystemTrayAvailable() || late_item_ != nullptr; }
 
 int TrayQt::notify(const std::string& text, const std::string& caption, int kind) {
   // The desktop's notification service where there is one (with or without
   // a tray); the tray's own balloon otherwise.
   if (notices_.show(text, caption, notification_urgency(kind), true)) {
     if (icon_->isVisible()) icon_->setToolTip(QStringLiteral("Frelvanta"));
+    if (late_item_) late_item_->set_tip(QStringLiteral("Frelvanta"));
     return 1;
   }
   if (!icon_->isVisible()) return 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/qt/desktop_notifications.h"
+#include "app/qt/status_notifier_item.h"
 #include "core/ui_service.h"
 
 class TrayQt final : public QObject {
@@ -27,10 +28,16 @@ class TrayQt final : public QObject {
   void on_activated(QSystemTrayIcon::ActivationReason reason);
   void on_message_clicked();
   void on_tray_window_changed();
+  void on_watcher_changed();
 
  private:
+  void watch_for_status_notifier_host();
   QSystemTrayIcon* icon_ = nullptr;
   TrayIconState state_ = TrayIconState::kIdle;
   DesktopNotifications notices_;
   bool status_notifier_ = false;  // the icon is a StatusNotifierItem
+  bool shown_ = false;            // add() was called, remove() not since
+  // Our own item for a StatusNotifierItem host that started after us; null
+  // until one does (and while an XEmbed tray shows the icon).
+  StatusNotifierItem* late_item_ = nullptr;
 };

@@ -45,10 +45,11 @@ void toolkit_install_desktop_session() {
   g_desktop_session = &session;
 }
 
-void toolkit_install_hotkeys() {
-  if (g_hotkey_service) return;
+bool toolkit_install_hotkeys() {
+  if (g_hotkey_service) return true;
   static Win32Hotkeys hotkeys;
   g_hotkey_service = &hotkeys;
+  return true;
 }
 
 // The overlays, the countdown and the region frame are forms of the main
