@@ -5,8 +5,8 @@
 # output), and xdg-desktop-portal with the wlroots backend, which shares the
 # output without asking. Everything runs under a private D-Bus session as an
 # unprivileged user (sway refuses root), with a private runtime folder and
-# home; the command sees WAYLAND_DISPLAY, SWAYSOCK, XDG_RUNTIME_DIR and no
-# DISPLAY. scripts/test-env.sh starts it for FV_SESSION=wayland.
+# home; the command sees WAYLAND_DISPLAY, SWAYSOCK, XDG_RUNTIME_DIR,
+# FV_CHOOSER_LOG (below) and no DISPLAY. scripts/test-env.sh starts it for FV_SESSION=wayland.
 #   scripts/wayland/session.sh <command> [args...]
 # FV_WAYLAND_UID: the user to run as (65534, nobody, unless given). The
 # command's files must be readable by that user, and what it writes must go
@@ -26,6 +26,10 @@ if [ "${1:-}" != "--inside" ]; then
     mkdir -m 700 "$dir/run" "$dir/home"
     chown -R "$uid:$uid" "$dir"
     trap 'rm -rf "$dir"' EXIT
+    if [ -e "$1" ] && ! setpriv --reuid="$uid" --regid="$uid" --clear-groups test -x "$1"; then
+      echo "wayland-session: $1 is out of reach of uid $uid (the build tree must be readable by it)" >&2
+      exit 1
+    fi
     # Not exec: the folder is removed afterwards.
     setpriv --reuid="$uid" --regid="$uid" --clear-groups \
       env -u DISPLAY -u WAYLAND_DISPLAY -u SWAYSOCK -u DBUS_SESSION_BUS_ADDRESS -u PULSE_SERVER \
@@ -106,10 +110,18 @@ dbus-update-activation-environment WAYLAND_DISPLAY SWAYSOCK XDG_CURRENT_DESKTOP 
 # The portal: the wlroots backend (the patched build, started before the
 # portal so that it holds its bus name and the packaged one is never
 # activated) shares HEADLESS-1 without a chooser.
+# The chooser picks HEADLESS-1 as chooser_type=none would, and notes each
+# time it was asked in $FV_CHOOSER_LOG, so a test can tell a restored share
+# (no question) from a chosen one.
+export FV_CHOOSER_LOG="$FV_WAYLAND_DIR/chooser.log"
+: >"$FV_CHOOSER_LOG"
+printf '#!/bin/sh\necho asked >>"%s"\necho HEADLESS-1\n' "$FV_CHOOSER_LOG" >"$FV_WAYLAND_DIR/chooser"
+chmod 755 "$FV_WAYLAND_DIR/chooser"
 cat >"$FV_WAYLAND_DIR/portal-wlr.ini" <<CONF
 [screencast]
 output_name=HEADLESS-1
-chooser_type=none
+chooser_type=simple
+chooser_cmd=$FV_WAYLAND_DIR/chooser
 max_fps=60
 CONF
 "$FV_PORTAL_WLR" -c "$FV_WAYLAND_DIR/portal-wlr.ini" -l INFO >"$log/portal-wlr" 2>&1 &

@@ -86,6 +86,9 @@ class CaptureService {
   virtual bool client_rect(WindowId window, Rect* rect) = 0;
   // Process that owns the window; 0 when unknown.
   virtual uint32_t window_process_id(WindowId window) = 0;
+  // False when this backend can never tell a window's process (the
+  // window's own sound cannot be told from the rest).
+  virtual bool window_process_known() { return true; }
 
   // A still picture of a monitor: rows of B, G, R, A packed 4 * width bytes
   // apart. False when it cannot be taken.

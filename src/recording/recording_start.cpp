@@ -172,8 +172,13 @@ bool recording_start(std::shared_ptr<CaptureDevice> device, WindowId window) {
   audio_capture_zero(&g_app.mic_capture);
   if (cfg.CaptureAudio != 0 || cfg.CaptureMicrophone != 0) {
     if (cfg.CaptureAudio != 0) {
-      const WindowId target =
-          (cfg.ApplicationLocalAudio != 0 && application_audio_supported()) ? window : 0;
+      WindowId target = (cfg.ApplicationLocalAudio != 0 && application_audio_supported()) ? window : 0;
+      // A backend that cannot tell the window's process (the screen-cast
+      // portal) records the system sound instead of refusing the recording.
+      if (target != 0 && !capture_window_process_known()) {
+        trace_event("audio.application_process_unknown: recording the system sound");
+        target = 0;
+      }
       if (!open_loopback_capture(&g_app.system_capture, target)) {
         audio_capture_zero(&g_app.system_capture);
         fail_tray("Cannot capture audio!");

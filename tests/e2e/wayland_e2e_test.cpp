@@ -1,0 +1,169 @@
+// End-to-end on a Wayland desktop: the real executable records through the
+// screen-cast portal and PipeWire. Runs only inside the private desktop of
+// scripts/wayland/session.sh (headless sway, the portal with its wlroots
+// backend, PipeWire's sound server), as an unprivileged user; CTest starts it
+// there (the entry's command is that script).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "e2e/e2e_support.h"
+#include "e2e/media_probe.h"
+
+namespace {
+constexpr int kOutputWidth = 1280, kOutputHeight = 720;
+
+bool in_wayland_session() {
+  const char* w = std::getenv("WAYLAND_DISPLAY");
+  const char* s = std::getenv("SWAYSOCK");
+  return w && *w && s && *s;
+}
+
+int count_lines(const std::string& path) {
+  int n = 0;
+  for (const std::string& line : split_lines(read_text(path))) n += line.empty() ? 0 : 1;
+  return n;
+}
+
+std::string ini_value(const std::string& ini, const std::string& key) {
+  for (std::string line : split_lines(ini)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+  }
+  return "";
+}
+
+// One run's private copy of the executable, its INI beside it and its output folder.
+struct Installation {
+  std::string dir, exe, videos;
+
+  explicit Installation(const char* tag) {
+    dir = make_temp_dir(tag);
+    exe = dir + "/frelvanta";
+    videos = dir + "/videos";
+    mkdir(videos.c_str(), 0755);
+    copy_file(FV_FRELVANTA_EXE, exe, true);
+    write_text(dir + "/frelvanta.ini", "[frelvanta]\r\nHardwareEncoder=0\r\nOutputFolder=" + videos +
+                                           "\r\nWriteDiagnostics=1\r\nFragmentedOutput=1\r\nVideoCodec=H264\r\n");
+  }
+  std::string ini() const { return read_text(dir + "/frelvanta.ini"); }
+  RunResult record(const std::vector<std::string>& args, double timeout_s = 60) const {
+    std::vector<std::string> argv{exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, {}, timeout_s);
+  }
+};
+
+std::string describe(const RunResult& r) {
+  return "exit " + std::to_string(r.exit_code) + " after " + std::to_string(r.seconds) + " s; output:\n" + r.output;
+}
+
+// The picture at `seconds` as rows of R, G, B (through the ffmpeg tool, so
+// only one picture is held).
+bool picture_at(const std::string& file, double seconds, const std::string& scratch, std::vector<uint8_t>* rgb) {
+  const std::string raw = scratch + "/picture.rgb";
+  RunResult r = run_process({"/usr/bin/ffmpeg", "-v", "error", "-y", "-ss", std::to_string(seconds), "-i", file,
+                             "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", raw},
+                            {}, 60);
+  if (r.exit_code != 0) return false;
+  std::string bytes = read_text(raw);
+  rgb->assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+class WaylandE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!in_wayland_session()) GTEST_SKIP() << "needs the Wayland desktop of scripts/wayland/session.sh";
+  }
+};
+
+// Moving content on the whole output with a tone: the file holds the
+// output's pictures (counted by the frame numbers the content paints, and
+// the colour of its marked square) and the tone.
+TEST_F(WaylandE2E, MonitorRecordingHoldsTheOutputsPicturesAndSound) {
+  Background content, tone;
+  ASSERT_TRUE(content.start({FV_WLCONTENT_EXE}, {"QT_QPA_PLATFORM=wayland"}, "ready"));
+  ASSERT_TRUE(tone.start({"/bin/sh", "-c", "sox -q -n -t wav - synth 30 sine 440 | paplay"}, {}));
+  Installation inst("wl_monitor");
+  const std::string out = inst.dir + "/monitor.mp4";
+  const RunResult r =
+      inst.record({"--mode", "monitor", "--duration", "5", "--output", out, "--audio", "on", "--mic", "off"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_NE(r.output.find("screen-cast portal"), std::string::npos) << r.output;
+
+  const MediaSummary m = probe_media(out);
+  ASSERT_TRUE(m.opened && m.video.present && m.audio.present) << describe(r);
+  EXPECT_EQ(m.video.width, kOutputWidth);
+  EXPECT_EQ(m.video.height, kOutputHeight);
+  EXPECT_NEAR(m.video.duration, 5.0, 0.5);
+  EXPECT_NEAR(m.audio.duration, 5.0, 0.5);
+
+  std::set<int> numbers;
+  for (const PictureInfo& p : decode_pictures(out, kOutputWidth))
+    if (p.number >= 0) numbers.insert(p.number);
+  // The content repaints at the compositor's pace; a loaded machine slows
+  // both, but a recording of still or foreign pictures has one number or none.
+  EXPECT_GE(numbers.size(), 50u) << "distinct frames of the content";
+  std::printf("distinct content frames: %zu\n", numbers.size());
+
+  std::vector<uint8_t> rgb;
+  ASSERT_TRUE(picture_at(out, 2.5, inst.dir, &rgb));
+  ASSERT_EQ(rgb.size(), static_cast<size_t>(kOutputWidth) * kOutputHeight * 3);
+  const uint8_t* px = rgb.data() + (static_cast<size_t>(368) * kOutputWidth + 768) * 3;  // the square's centre
+  EXPECT_NEAR(px[0], 220, 12);
+  EXPECT_NEAR(px[1], 40, 12);
+  EXPECT_NEAR(px[2], 40, 12);
+
+  const AudioSamples a = decode_audio(out);
+  EXPECT_GT(tone_share(a, 440, a.start + 1, a.start + 4), 0.5);
+}
+
+// The first share asks for the monitor and keeps the portal's token in the
+// INI; the next run shares it again with that token, without asking.
+TEST_F(WaylandE2E, RestoreTokenSharesTheMonitorAgainWithoutAsking) {
+  const char* chooser_log = std::getenv("FV_CHOOSER_LOG");
+  ASSERT_TRUE(chooser_log != nullptr);
+  Installation inst("wl_restore");
+  const int asked_before = count_lines(chooser_log);
+  RunResult r = inst.record({"--mode", "monitor", "--duration", "1", "--output", inst.dir + "/a.mp4", "--audio", "off"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(count_lines(chooser_log), asked_before + 1);
+  const std::string token = ini_value(inst.ini(), "ScreenCastRestoreToken");
+  ASSERT_FALSE(token.empty()) << inst.ini();
+
+  r = inst.record({"--mode", "monitor", "--duration", "1", "--output", inst.dir + "/b.mp4", "--audio", "off"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(count_lines(chooser_log), asked_before + 1) << "the second run asked again";
+  EXPECT_FALSE(ini_value(inst.ini(), "ScreenCastRestoreToken").empty());
+  EXPECT_TRUE(probe_media(inst.dir + "/b.mp4").video.present);
+}
+
+// The output goes away mid-recording: the stream ends, the recording stops
+// as for a closed target and the file is saved with what was recorded.
+TEST_F(WaylandE2E, OutputRemovedMidRecordingEndsWithTheFileSaved) {
+  Background content;
+  ASSERT_TRUE(content.start({FV_WLCONTENT_EXE}, {"QT_QPA_PLATFORM=wayland"}, "ready"));
+  Installation inst("wl_closed");
+  const std::string out = inst.dir + "/closed.mp4";
+  Background rec;
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "30", "--output", out, "--audio", "off"}, {}));
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  ASSERT_EQ(run_process({"/usr/bin/swaymsg", "output", "HEADLESS-1", "disable"}, {}, 10).exit_code, 0);
+  const int code = rec.wait(20);
+  run_process({"/usr/bin/swaymsg", "output", "HEADLESS-1", "enable"}, {}, 10);
+  const std::string log = read_text(rec.output_file());
+  ASSERT_NE(code, -1) << "the recording did not end; output:\n" << log;
+  EXPECT_EQ(code, 0) << log;
+  const MediaSummary m = probe_media(out);
+  ASSERT_TRUE(m.opened && m.video.present) << log;
+  EXPECT_GT(m.video.duration, 2.0);
+  EXPECT_LT(m.video.duration, 20.0);
+}
+}  // namespace
