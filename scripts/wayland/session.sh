@@ -85,7 +85,7 @@ pactl set-default-sink rec
 
 # The compositor: no input devices, software drawing, one output.
 cat >"$FV_WAYLAND_DIR/sway.conf" <<CONF
-output HEADLESS-1 mode 1280x720 position 0 0 bg #203040 solid_color
+output HEADLESS-1 mode 1280x720@60Hz position 0 0 bg #203040 solid_color
 default_border none
 default_floating_border none
 focus_follows_mouse no
@@ -124,7 +124,7 @@ chooser_type=simple
 chooser_cmd=$FV_WAYLAND_DIR/chooser
 max_fps=60
 CONF
-"$FV_PORTAL_WLR" -c "$FV_WAYLAND_DIR/portal-wlr.ini" -l INFO >"$log/portal-wlr" 2>&1 &
+"$FV_PORTAL_WLR" -c "$FV_WAYLAND_DIR/portal-wlr.ini" -l ${FV_PORTAL_WLR_LOG:-INFO} >"$log/portal-wlr" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do
   busctl --user list 2>/dev/null | grep -q org.freedesktop.impl.portal.desktop.wlr && break

@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -77,6 +76,29 @@ bool picture_at(const std::string& file, double seconds, const std::string& scra
   return true;
 }
 
+// Moving content: a native Wayland terminal (foot) on the whole output with
+// a red background, counting as fast as it can draw.
+bool start_content(Background* content) {
+  if (!content->start({"/usr/bin/foot", "-o", "colors.background=dc2828", "/bin/sh", "-c",
+                       "i=0; while :; do i=$((i+1)); echo $i; done"},
+                      {}))
+    return false;
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  return true;
+}
+
+// Pictures that differ from the one before (FFmpeg's mpdecimate keeps only
+// those).
+int distinct_pictures(const std::string& file, const std::string& scratch) {
+  RunResult r = run_process({"/usr/bin/ffmpeg", "-v", "info", "-i", file, "-vf", "mpdecimate,showinfo", "-an", "-f",
+                             "null", "-"},
+                            {}, 120);
+  int n = 0;
+  for (const std::string& line : split_lines(r.output)) n += line.find("Parsed_showinfo") != std::string::npos &&
+                                                           line.find(" n:") != std::string::npos;
+  return n;
+}
+
 class WaylandE2E : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,11 +107,10 @@ class WaylandE2E : public ::testing::Test {
 };
 
 // Moving content on the whole output with a tone: the file holds the
-// output's pictures (counted by the frame numbers the content paints, and
-// the colour of its marked square) and the tone.
+// output's pictures (changing ones, with the content's colour) and the tone.
 TEST_F(WaylandE2E, MonitorRecordingHoldsTheOutputsPicturesAndSound) {
   Background content, tone;
-  ASSERT_TRUE(content.start({FV_WLCONTENT_EXE}, {"QT_QPA_PLATFORM=wayland"}, "ready"));
+  ASSERT_TRUE(start_content(&content));
   ASSERT_TRUE(tone.start({"/bin/sh", "-c", "sox -q -n -t wav - synth 30 sine 440 | paplay"}, {}));
   Installation inst("wl_monitor");
   const std::string out = inst.dir + "/monitor.mp4";
@@ -105,21 +126,21 @@ TEST_F(WaylandE2E, MonitorRecordingHoldsTheOutputsPicturesAndSound) {
   EXPECT_NEAR(m.video.duration, 5.0, 0.5);
   EXPECT_NEAR(m.audio.duration, 5.0, 0.5);
 
-  std::set<int> numbers;
-  for (const PictureInfo& p : decode_pictures(out, kOutputWidth))
-    if (p.number >= 0) numbers.insert(p.number);
-  // The content repaints at the compositor's pace; a loaded machine slows
-  // both, but a recording of still or foreign pictures has one number or none.
-  EXPECT_GE(numbers.size(), 50u) << "distinct frames of the content";
-  std::printf("distinct content frames: %zu\n", numbers.size());
+  const int distinct = distinct_pictures(out, inst.dir);
+  std::printf("distinct pictures: %d\n", distinct);
+  // The terminal repaints as fast as the compositor lets it; a loaded
+  // machine slows both, but a recording of a still or foreign picture has
+  // one or a handful.
+  EXPECT_GE(distinct, 30);
 
+  // The terminal's background, far from its text.
   std::vector<uint8_t> rgb;
   ASSERT_TRUE(picture_at(out, 2.5, inst.dir, &rgb));
   ASSERT_EQ(rgb.size(), static_cast<size_t>(kOutputWidth) * kOutputHeight * 3);
-  const uint8_t* px = rgb.data() + (static_cast<size_t>(368) * kOutputWidth + 768) * 3;  // the square's centre
-  EXPECT_NEAR(px[0], 220, 12);
-  EXPECT_NEAR(px[1], 40, 12);
-  EXPECT_NEAR(px[2], 40, 12);
+  const uint8_t* px = rgb.data() + (static_cast<size_t>(kOutputHeight - 40) * kOutputWidth + kOutputWidth - 40) * 3;
+  EXPECT_NEAR(px[0], 0xdc, 12);
+  EXPECT_NEAR(px[1], 0x28, 12);
+  EXPECT_NEAR(px[2], 0x28, 12);
 
   const AudioSamples a = decode_audio(out);
   EXPECT_GT(tone_share(a, 440, a.start + 1, a.start + 4), 0.5);
@@ -149,7 +170,7 @@ TEST_F(WaylandE2E, RestoreTokenSharesTheMonitorAgainWithoutAsking) {
 // as for a closed target and the file is saved with what was recorded.
 TEST_F(WaylandE2E, OutputRemovedMidRecordingEndsWithTheFileSaved) {
   Background content;
-  ASSERT_TRUE(content.start({FV_WLCONTENT_EXE}, {"QT_QPA_PLATFORM=wayland"}, "ready"));
+  ASSERT_TRUE(start_content(&content));
   Installation inst("wl_closed");
   const std::string out = inst.dir + "/closed.mp4";
   Background rec;

@@ -84,6 +84,8 @@ class PipeWireSource final : public CaptureSource {
     stopping_ = false;
     pacer_.reset();
     started_ = true;
+    // The picture kept from before the start goes out at once.
+    if (pending_) arm_timer(0);
     // A stream that ended before the start is reported now.
     if (closed_) pw_loop_invoke(pw_thread_loop_get_loop(loop_), report_closed, 0, nullptr, 0, false, this);
     pw_thread_loop_unlock(loop_);
@@ -262,7 +264,7 @@ class PipeWireSource final : public CaptureSource {
   }
 
   void take(spa_buffer* buf) {
-    if (!started_ || stopping_ || closed_ || buf->n_datas < 1) return;
+    if (stopping_ || closed_ || buf->n_datas < 1) return;
     const spa_data& d = buf->datas[0];
     auto* header = static_cast<spa_meta_header*>(spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)));
     if (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) != 0) return;
@@ -281,12 +283,23 @@ class PipeWireSource final : public CaptureSource {
       const int64_t pts = header->pts / (1'000'000'000 / kQpcFrequency);
       if (std::llabs(pts - now) < kQpcFrequency) t = std::min(pts, now);
     }
+    if (!started_) {
+      // The picture as it is when the recording starts: the producer sends
+      // the next one only after a change.
+      keep(pixels, w, h, stride);
+      return;
+    }
     if (pacer_.ready(t)) {
       pending_ = false;
       deliver(pixels, w, h, stride, pacer_.take(t));
       return;
     }
     // Too soon after the previous one: kept for when it is due.
+    keep(pixels, w, h, stride);
+    arm_timer(pacer_.due() - now);
+  }
+
+  void keep(const uint8_t* pixels, int32_t w, int32_t h, int32_t stride) {
     pending_pixels_.resize(static_cast<size_t>(w) * h * 4);
     for (int32_t y = 0; y < h; ++y)
       std::memcpy(pending_pixels_.data() + static_cast<size_t>(y) * w * 4, pixels + static_cast<size_t>(y) * stride,
@@ -294,7 +307,10 @@ class PipeWireSource final : public CaptureSource {
     pending_ = true;
     pending_w_ = w;
     pending_h_ = h;
-    const int64_t wait = std::max<int64_t>(pacer_.due() - now, 1);
+  }
+
+  void arm_timer(int64_t wait) {
+    wait = std::max<int64_t>(wait, 1);
     timespec ts{static_cast<time_t>(wait / kQpcFrequency),
                 static_cast<long>(wait % kQpcFrequency * (1'000'000'000 / kQpcFrequency))};
     pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &ts, nullptr, false);
