@@ -6,7 +6,7 @@
 # output without asking. Everything runs under a private D-Bus session as an
 # unprivileged user (sway refuses root), with a private runtime folder and
 # home; the command sees WAYLAND_DISPLAY, SWAYSOCK, XDG_RUNTIME_DIR,
-# FV_CHOOSER_LOG (below) and no DISPLAY. scripts/test-env.sh starts it for FV_SESSION=wayland.
+# FV_CHOOSER_LOG and FV_PORTAL_WLR_PID (below) and no DISPLAY. scripts/test-env.sh starts it for FV_SESSION=wayland.
 #   scripts/wayland/session.sh <command> [args...]
 # FV_WAYLAND_UID: the user to run as (65534, nobody, unless given). The
 # command's files must be readable by that user, and what it writes must go
@@ -126,6 +126,8 @@ max_fps=60
 CONF
 "$FV_PORTAL_WLR" -c "$FV_WAYLAND_DIR/portal-wlr.ini" -l ${FV_PORTAL_WLR_LOG:-INFO} >"$log/portal-wlr" 2>&1 &
 pids+=($!)
+# A test ends the shares from the compositor's side by ending this process.
+export FV_PORTAL_WLR_PID=$!
 for _ in $(seq 50); do
   busctl --user list 2>/dev/null | grep -q org.freedesktop.impl.portal.desktop.wlr && break
   sleep 0.1

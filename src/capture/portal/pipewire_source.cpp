@@ -41,6 +41,10 @@ class PipeWireSource final : public CaptureSource {
     if (loop_ != nullptr) {
       pw_thread_loop_lock(loop_);
       if (stream_ != nullptr) pw_stream_destroy(stream_);
+      if (registry_ != nullptr) {
+        spa_hook_remove(&registry_listener_);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+      }
       if (core_ != nullptr) pw_core_disconnect(core_);
       if (timer_ != nullptr) pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
       pw_thread_loop_unlock(loop_);
@@ -127,6 +131,19 @@ class PipeWireSource final : public CaptureSource {
       return e;
     }();
     pw_core_add_listener(core_, &core_listener_, &core_events, this);
+    // The shared node going away (the desktop ended the share, its producer
+    // quit) leaves the stream merely paused: the registry says so.
+    node_ = node;
+    registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    if (registry_ != nullptr) {
+      static const pw_registry_events registry_events = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global_remove = on_global_remove;
+        return e;
+      }();
+      pw_registry_add_listener(registry_, &registry_listener_, &registry_events, this);
+    }
 
     stream_ = pw_stream_new(core_, "Frelvanta",
                             pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
@@ -164,6 +181,13 @@ class PipeWireSource final : public CaptureSource {
     auto* self = static_cast<PipeWireSource*>(data);
     if (id != PW_ID_CORE) return;
     trace_eventf("capture.pipewire_error %d %s", res, message != nullptr ? message : "");
+    self->fail();
+  }
+
+  static void on_global_remove(void* data, uint32_t id) {
+    auto* self = static_cast<PipeWireSource*>(data);
+    if (id != self->node_) return;
+    trace_event("capture.pipewire_node_removed");
     self->fail();
   }
 
@@ -345,6 +369,9 @@ class PipeWireSource final : public CaptureSource {
   pw_stream* stream_ = nullptr;
   spa_hook core_listener_{};
   spa_hook stream_listener_{};
+  pw_registry* registry_ = nullptr;
+  spa_hook registry_listener_{};
+  uint32_t node_ = 0;
   spa_source* timer_ = nullptr;
 
   std::mutex format_mutex_;
