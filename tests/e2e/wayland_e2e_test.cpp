@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -167,6 +168,57 @@ TEST_F(WaylandE2E, RestoreTokenSharesTheMonitorAgainWithoutAsking) {
   EXPECT_EQ(count_lines(chooser_log), asked_before + 1) << "the second run asked again";
   EXPECT_FALSE(ini_value(inst.ini(), "ScreenCastRestoreToken").empty());
   EXPECT_TRUE(probe_media(inst.dir + "/b.mp4").video.present);
+}
+
+// A region run: the overlay covers the output with its frozen picture, a
+// rectangle is dragged on it with a virtual pointer and confirmed with
+// Enter; the file has the rectangle's size.
+TEST_F(WaylandE2E, RegionRecordingHasTheDraggedRectanglesSize) {
+  Background content;
+  ASSERT_TRUE(start_content(&content));
+  Installation inst("wl_region");
+  const std::string out = inst.dir + "/region.mp4";
+  Background rec;
+  ASSERT_TRUE(rec.start({inst.exe, "--mode", "region", "--duration", "3", "--output", out, "--audio", "off"}, {}));
+  // The overlay is up once the compositor shows it full-screen.
+  bool shown = false;
+  for (int i = 0; i < 100 && !shown; ++i) {
+    const std::string tree = run_process({"/usr/bin/swaymsg", "-t", "get_tree"}, {}, 10).output;
+    const size_t at = tree.find("\"name\": \"Frelvanta\"");
+    shown = at != std::string::npos && tree.find("\"fullscreen_mode\": 1", at) != std::string::npos;
+    if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  ASSERT_TRUE(shown) << read_text(rec.output_file());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(run_process({FV_WLDRAG_EXE, "1280", "720", "200", "100", "600", "400"}, {}, 20).exit_code, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(run_process({"/usr/bin/wtype", "-k", "Return"}, {}, 10).exit_code, 0);
+  const int code = rec.wait(30);
+  const std::string log = read_text(rec.output_file());
+  ASSERT_EQ(code, 0) << log;
+  const MediaSummary m = probe_media(out);
+  ASSERT_TRUE(m.opened && m.video.present) << log;
+  EXPECT_EQ(m.video.width, 400);
+  EXPECT_EQ(m.video.height, 300);
+  EXPECT_NEAR(m.video.duration, 3.0, 0.5);
+}
+
+// A window run on a portal that offers no window sources (the wlroots
+// backend shares outputs only): refused with the window refusal on standard
+// error and exit code 2, no file.
+TEST_F(WaylandE2E, WindowRunWithoutWindowSourcesIsRefused) {
+  const RunResult types = run_process({"/usr/bin/busctl", "--user", "get-property", "org.freedesktop.portal.Desktop",
+                                       "/org/freedesktop/portal/desktop", "org.freedesktop.portal.ScreenCast",
+                                       "AvailableSourceTypes"},
+                                      {}, 10);
+  const unsigned value = static_cast<unsigned>(std::atoi(types.output.c_str() + std::min<size_t>(2, types.output.size())));
+  if (types.exit_code != 0 || (value & 2) != 0) GTEST_SKIP() << "this portal shares windows: " << types.output;
+  Installation inst("wl_window");
+  const std::string out = inst.dir + "/window.mp4";
+  const RunResult r = inst.record({"--mode", "window", "--duration", "2", "--output", out, "--audio", "off"});
+  EXPECT_EQ(r.exit_code, 2) << describe(r);
+  EXPECT_NE(r.output.find("Cannot record selected window!"), std::string::npos) << describe(r);
+  EXPECT_FALSE(exists(out));
 }
 
 // The share ends from the desktop's side mid-recording (the portal's

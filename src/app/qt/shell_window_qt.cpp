@@ -85,7 +85,16 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
   const int w = up(screen.right) - left, h = up(screen.bottom) - top;
   origin_ = QPoint(static_cast<int>(std::lround(screen.left - left * r)),
                    static_cast<int>(std::lround(screen.top - top * r)));
-  setGeometry(left, top, w, h);
+  // A Wayland client cannot place its windows: the overlay and the
+  // countdown cover their output as full-screen windows (the output the
+  // portal shares), and the region frame, which would be placed by the
+  // compositor among the windows and recorded, is not shown at all.
+  const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+  if (wayland && form == Form::kFrame) {
+    form_ = Form::kHidden;
+    return;
+  }
+  if (!wayland) setGeometry(left, top, w, h);
   if (form == Form::kFrame) {
     // Only the outline belongs to the window. The hole covers at least the
     // recorded area, which shows through it, so not one pixel of the window
@@ -98,7 +107,11 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
     clearMask();
   }
   form_ = form;
-  show();
+  if (wayland) {
+    showFullScreen();
+  } else {
+    show();
+  }
   if (form == Form::kOverlay) {
     raise();
     activateWindow();

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "capture/frame_pacer.h"
@@ -111,6 +112,28 @@ class PipeWireSource final : public CaptureSource {
 
   // The stream's buffers belong to PipeWire; nothing to re-create.
   void recreate(int32_t width, int32_t height) override { (void)width, (void)height; }
+
+  // The picture kept while not started, as rows of B, G, R, A (alpha
+  // opaque); waits up to `wait_ms` for the first one.
+  bool still(std::vector<uint8_t>* pixels, int32_t* width, int32_t* height, int wait_ms) {
+    if (loop_ == nullptr) return false;
+    for (int waited = 0;; waited += 20) {
+      pw_thread_loop_lock(loop_);
+      const bool have = pending_ && !started_;
+      if (have) {
+        *pixels = pending_pixels_;
+        *width = pending_w_;
+        *height = pending_h_;
+      }
+      pw_thread_loop_unlock(loop_);
+      if (have) {
+        for (size_t i = 3; i < pixels->size(); i += 4) (*pixels)[i] = 255;
+        return true;
+      }
+      if (waited >= wait_ms || closed_) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
 
   void session_closed() {
     if (loop_ == nullptr) return;
@@ -403,6 +426,11 @@ CaptureSource* pipewire_open_source(int fd, uint32_t node, int32_t* width, int32
     return nullptr;
   }
   return s;
+}
+
+bool pipewire_source_still(CaptureSource* source, std::vector<uint8_t>* pixels, int32_t* width, int32_t* height) {
+  auto* s = dynamic_cast<PipeWireSource*>(source);
+  return s != nullptr && s->still(pixels, width, height, 3000);
 }
 
 void pipewire_source_session_closed(CaptureSource* source) {

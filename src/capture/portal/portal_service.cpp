@@ -49,6 +49,14 @@ class PortalService final : public CaptureService {
     return true;
   }
 
+  // The frozen picture of the region overlay: the shared monitor's newest
+  // picture, from the stream that the recording then uses.
+  bool grab_monitor(MonitorId monitor, std::vector<uint8_t>* pixels, int32_t* width, int32_t* height) override {
+    if (monitor != kSharedMonitor) return false;
+    if (held_ == nullptr && !open_stream(kPortalSourceMonitor, &held_, &held_w_, &held_h_)) return false;
+    return pipewire_source_still(held_, pixels, width, height);
+  }
+
   MonitorId monitor_from_window(WindowId window) override { return window == kSharedWindow ? kSharedMonitor : 0; }
   WindowId foreground_window() override { return available_ ? kSharedWindow : 0; }
   WindowId parent_window(WindowId window) override { return 0; }
