@@ -56,4 +56,5 @@ install_missing \
 # is built from Debian's source package by scripts/wayland/build-portal-wlr.sh.
 install_missing \
   sway xdg-desktop-portal xdg-desktop-portal-wlr grim wtype foot qt6-wayland \
-  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-ugly
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+  gstreamer1.0-plugins-ugly
