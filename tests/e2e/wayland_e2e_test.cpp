@@ -192,7 +192,7 @@ TEST_F(WaylandE2E, RegionRecordingHasTheDraggedRectanglesSize) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_EQ(run_process({FV_WLDRAG_EXE, "1280", "720", "200", "100", "600", "400"}, {}, 20).exit_code, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  ASSERT_EQ(run_process({"/usr/bin/wtype", "-k", "Return"}, {}, 10).exit_code, 0);
+  ASSERT_EQ(run_process({FV_WLDRAG_EXE, "--enter"}, {}, 10).exit_code, 0);
   const int code = rec.wait(30);
   const std::string log = read_text(rec.output_file());
   ASSERT_EQ(code, 0) << log;

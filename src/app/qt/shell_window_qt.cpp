@@ -28,6 +28,8 @@ constexpr int kFrameBand = 3;
 // Grabs for the overlay: tried for up to a second.
 constexpr int kGrabAttempts = 50;
 constexpr int kGrabRetryMs = 20;
+// Wayland: how long the overlay may be without the focus before that counts.
+constexpr int kFocusSettleMs = 300;
 
 Qt::CursorShape cursor_shape(ShellCursor c) {
   switch (c) {
@@ -252,8 +254,19 @@ void ShellWindowQt::closeEvent(QCloseEvent* e) {
 }
 
 void ShellWindowQt::application_state_changed(Qt::ApplicationState state) {
-  // Another application took the focus.
-  if (form_ == Form::kOverlay && state != Qt::ApplicationActive) dispatch(WM_ACTIVATEAPP, 0, 0);
+  if (form_ != Form::kOverlay || state == Qt::ApplicationActive) return;
+  // Another application took the focus. A Wayland compositor takes the
+  // keyboard focus away and gives it back at once when a keyboard joins
+  // the seat (an on-screen or virtual keyboard): only a loss that lasts
+  // counts there.
+  if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    dispatch(WM_ACTIVATEAPP, 0, 0);
+    return;
+  }
+  QTimer::singleShot(kFocusSettleMs, this, [this] {
+    if (form_ == Form::kOverlay && QGuiApplication::applicationState() != Qt::ApplicationActive)
+      dispatch(WM_ACTIVATEAPP, 0, 0);
+  });
 }
 
 void toolkit_install_shell_window() {
