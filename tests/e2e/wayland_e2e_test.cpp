@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "e2e/e2e_support.h"
+#include "e2e/installation.h"
 #include "e2e/media_probe.h"
 
 namespace {
@@ -40,30 +41,6 @@ std::string ini_value(const std::string& ini, const std::string& key) {
   return "";
 }
 
-// One run's private copy of the executable, its INI beside it and its output folder.
-struct Installation {
-  std::string dir, exe, videos;
-
-  explicit Installation(const char* tag) {
-    dir = make_temp_dir(tag);
-    exe = dir + "/frelvanta";
-    videos = dir + "/videos";
-    mkdir(videos.c_str(), 0755);
-    copy_file(FV_FRELVANTA_EXE, exe, true);
-    write_text(dir + "/frelvanta.ini", "[frelvanta]\r\nHardwareEncoder=0\r\nOutputFolder=" + videos +
-                                           "\r\nWriteDiagnostics=1\r\nFragmentedOutput=1\r\nVideoCodec=H264\r\n");
-  }
-  std::string ini() const { return read_text(dir + "/frelvanta.ini"); }
-  RunResult record(const std::vector<std::string>& args, double timeout_s = 60) const {
-    std::vector<std::string> argv{exe};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, {}, timeout_s);
-  }
-};
-
-std::string describe(const RunResult& r) {
-  return "exit " + std::to_string(r.exit_code) + " after " + std::to_string(r.seconds) + " s; output:\n" + r.output;
-}
 
 // The picture at `seconds` as rows of R, G, B (through the ffmpeg tool, so
 // only one picture is held).
