@@ -198,6 +198,23 @@ TEST_F(WaylandE2E, WindowRunWithoutWindowSourcesIsRefused) {
   EXPECT_FALSE(exists(out));
 }
 
+// Starts that cannot record say so on standard error and never end
+// silently: a command-line run in a Wayland session whose bus has no portal
+// (one line, exit 2, no file), and a tray instance with no display at all.
+TEST_F(WaylandE2E, StartsThatCannotRecordSaySo) {
+  Installation inst("wl_noportal");
+  const std::string out = inst.dir + "/none.mp4";
+  RunResult r = inst.record({"--mode", "monitor", "--duration", "2", "--output", out, "--audio", "off"},
+                            {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + inst.dir + "/no-bus"});
+  EXPECT_EQ(r.exit_code, 2) << describe(r);
+  EXPECT_NE(r.output.find("no screen-cast portal"), std::string::npos) << describe(r);
+  EXPECT_FALSE(exists(out));
+
+  r = run_process({"/usr/bin/env", "-u", "DISPLAY", "WAYLAND_DISPLAY=", inst.exe}, {}, 30);
+  EXPECT_NE(r.exit_code, -1) << describe(r);
+  EXPECT_NE(r.output.find("no usable display"), std::string::npos) << describe(r);
+}
+
 // The share ends from the desktop's side mid-recording (the portal's
 // backend goes away, and with it the stream): the recording stops as for a
 // closed target and the file is saved with what was recorded. Last: the
