@@ -409,7 +409,7 @@ class PipeWireSource final : public CaptureSource {
   std::atomic<bool> started_{false};
   std::atomic<bool> stopping_{false};
   bool streamed_ = false;
-  bool closed_ = false;
+  std::atomic<bool> closed_{false};
   bool closed_reported_ = false;
   FramePacer pacer_;
   bool pending_ = false;
