@@ -33,12 +33,15 @@ it continues. --cfr records with Frelvanta twice, with and without
 ConstantFrameRate=1, and compares the two instead of ffmpeg (the cost of the
 repeated pictures).
 
-Rows: h264, h265, av1 (1920x1080) and drift (1280x720, H.264, long).
+Rows: h264, h265, av1 (1920x1080) and drift (1280x720, H.264, long); sway
+(only when asked for) records a Wayland desktop's portal share with Frelvanta
+and with a GStreamer pipeline (bench/wayland_bench.py).
   bench/e2e_bench.py --quick          # about a minute: three codec rows, 5 s each
   bench/e2e_bench.py                  # codec rows of 15 s and a 5-minute drift row
   bench/e2e_bench.py --rows h264 --duration 30 --sound-server pipewire
   bench/e2e_bench.py --quick --cfr    # constant frame rate against the default
   bench/e2e_bench.py --rows h264 --duration 25 --stall 8 --recorders frelvanta
+  bench/e2e_bench.py --rows sway --duration 10   # Wayland: distinct pictures and CPU
 
 Needs the build (frelvanta and fv_testcontent targets), Xvfb, pulseaudio (or
 pipewire, wireplumber, pipewire-pulse and dbus), pactl and ffmpeg. The machine
@@ -526,7 +529,7 @@ def print_row(row, size, codec, duration, fv, ff, bitrate, show_pairs, names=("f
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--quick", action="store_true", help="codec rows of 5 s, no drift row (about a minute)")
-    p.add_argument("--rows", help="comma-separated rows: h264,h265,av1,drift")
+    p.add_argument("--rows", help="comma-separated rows: h264,h265,av1,drift,sway")
     p.add_argument("--duration", type=int, help="seconds per codec row (default 15, quick 5)")
     p.add_argument("--drift-duration", type=int, default=300, help="seconds of the drift row (default 300)")
     p.add_argument("--bitrate", type=int, default=8000, help="video bit rate in kbit/s for both (default 8000)")
@@ -543,6 +546,15 @@ def main():
     args = p.parse_args()
 
     rows = args.rows.split(",") if args.rows else (["h264", "h265", "av1"] + ([] if args.quick else ["drift"]))
+    # The Wayland row runs in a desktop of its own (bench/wayland_bench.py).
+    if "sway" in rows:
+        code = subprocess.call([os.path.join(ROOT, "scripts", "wayland", "session.sh"), "/usr/bin/python3",
+                                os.path.join(ROOT, "bench", "wayland_bench.py"), "--frelvanta",
+                                os.path.join(args.build, "src", "frelvanta"), "--duration",
+                                str(args.duration or (5 if args.quick else 15))])
+        rows.remove("sway")
+        if code != 0 or not rows:
+            sys.exit(code)
     for r in rows:
         if r not in ROWS:
             p.error("unknown row " + r)

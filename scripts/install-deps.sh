@@ -39,7 +39,7 @@ install_missing \
   libxcb1-dev libxcb-shm0-dev libxcb-damage0-dev libxcb-composite0-dev libxcb-randr0-dev \
   libxcb-xfixes0-dev libxcb-shape0-dev libx11-dev libx11-xcb-dev \
   libva-dev libdrm-dev \
-  libcurl4-openssl-dev \
+  libcurl4-openssl-dev libpipewire-0.3-dev \
   xvfb x11-utils dbus
 [ "$tests" = 1 ] || exit 0
 # The tests: GoogleTest and Google Benchmark, the update server (python3,
@@ -52,3 +52,10 @@ install_missing \
   openssl python3 pipewire wireplumber pipewire-pulse \
   x11-xserver-utils xdotool openbox trayer imagemagick x11-apps xclip \
   g++-mingw-w64-x86-64-posix googletest bison flex wine wine64
+# The Wayland desktop of the portal tests (scripts/wayland/session.sh), its
+# tools and the peer pipeline of the benchmark; the patched portal backend
+# is built from Debian's source package by scripts/wayland/build-portal-wlr.sh.
+install_missing \
+  sway xdg-desktop-portal xdg-desktop-portal-wlr grim foot qt6-wayland libwayland-dev \
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+  gstreamer1.0-plugins-ugly

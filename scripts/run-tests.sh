@@ -3,7 +3,8 @@
 # builds (Ninja) and runs the whole test suite under a display and a sound
 # server (scripts/test-env.sh starts private ones when needed). Beside it,
 # each with an X server of its own: the tests that record sound again on
-# PipeWire, and the Windows build's tests under Wine.
+# PipeWire, and the Windows build's tests under Wine. Afterwards the tests
+# labelled `wayland`, which bring their own Wayland desktop.
 #   scripts/run-tests.sh [ctest options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,7 +36,11 @@ windows_pid=$!
 
 # Two tests at a time: those sharing the test display or the sound server
 # hold it (their RESOURCE_LOCK), so they still run one after the other.
-scripts/test-env.sh ctest --test-dir "$BUILD" --output-on-failure --timeout 300 -j2 "$@" || status=$?
+scripts/test-env.sh ctest --test-dir "$BUILD" --output-on-failure --timeout 300 -j2 -LE wayland "$@" || status=$?
+# The Wayland desktop (sway, the screen-cast portal, PipeWire) is started by
+# the test's own entry, once, as an unprivileged user.
+echo "== The Wayland tests"
+ctest --test-dir "$BUILD" --output-on-failure -L wayland "$@" || status=$?
 
 wait "$pipewire_pid" || status=$?
 echo "== The tests that record sound, on PipeWire"

@@ -8,11 +8,18 @@
 # server instead (always private: that is what such a run is for), under its
 # own D-Bus session and runtime folder.
 #
+# FV_SESSION=wayland runs the command in a private Wayland desktop instead
+# (sway, PipeWire and the screen-cast portal, as an unprivileged user; see
+# scripts/wayland/session.sh), without an X server.
+#
 # Tests that take the sound server away and bring it back call, from inside
 # such a run (only when this script started the server):
 #   $FV_TEST_ENV_SCRIPT --sound-server kill|start
 # The running server's process id is in the file $FV_SOUND_SERVER_PIDFILE.
 set -euo pipefail
+if [ "${FV_SESSION:-x11}" = wayland ]; then
+  exec "$(dirname "$0")/wayland/session.sh" "$@"
+fi
 FV_SOUND_SERVER=${FV_SOUND_SERVER:-pulseaudio}
 FV_TEST_ENV_SCRIPT=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 export FV_SOUND_SERVER FV_TEST_ENV_SCRIPT

@@ -23,6 +23,7 @@
 #include "capture/device.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/display_session.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/system.h"
@@ -176,6 +177,11 @@ int app_main(const std::vector<std::string>& args) {
   // window to create (a command-line run needs none to record).
   std::unique_ptr<MessageLoop> loop;
   if (display || g_app.cli_mode) loop = toolkit_create_message_loop();
+  if (!display && !g_app.cli_mode) {
+    console_write_line(
+        "Frelvanta: no usable display: neither DISPLAY (X11) nor WAYLAND_DISPLAY names a desktop this "
+        "program can open; the tray instance cannot start.");
+  }
   if (!loop) return 0;
   g_app.main_window = loop.get();
   toolkit_install_desktop_session();
@@ -187,6 +193,10 @@ int app_main(const std::vector<std::string>& args) {
     listen_for_other_instances();
     if (!toolkit_install_hotkeys()) shortcuts_unavailable();
     if (!register_shortcuts()) report_shortcut_conflicts();
+    // A Wayland session without the screen-cast portal cannot record: the
+    // user hears so at start rather than at the first shortcut.
+    if (const char* reason = capture_unavailable_reason(); reason != nullptr && wayland_session())
+      show_tray_notification(reason, "Frelvanta", NOTIFY_WARNING);
   } else {
     // A command-line run shows no window on Linux, so --minimize changes
     // nothing here; the Windows main window applies it when it is created.

@@ -45,3 +45,5 @@ void capture_stop(Capture* capture);
 bool capture_display_rate(const Capture& capture, uint32_t* num, uint32_t* den);
 // Process owning a window (for application-local audio); 0 when unknown.
 uint32_t capture_window_process_id(WindowId window);
+// False when the capture backend can never tell a window's process.
+bool capture_window_process_known();

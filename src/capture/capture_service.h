@@ -104,6 +104,9 @@ class CaptureService {
     (void)window, (void)value;
     return false;
   }
+  // False when this backend can never tell a window's process (the
+  // window's own sound cannot be told from the rest).
+  virtual bool window_process_known() { return true; }
 
   // A still picture of a monitor: rows of B, G, R, A packed 4 * width bytes
   // apart. False when it cannot be taken.

@@ -192,3 +192,8 @@ uint32_t capture_window_process_id(WindowId window) {
   CaptureService* svc = g_app.capture.service;
   return svc != nullptr && window != 0 ? svc->window_process_id(window) : 0;
 }
+
+bool capture_window_process_known() {
+  CaptureService* svc = g_app.capture.service;
+  return svc == nullptr || svc->window_process_known();
+}

@@ -176,7 +176,13 @@ bool open_audio(StartPlan& plan, WindowId window) {
   audio_capture_zero(&g_app.system_capture);
   audio_capture_zero(&g_app.mic_capture);
   if (cfg.CaptureAudio != 0) {
-    const WindowId target = (cfg.ApplicationLocalAudio != 0 && application_audio_supported()) ? window : 0;
+    WindowId target = (cfg.ApplicationLocalAudio != 0 && application_audio_supported()) ? window : 0;
+    // A backend that cannot tell the window's process (the screen-cast
+    // portal) records the system sound instead of refusing the recording.
+    if (target != 0 && !capture_window_process_known()) {
+      trace_event("audio.application_process_unknown: recording the system sound");
+      target = 0;
+    }
     if (!open_loopback_capture(&g_app.system_capture, target)) {
       audio_capture_zero(&g_app.system_capture);
       report_tray("Cannot capture audio!");

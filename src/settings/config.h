@@ -60,4 +60,7 @@ struct Config {
   // Every frame slot of the recording gets a picture (the last one again
   // where none came): a file of constant frame rate, as editors want.
   uint32_t ConstantFrameRate = 0;
+  // The screen-cast portal's token for sharing the same monitor again
+  // without asking (Wayland desktops); empty until a monitor was shared.
+  std::string ScreenCastRestoreToken;  // at most 255 UTF-16 units
 };

@@ -106,6 +106,7 @@ constexpr IniKey kKeyRows[] = {
     number("ShortcutRect", &Config::ShortcutRect),
     number("ShortcutPause", &Config::ShortcutPause),
     flag("ConstantFrameRate", &Config::ConstantFrameRate),
+    text("ScreenCastRestoreToken", &Config::ScreenCastRestoreToken, 256),
 };
 constexpr std::span<const IniKey> kKeys(kKeyRows);
 
@@ -189,6 +190,10 @@ void ini_read_choice(const std::string& path, const char* key, uint32_t* field, 
 
 void ini_write_uint(const char* key, uint32_t value) {
   profile_put_strings(g_app.ini_path, kSection, {{key, u(value)}});
+}
+
+void ini_write_text(const char* key, const std::string& value) {
+  profile_put_strings(g_app.ini_path, kSection, {{key, value}});
 }
 
 ReadStatus config_load(Config* c, const std::string& path, bool* hardware_encoder_stored) {

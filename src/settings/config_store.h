@@ -42,6 +42,8 @@ void ini_read_uint(const std::string& path, const char* key, uint32_t* field, co
 void ini_read_choice(const std::string& path, const char* key, uint32_t* field, const char* const* names,
                      size_t name_count);
 void ini_write_uint(const char* key, uint32_t value);
+// Writes one text key of the section.
+void ini_write_text(const char* key, const std::string& value);
 
 // Choice tables (index = field value).
 extern const char* const kVideoCodecNames[3];

@@ -324,7 +324,9 @@ TEST(ConfigSave, EveryKeyRoundTrips) {
   back = others;
   config_load(&back, g_app.ini_path);
   Config expected = defaults;
-  expected.MicrophoneDeviceId = others.MicrophoneDeviceId;  // an empty text keeps the field
+  // An empty text keeps the field.
+  for (const IniKey& key : config_keys())
+    if (key.kind == IniKeyKind::kText && (defaults.*key.text).empty()) expected.*key.text = others.*key.text;
   expect_same_settings(back, expected, "defaults over changed");
   app_reset();
 }
@@ -346,8 +348,8 @@ TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   std::vector<std::string> keys = keys_in_order(g_app.ini_path);
   ASSERT_EQ(keys, written_keys());
   // The table's order is the file's; these pin its ends and size.
-  EXPECT_EQ(keys.size(), 45u);
-  EXPECT_EQ(keys.back(), "ConstantFrameRate");
+  EXPECT_EQ(keys.size(), 46u);
+  EXPECT_EQ(keys.back(), "ScreenCastRestoreToken");
   std::string text = read_text(g_app.ini_path);
   EXPECT_EQ(text.rfind("[frelvanta]\r\nMouseCursor=1\r\n", 0), 0u) << text;
   EXPECT_NE(text.find("\r\nVideoCodec=AV1\r\nVideoProfile=Main10\r\n"), std::string::npos);
@@ -386,7 +388,9 @@ TEST(ConfigSave, UpdatesInPlaceAndLeavesEverythingElse) {
   EXPECT_EQ(text.find("AudioMixMode=2"), std::string::npos);
   // The older engine's section is not ours to clean.
   EXPECT_NE(text.find("\r\n\r\n[zelk]\r\nAudioMixMode=1\r\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("ShortcutPause=100663376\r\nConstantFrameRate=0\r\n\r\n[zelk]"), std::string::npos) << text;
+  EXPECT_NE(text.find("ShortcutPause=100663376\r\nConstantFrameRate=0\r\nScreenCastRestoreToken=\r\n\r\n[zelk]"),
+            std::string::npos)
+      << text;
   app_reset();
 }
 

@@ -1,9 +1,12 @@
+#include <sys/stat.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QShortcut>
@@ -11,10 +14,12 @@
 #include <QUrl>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/qt/qt_message_loop.h"
 #include "app/qt/tray_qt.h"
 #include "app/toolkit.h"
+#include "platform/display_session.h"
 #include "core/ui_service.h"
 #include "dialogs/qt/qt_dialog_host.h"
 
@@ -29,12 +34,36 @@ bool g_has_display = false;
 // Whether QApplication can start without aborting. Platforms that need no
 // display server (offscreen, minimal, ...) are trusted as configured; the X11
 // platform is tried with a real connection first.
+bool wayland_socket_usable() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  if (!name || !*name) return false;
+  std::string path = name;
+  if (name[0] != '/') {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime) return false;
+    path = std::string(runtime) + "/" + name;
+  }
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+bool wayland_plugin_present() {
+  const QString dir = QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms/");
+  return QFileInfo::exists(dir + QStringLiteral("libqwayland-generic.so"));
+}
+
 bool display_usable() {
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0) {
     if (std::strncmp(platform, "wayland", 7) != 0) return true;
-    const char* wl = std::getenv("WAYLAND_DISPLAY");
-    return wl && *wl;
+    return wayland_socket_usable();
+  }
+  // Capture through the portal: the windows (overlays, frame, countdown) are
+  // the compositor's own windows, so they land where they are meant to.
+  if ((!platform || !*platform) && capture_backend_kind() == CaptureBackendKind::kPortal &&
+      wayland_socket_usable() && wayland_plugin_present()) {
+    setenv("QT_QPA_PLATFORM", "wayland", 1);
+    return true;
   }
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return false;

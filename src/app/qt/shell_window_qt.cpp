@@ -28,6 +28,8 @@ constexpr int kFrameBand = 3;
 // Grabs for the overlay: tried for up to a second.
 constexpr int kGrabAttempts = 50;
 constexpr int kGrabRetryMs = 20;
+// Wayland: how long the overlay may be without the focus before that counts.
+constexpr int kFocusSettleMs = 300;
 
 Qt::CursorShape cursor_shape(ShellCursor c) {
   switch (c) {
@@ -85,7 +87,16 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
   const int w = up(screen.right) - left, h = up(screen.bottom) - top;
   origin_ = QPoint(static_cast<int>(std::lround(screen.left - left * r)),
                    static_cast<int>(std::lround(screen.top - top * r)));
-  setGeometry(left, top, w, h);
+  // A Wayland client cannot place its windows: the overlay and the
+  // countdown cover their output as full-screen windows (the output the
+  // portal shares), and the region frame, which would be placed by the
+  // compositor among the windows and recorded, is not shown at all.
+  const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+  if (wayland && form == Form::kFrame) {
+    form_ = Form::kHidden;
+    return;
+  }
+  if (!wayland) setGeometry(left, top, w, h);
   if (form == Form::kFrame) {
     // Only the outline belongs to the window. The hole covers at least the
     // recorded area, which shows through it, so not one pixel of the window
@@ -98,7 +109,11 @@ void ShellWindowQt::show_as(Form form, const Rect& screen) {
     clearMask();
   }
   form_ = form;
-  show();
+  if (wayland) {
+    showFullScreen();
+  } else {
+    show();
+  }
   if (form == Form::kOverlay) {
     raise();
     activateWindow();
@@ -239,8 +254,19 @@ void ShellWindowQt::closeEvent(QCloseEvent* e) {
 }
 
 void ShellWindowQt::application_state_changed(Qt::ApplicationState state) {
-  // Another application took the focus.
-  if (form_ == Form::kOverlay && state != Qt::ApplicationActive) dispatch(WM_ACTIVATEAPP, 0, 0);
+  if (form_ != Form::kOverlay || state == Qt::ApplicationActive) return;
+  // Another application took the focus. A Wayland compositor takes the
+  // keyboard focus away and gives it back at once when a keyboard joins
+  // the seat (an on-screen or virtual keyboard): only a loss that lasts
+  // counts there.
+  if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    dispatch(WM_ACTIVATEAPP, 0, 0);
+    return;
+  }
+  QTimer::singleShot(kFocusSettleMs, this, [this] {
+    if (form_ == Form::kOverlay && QGuiApplication::applicationState() != Qt::ApplicationActive)
+      dispatch(WM_ACTIVATEAPP, 0, 0);
+  });
 }
 
 void toolkit_install_shell_window() {

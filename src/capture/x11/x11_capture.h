@@ -9,6 +9,9 @@
 
 #include "capture/capture_service.h"
 
+// The service on the X server of DISPLAY; null when there is none.
+CaptureService* x11_capture_service_create();
+
 struct X11Atoms {
   xcb_atom_t net_active_window = XCB_ATOM_NONE;
   xcb_atom_t net_supporting_wm_check = XCB_ATOM_NONE;

@@ -364,7 +364,7 @@ class X11Service final : public CaptureService {
 };
 }  // namespace
 
-CaptureService* capture_service_create() {
+CaptureService* x11_capture_service_create() {
   int screen_num = 0;
   xcb_connection_t* c = xcb_connect(nullptr, &screen_num);
   if (c == nullptr || xcb_connection_has_error(c)) {
