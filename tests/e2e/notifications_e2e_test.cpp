@@ -222,12 +222,14 @@ void portal_press(const PrivateDesktop& desk, const char* id) {
 // A Wayland session as the instance sees it; the display stays the test's
 // X server, where it records.
 const char kWaylandSession[] = "WAYLAND_DISPLAY=wayland-frelvanta-test";
+// The recordings of these cases go through the test's X server.
+const char kX11Capture[] = "FRELVANTA_CAPTURE=x11";
 }  // namespace
 
 TEST(PortalShortcutsE2E, BindsTheFourShortcutsAndAnActivationStartsAndStopsARecording) {
   if (!tools_ready()) GTEST_SKIP() << "needs a display, xdotool and dbus-daemon (scripts/test-env.sh)";
   PrivateDesktop desk;
-  ASSERT_TRUE(desk.start({}, {kWaylandSession}, true));
+  ASSERT_TRUE(desk.start({}, {kWaylandSession, kX11Capture}, true));
   const std::string& log = desk.portal.output_file();
   ASSERT_TRUE(wait_for_text(log, "bound 4", 20)) << read_text(log);
   for (const char* line : {"bind capture-monitor trigger=CTRL+Print description=Capture Monitor",
@@ -252,7 +254,7 @@ TEST(PortalShortcutsE2E, BindsTheFourShortcutsAndAnActivationStartsAndStopsAReco
 TEST(PortalShortcutsE2E, WithoutThePortalOneNoticeAndTheMenuStartsAndStopsRecordings) {
   if (!tools_ready()) GTEST_SKIP() << "needs a display, xdotool and dbus-daemon (scripts/test-env.sh)";
   PrivateDesktop desk;
-  ASSERT_TRUE(desk.start({"--watcher"}, {kWaylandSession}));
+  ASSERT_TRUE(desk.start({"--watcher"}, {kWaylandSession, kX11Capture}));
   const std::string& log = desk.log();
   const std::string notice = "body=Keyboard shortcuts are not available in this desktop session";
   EXPECT_TRUE(wait_for_text(log, "notify urgency=1 actions= summary=Frelvanta " + notice, 30)) << read_text(log);

@@ -5,21 +5,15 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QSocketNotifier>
-#include <cstdlib>
 
 #include "app/main_window.h"
 #include "app/portal/global_shortcuts_portal.h"
 #include "app/toolkit.h"
 #include "app/x11/global_hotkeys_x11.h"
+#include "platform/display_session.h"
 
 namespace {
 void post_hotkey(int id) { post_main_window_message(WM_HOTKEY, static_cast<uintptr_t>(id), 0); }
-
-// A Wayland session: X11 grabs there see only keys pressed in X11 windows.
-bool wayland_session() {
-  const char* wl = std::getenv("WAYLAND_DISPLAY");
-  return wl && *wl;
-}
 
 bool install_portal_shortcuts() {
   QDBusConnection bus = QDBusConnection::sessionBus();
