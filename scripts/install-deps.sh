@@ -56,6 +56,6 @@ install_missing \
 # tools and the peer pipeline of the benchmark; the patched portal backend
 # is built from Debian's source package by scripts/wayland/build-portal-wlr.sh.
 install_missing \
-  sway xdg-desktop-portal xdg-desktop-portal-wlr grim foot qt6-wayland libwayland-dev \
+  sway acl xdg-desktop-portal xdg-desktop-portal-wlr grim foot qt6-wayland libwayland-dev \
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   gstreamer1.0-plugins-ugly

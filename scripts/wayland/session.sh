@@ -26,7 +26,21 @@ if [ "${1:-}" != "--inside" ]; then
     mkdir -m 700 "$dir/run" "$dir/home"
     chown -R "$uid:$uid" "$dir"
     trap 'rm -rf "$dir"' EXIT
-    if [ -e "$1" ] && ! setpriv --reuid="$uid" --regid="$uid" --clear-groups test -x "$1"; then
+    reach() { setpriv --reuid="$uid" --regid="$uid" --clear-groups test -x "$1"; }
+    if [ -e "$1" ] && ! reach "$1"; then
+      # A clone inside a private folder (a home, a mktemp folder): that user
+      # is let through the folders above it (passing only, not listing), by
+      # an access-control entry for that user alone.
+      d=$(dirname "$(readlink -f "$1")")
+      while [ "$d" != / ]; do
+        case $(stat -c %A "$d") in
+          *x) ;;
+          *) setfacl -m "u:$uid:x" "$d" 2>/dev/null && echo "wayland-session: uid $uid may now pass through $d" >&2 ;;
+        esac
+        d=$(dirname "$d")
+      done
+    fi
+    if [ -e "$1" ] && ! reach "$1"; then
       echo "wayland-session: $1 is out of reach of uid $uid (the build tree must be readable by it)" >&2
       exit 1
     fi
