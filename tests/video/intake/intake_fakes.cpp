@@ -12,7 +12,7 @@
 IntakeFakes g_fakes;
 int64_t g_manual_now = 0;
 
-bool encoder_submit_video(const BgraImage&, Rect rect, int64_t time, int64_t time_base) {
+bool encoder_submit_video(const BgraImage&, const GpuPicture&, Rect rect, int64_t time, int64_t time_base) {
   const Recording& rec = g_app.recording;
   g_fakes.submitted.push_back({time, rect, time_base, rec.frames_in_flight.load(), rec.submits_in_flight.load()});
   g_manual_now += g_fakes.work_ticks;
