@@ -81,7 +81,7 @@ class PipeWireSource final : public CaptureSource {
     return true;
   }
 
-  bool start(bool cursor, SourceSink* sink) override {
+  bool start(bool cursor, bool, SourceSink* sink) override {
     (void)cursor;  // the portal draws it in (or not) as asked when the session was made
     if (sink == nullptr || loop_ == nullptr) return false;
     pw_thread_loop_lock(loop_);

@@ -83,7 +83,7 @@ class PortalService final : public CaptureService {
                         "install xdg-desktop-portal and the portal backend of the desktop.";
   }
 
-  CaptureSource* open_window(WindowId window, int32_t* width, int32_t* height) override {
+  CaptureSource* open_window(const CaptureDevice&, WindowId window, int32_t* width, int32_t* height) override {
     if (window != kSharedWindow) return nullptr;
     if ((source_types_ & kPortalSourceWindow) == 0) {
       trace_event("capture.portal_no_window_sources");
@@ -94,7 +94,7 @@ class PortalService final : public CaptureService {
     return s;
   }
 
-  CaptureSource* open_monitor(MonitorId monitor, int32_t* width, int32_t* height) override {
+  CaptureSource* open_monitor(const CaptureDevice&, MonitorId monitor, int32_t* width, int32_t* height) override {
     if (monitor != kSharedMonitor) return nullptr;
     if (held_ != nullptr) {
       CaptureSource* s = held_;
