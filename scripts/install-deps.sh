@@ -44,10 +44,11 @@ install_missing \
 [ "$tests" = 1 ] || exit 0
 # The tests: GoogleTest and Google Benchmark, the update server (python3,
 # openssl), PipeWire, the desktop the interactive tests drive; then the
-# Windows cross build (mingw-w64 with POSIX threads, GoogleTest's sources)
+# Windows cross build (mingw-w64 with POSIX threads, GoogleTest's sources,
+# nasm for the bundled encoder's assembly, scripts/build-ffmpeg-windows.sh)
 # and Wine to run its tests.
 install_missing \
   libgtest-dev libgmock-dev libbenchmark-dev \
   openssl python3 pipewire wireplumber pipewire-pulse \
   x11-xserver-utils xdotool openbox trayer imagemagick x11-apps xclip \
-  g++-mingw-w64-x86-64-posix googletest wine wine64
+  g++-mingw-w64-x86-64-posix googletest wine wine64 nasm

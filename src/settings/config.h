@@ -60,4 +60,9 @@ struct Config {
   // Every frame slot of the recording gets a picture (the last one again
   // where none came): a file of constant frame rate, as editors want.
   uint32_t ConstantFrameRate = 0;
+  // The input that stands for "everything the computer plays" where the
+  // system's own loopback delivers nothing (Wine): an input's id or its
+  // name, such as a sound server's monitor of the output. Empty: the
+  // loopback of the default output. Only the Windows build reads it.
+  std::string SystemAudioDeviceId;  // at most 255 UTF-16 units
 };

@@ -106,6 +106,7 @@ constexpr IniKey kKeyRows[] = {
     number("ShortcutRect", &Config::ShortcutRect),
     number("ShortcutPause", &Config::ShortcutPause),
     flag("ConstantFrameRate", &Config::ConstantFrameRate),
+    text("SystemAudioDeviceId", &Config::SystemAudioDeviceId, 256),
 };
 constexpr std::span<const IniKey> kKeys(kKeyRows);
 
