@@ -58,7 +58,6 @@ started=$(date +%s)
 mkdir -p "$CACHE"
 WORK=$(mktemp -d "$CACHE/build.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
-rm -rf "$DEST"
 cd "$WORK"
 # Unpacked with Debian's patches applied.
 apt-get source -qq "ffmpeg=$FF_VERSION" "x264=$X264_VERSION" >/dev/null
@@ -67,7 +66,8 @@ apt-get source -qq "ffmpeg=$FF_VERSION" "x264=$X264_VERSION" >/dev/null
 # are all 8-bit.
 asm=()
 command -v nasm >/dev/null || { echo "build-ffmpeg-windows: no nasm, building without assembly (slow encoder)" >&2; asm=(--disable-asm); }
-(
+# A stage already installed by an interrupted run is kept.
+[ -f "$DEST/lib/libx264.a" ] || (
   cd x264-*/
   ./configure --host=$HOST --cross-prefix=$HOST- --prefix="$DEST" \
     --enable-static --disable-cli --disable-opencl --disable-avs --disable-swscale \
@@ -79,9 +79,7 @@ command -v nasm >/dev/null || { echo "build-ffmpeg-windows: no nasm, building wi
   make install-lib-static >/dev/null
 )
 
-ff# 8-bit only: the H.264 profiles the writer offers (baseline, main, high)
-# are all 8-bit.
-asm=()
+ffasm=()
 command -v nasm >/dev/null || ffasm=(--disable-x86asm)
 (
   cd ffmpeg-*/

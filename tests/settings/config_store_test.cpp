@@ -324,7 +324,9 @@ TEST(ConfigSave, EveryKeyRoundTrips) {
   back = others;
   config_load(&back, g_app.ini_path);
   Config expected = defaults;
-  expected.MicrophoneDeviceId = others.MicrophoneDeviceId;  // an empty text keeps the field
+  // An empty text keeps the field.
+  expected.MicrophoneDeviceId = others.MicrophoneDeviceId;
+  expected.SystemAudioDeviceId = others.SystemAudioDeviceId;
   expect_same_settings(back, expected, "defaults over changed");
   app_reset();
 }

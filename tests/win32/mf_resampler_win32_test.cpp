@@ -3,6 +3,7 @@
 // level, and the transform holds one input's output at a time.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <cmath>
 #include <vector>

@@ -4,8 +4,10 @@
 // device, the microphone the input named by MicrophoneDeviceId.
 #include <windows.h>
 #include <audioclient.h>
-#include <functiondiscoverykeys_devpkey.h>
 #include <mmdeviceapi.h>
+// The property keys are defined here: no import library carries them.
+#include <initguid.h>
+#include <functiondiscoverykeys_devpkey.h>
 
 #include "audio/audio_endpoint.h"
 #include "audio/wasapi/process_loopback.h"
