@@ -22,14 +22,7 @@ class Win32EncoderFile : public ::testing::Test {
     encoder_init_process();
     g_ui_service = &ui;
   }
-  void TearDown() override {
-    if (encoder_has_worker()) {
-      encoder_request_stop();
-      encoder_wait_worker(10000);
-    }
-    g_ui_service = nullptr;
-    app_reset();
-  }
+  void TearDown() override { end_encoder_test(); }
   FakeUi ui;
 };
 
