@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 BUILD=${WINDOWS_BUILD_DIR:-build-windows}
 started=$(date +%s)
 # The bundled encoder: built once per FFmpeg/x264 version and cached outside
-# the clone (about NN minutes on two cores the first time), reused after.
+# the clone (about 25 minutes on two busy cores the first time), reused after.
 FFMPEG_DIR=$(nice -n 10 scripts/build-ffmpeg-windows.sh | tail -n 1)
 ffmpeg_ready=$(date +%s)
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
