@@ -1,10 +1,9 @@
 # The Windows build: the whole portable core (shell, settings and the INI
 # store, recording control, capture targets, frame intake, conversion,
 # encoder and audio core) with the Win32 backends, frelvanta.exe and the
-# core's unit tests. The screen-capture runtime, the encoders and sound
-# capture are not part of it yet: their Windows backends refuse, and a
-# capture request says that recording is not available in this build.
-# Nothing here needs Qt, FFmpeg, PulseAudio or xcb.
+# core's unit tests. Sound comes from the audio endpoint services; files
+# are written by the bundled FFmpeg writer when FRELVANTA_WIN_FFMPEG names
+# its cross-built libraries. Nothing here needs Qt, PulseAudio or xcb.
 set(FRELVANTA_BENCH OFF)
 find_package(Threads REQUIRED)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
@@ -109,8 +108,34 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/compute_programs.cpp
 target_sources(fv_convert PRIVATE ${CMAKE_BINARY_DIR}/generated/compute_programs.cpp)
 target_link_libraries(fv_convert PUBLIC d3d11 dxgi dxguid uuid)
 fv_win32_library(fv_encode video/encode DEPENDS fv_convert fv_settings fv_core fv_platform)
+# The encoder check asks Media Foundation; the files are written by the
+# FFmpeg writer of the Linux build, from FFmpeg and x264 cross-built as
+# static libraries (scripts/build-ffmpeg-windows.sh prints the folder).
+# Without it the build refuses to record.
+file(GLOB FV_MF_SOURCES CONFIGURE_DEPENDS ${SRC}/video/encode/mf/*.cpp)
+target_sources(fv_encode PRIVATE ${FV_MF_SOURCES})
+target_link_libraries(fv_encode PUBLIC mfplat mfuuid wmcodecdspuuid ole32)
+set(FRELVANTA_WIN_FFMPEG "" CACHE PATH "FFmpeg and x264 cross-built for Windows (scripts/build-ffmpeg-windows.sh)")
+if(FRELVANTA_WIN_FFMPEG)
+  find_package(PkgConfig REQUIRED)
+  set(ENV{PKG_CONFIG_LIBDIR} ${FRELVANTA_WIN_FFMPEG}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} "")
+  pkg_check_modules(WIN_FFMPEG REQUIRED libavformat libavcodec libswresample libswscale libavutil)
+  file(GLOB FV_FFMPEG_SOURCES CONFIGURE_DEPENDS ${SRC}/video/encode/ffmpeg/*.cpp)
+  # The Linux table of the platform; the Windows one takes its place.
+  list(FILTER FV_FFMPEG_SOURCES EXCLUDE REGEX "/ffmpeg_platform.cpp$")
+  target_sources(fv_encode PRIVATE ${FV_FFMPEG_SOURCES})
+  target_compile_definitions(fv_encode PRIVATE FRELVANTA_BUNDLED_FFMPEG)
+  target_include_directories(fv_encode SYSTEM PUBLIC ${WIN_FFMPEG_INCLUDE_DIRS})
+  target_link_directories(fv_encode PUBLIC ${WIN_FFMPEG_STATIC_LIBRARY_DIRS})
+  target_link_libraries(fv_encode PUBLIC ${WIN_FFMPEG_STATIC_LIBRARIES})
+endif()
 fv_win32_library(fv_intake video/intake DEPENDS fv_encode fv_settings fv_core fv_platform)
 fv_win32_library(fv_audio audio DEPENDS fv_encode fv_settings fv_core fv_platform)
+# The sound engine's streams (audio/wasapi/).
+file(GLOB FV_WASAPI_SOURCES CONFIGURE_DEPENDS ${SRC}/audio/wasapi/*.cpp)
+target_sources(fv_audio PRIVATE ${FV_WASAPI_SOURCES})
+target_link_libraries(fv_audio PUBLIC ole32 uuid avrt ksuser mmdevapi)
 fv_win32_library(fv_capture capture DEPENDS fv_intake fv_encode fv_settings fv_core fv_platform)
 # The device (DXGI, Direct3D 11), the window and compositor reads and the GDI
 # source; the capture runtime is looked up at run time, never linked.

@@ -45,13 +45,14 @@ install_missing \
 # The tests: GoogleTest and Google Benchmark, the update server (python3,
 # openssl), PipeWire, the desktop the interactive tests drive; then the
 # Windows cross build (mingw-w64 with POSIX threads, GoogleTest's sources,
-# bison and flex for the HLSL compiler it builds once) and Wine to run its
+# bison and flex for the HLSL compiler it builds once, nasm for the bundled
+# encoder's assembly, scripts/build-ffmpeg-windows.sh) and Wine to run its
 # tests.
 install_missing \
   libgtest-dev libgmock-dev libbenchmark-dev \
   openssl python3 pipewire wireplumber pipewire-pulse \
   x11-xserver-utils xdotool openbox trayer imagemagick x11-apps xclip \
-  g++-mingw-w64-x86-64-posix googletest bison flex wine wine64
+  g++-mingw-w64-x86-64-posix googletest bison flex wine wine64 nasm
 # The Wayland desktop of the portal tests (scripts/wayland/session.sh), its
 # tools and the peer pipeline of the benchmark; the patched portal backend
 # is built from Debian's source package by scripts/wayland/build-portal-wlr.sh.

@@ -8,9 +8,16 @@
 #include "audio/audio_client.h"
 #include "platform/event.h"
 
+// The Windows headers define the same tags as macros with these values.
+#ifndef WAVE_FORMAT_PCM
 constexpr uint16_t WAVE_FORMAT_PCM = 0x0001;
+#endif
+#ifndef WAVE_FORMAT_IEEE_FLOAT
 constexpr uint16_t WAVE_FORMAT_IEEE_FLOAT = 0x0003;
+#endif
+#ifndef WAVE_FORMAT_EXTENSIBLE
 constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+#endif
 
 // The layout of every byte in a ring, in the terms the encoder's audio input
 // uses. `is_float` stands for the float sub-format of an extensible format.

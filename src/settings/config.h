@@ -63,4 +63,9 @@ struct Config {
   // The screen-cast portal's token for sharing the same monitor again
   // without asking (Wayland desktops); empty until a monitor was shared.
   std::string ScreenCastRestoreToken;  // at most 255 UTF-16 units
+  // The input that stands for "everything the computer plays" where the
+  // system's own loopback delivers nothing (Wine): an input's id or its
+  // name, such as a sound server's monitor of the output. Empty: the
+  // loopback of the default output. Only the Windows build reads it.
+  std::string SystemAudioDeviceId;  // at most 255 UTF-16 units
 };

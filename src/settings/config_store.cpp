@@ -107,6 +107,7 @@ constexpr IniKey kKeyRows[] = {
     number("ShortcutPause", &Config::ShortcutPause),
     flag("ConstantFrameRate", &Config::ConstantFrameRate),
     text("ScreenCastRestoreToken", &Config::ScreenCastRestoreToken, 256),
+    text("SystemAudioDeviceId", &Config::SystemAudioDeviceId, 256),
 };
 constexpr std::span<const IniKey> kKeys(kKeyRows);
 

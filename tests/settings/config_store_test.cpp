@@ -344,12 +344,13 @@ TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   c.MicrophoneDeviceId = "alsa_input.usb";
   c.ShortcutPause = 0;
   c.ConstantFrameRate = 1;
+  c.SystemAudioDeviceId = "Monitor of Null Output";
   config_save(c);
   std::vector<std::string> keys = keys_in_order(g_app.ini_path);
   ASSERT_EQ(keys, written_keys());
   // The table's order is the file's; these pin its ends and size.
-  EXPECT_EQ(keys.size(), 46u);
-  EXPECT_EQ(keys.back(), "ScreenCastRestoreToken");
+  EXPECT_EQ(keys.size(), 47u);
+  EXPECT_EQ(keys.back(), "SystemAudioDeviceId");
   std::string text = read_text(g_app.ini_path);
   EXPECT_EQ(text.rfind("[frelvanta]\r\nMouseCursor=1\r\n", 0), 0u) << text;
   EXPECT_NE(text.find("\r\nVideoCodec=AV1\r\nVideoProfile=Main10\r\n"), std::string::npos);
@@ -365,6 +366,7 @@ TEST(ConfigSave, NewFileListsEveryKeyInOrderAndRoundTrips) {
   EXPECT_EQ(back.MicrophoneDeviceId, "alsa_input.usb");
   EXPECT_EQ(back.ShortcutPause, 0u);
   EXPECT_EQ(back.ConstantFrameRate, 1u);
+  EXPECT_EQ(back.SystemAudioDeviceId, "Monitor of Null Output");
   app_reset();
 }
 
@@ -388,7 +390,7 @@ TEST(ConfigSave, UpdatesInPlaceAndLeavesEverythingElse) {
   EXPECT_EQ(text.find("AudioMixMode=2"), std::string::npos);
   // The older engine's section is not ours to clean.
   EXPECT_NE(text.find("\r\n\r\n[zelk]\r\nAudioMixMode=1\r\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("ShortcutPause=100663376\r\nConstantFrameRate=0\r\nScreenCastRestoreToken=\r\n\r\n[zelk]"),
+  EXPECT_NE(text.find("ShortcutPause=100663376\r\nConstantFrameRate=0\r\nScreenCastRestoreToken=\r\nSystemAudioDeviceId=\r\n\r\n[zelk]"),
             std::string::npos)
       << text;
   app_reset();

@@ -9,6 +9,8 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/win32/keep_awake.h"
+#include "platform/event.h"
 #include "win32_temp.h"
 
 namespace {
@@ -131,5 +133,37 @@ TEST(Win32Paths, PiecesAndTheExecutable) {
   EXPECT_EQ(path_join("C:/dir", "x"), "C:/dir/x");
   EXPECT_FALSE(videos_directory().empty());
   EXPECT_TRUE(directory_exists(runtime_directory()));
+}
+
+// A system that refuses power requests (Wine does not implement them) keeps
+// awake through the execution state; off releases whichever was used, and a
+// second on after off works again.
+TEST(Win32KeepAwake, FallsBackToTheExecutionStateAndReleases) {
+  const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  for (int round = 0; round < 2; ++round) {
+    const KeepAwakeMode on = keep_system_awake(true);
+    EXPECT_NE(on, KeepAwakeMode::kNone);
+    if (wine) {
+      EXPECT_EQ(on, KeepAwakeMode::kExecutionState);
+      // The state holds until released: the next call reports it back.
+      EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) & ES_SYSTEM_REQUIRED,
+                static_cast<EXECUTION_STATE>(ES_SYSTEM_REQUIRED));
+    }
+    EXPECT_EQ(keep_system_awake(false), KeepAwakeMode::kNone);
+  }
+}
+
+// The event is a kernel object: a system service signalling its handle
+// wakes the waiter like set(), and the signal is consumed by one wait.
+TEST(Win32Event, KernelHandleWakesTheWaiter) {
+  AutoResetEvent event;
+  ASSERT_NE(event.native_handle(), nullptr);
+  EXPECT_FALSE(event.wait(0));
+  SetEvent(static_cast<HANDLE>(event.native_handle()));
+  EXPECT_TRUE(event.wait(1000));
+  EXPECT_FALSE(event.wait(0));
+  std::thread t([&event] { event.set(); });
+  EXPECT_TRUE(event.wait(5000));
+  t.join();
 }
 }  // namespace

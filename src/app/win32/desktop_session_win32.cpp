@@ -6,10 +6,13 @@
 #include <string>
 
 #include "app/win32/desktop_session_win32.h"
+#include "core/trace.h"
+#include "platform/win32/keep_awake.h"
 #include "platform/win32/wide.h"
 
 void Win32DesktopSession::keep_awake(bool on) {
-  SetThreadExecutionState(on ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+  KeepAwakeMode mode = keep_system_awake(on);
+  if (on) trace_event(mode == KeepAwakeMode::kPowerRequest ? "power.keep_awake mode=request" : "power.keep_awake mode=execution_state");
 }
 
 void Win32DesktopSession::show_in_folder(const std::string& file_path) {

@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
+#include "platform/win32/os_version.h"
+
 #include <atomic>
 #include <cstdlib>
 
-namespace {
-// Windows 10 version 1903 (build 18362) or newer. RtlGetVersion reports the
-// real version whatever the manifest says.
-bool version_at_least_1903() {
+// RtlGetVersion reports the real version whatever the manifest says.
+bool windows_10_build_at_least(uint32_t build) {
   using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
   auto get_version = reinterpret_cast<RtlGetVersionFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
@@ -17,8 +17,10 @@ bool version_at_least_1903() {
   info.dwOSVersionInfoSize = sizeof info;
   static_assert(sizeof(OSVERSIONINFOW) == 276);
   if (get_version(&info) != 0) return false;
-  return info.dwMajorVersion > 10 || (info.dwMajorVersion == 10 && info.dwBuildNumber >= 18362);
+  return info.dwMajorVersion > 10 || (info.dwMajorVersion == 10 && info.dwBuildNumber >= build);
 }
+
+namespace {
 
 std::atomic<bool (*)()> g_on_request{nullptr};
 
@@ -33,7 +35,8 @@ BOOL WINAPI on_console_event(DWORD type) {
 }
 }  // namespace
 
-bool platform_supported() { return version_at_least_1903(); }
+// Windows 10 version 1903 (build 18362) or newer.
+bool platform_supported() { return windows_10_build_at_least(18362); }
 
 // Console events arrive on a thread of their own; nothing needs blocking.
 void block_termination_requests() {}

@@ -157,3 +157,7 @@ const MediaPlatform& media_platform();
 void media_platform_set(const MediaPlatform* platform);
 // The backend's table, defined by the backend.
 const MediaPlatform& default_media_platform();
+
+// Whether the build's backend writes files at all: false only in a Windows
+// build made without its bundled writer, which refuses every recording.
+bool media_platform_can_write();

@@ -29,14 +29,7 @@ class EncoderFileTest : public ::testing::Test {
     c.AudioSamplerate = 48000;
     c.AudioBitrate = 192;
   }
-  void TearDown() override {
-    if (encoder_has_worker()) {
-      encoder_request_stop();
-      encoder_wait_worker(10000);
-    }
-    g_ui_service = nullptr;
-    app_reset();
-  }
+  void TearDown() override { end_encoder_test(); }
 
   EncoderConfig config(uint32_t w, uint32_t h, const WaveFormat* audio = nullptr) {
     EncoderConfig ec;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/app_state.h"
+#include "core/ui_service.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 #include "video/encode/encoder.h"
@@ -56,4 +57,15 @@ inline std::vector<float> sine_block(uint32_t rate, uint16_t channels, uint32_t 
     for (uint16_t c = 0; c < channels; ++c) out[static_cast<size_t>(i) * channels + c] = v;
   }
   return out;
+}
+
+// Ends a worker the test left running (a failed assertion mid-recording) and
+// clears the process state for the next test.
+inline void end_encoder_test() {
+  if (encoder_has_worker()) {
+    encoder_request_stop();
+    encoder_wait_worker(10000);
+  }
+  g_ui_service = nullptr;
+  app_reset();
 }

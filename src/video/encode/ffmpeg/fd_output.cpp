@@ -1,7 +1,11 @@
 #include "video/encode/ffmpeg/fd_output.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <new>
@@ -12,6 +16,22 @@ extern "C" {
 }
 
 namespace {
+#ifdef _WIN32
+// The C runtime's descriptors, with 64-bit offsets (recordings pass 2 GB).
+using Offset = int64_t;
+int write_fd(int fd, const uint8_t* buf, int size) { return _write(fd, buf, static_cast<unsigned>(size)); }
+Offset seek_fd(int fd, Offset offset, int whence) { return _lseeki64(fd, offset, whence); }
+Offset size_fd(int fd) { return _filelengthi64(fd); }
+#else
+using Offset = off_t;
+ssize_t write_fd(int fd, const uint8_t* buf, int size) { return write(fd, buf, static_cast<size_t>(size)); }
+Offset seek_fd(int fd, Offset offset, int whence) { return lseek(fd, offset, whence); }
+Offset size_fd(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+#endif
+
 // The size the file protocol uses, so the file sees the same writes as before.
 constexpr int kBufferBytes = 32768;
 
@@ -27,7 +47,7 @@ int write_packet(void* opaque, uint8_t* buf, int size) {
   const int fd = static_cast<FdOutput*>(opaque)->file.fd;
   int done = 0;
   while (done < size) {
-    ssize_t w = write(fd, buf + done, static_cast<size_t>(size - done));
+    auto w = write_fd(fd, buf + done, size - done);
     if (w < 0 && errno == EINTR) continue;
     if (w < 0) return AVERROR(errno);
     if (w == 0) return AVERROR(EIO);
@@ -39,10 +59,10 @@ int write_packet(void* opaque, uint8_t* buf, int size) {
 int64_t seek(void* opaque, int64_t offset, int whence) {
   const int fd = static_cast<FdOutput*>(opaque)->file.fd;
   if (whence == AVSEEK_SIZE) {
-    struct stat st {};
-    return fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    const Offset size = size_fd(fd);
+    return size >= 0 ? static_cast<int64_t>(size) : AVERROR(errno);
   }
-  off_t r = lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+  const Offset r = seek_fd(fd, static_cast<Offset>(offset), whence & ~AVSEEK_FORCE);
   return r < 0 ? AVERROR(errno) : static_cast<int64_t>(r);
 }
 }  // namespace

@@ -5,3 +5,5 @@ const MediaPlatform& default_media_platform() {
   static const MediaPlatform platform = {ffmpeg_find_video_encoder, ffmpeg_create_writer, ffmpeg_create_resampler};
   return platform;
 }
+
+bool media_platform_can_write() { return true; }

@@ -106,7 +106,9 @@ bool encoder_takes(const AVCodec* codec, AVPixelFormat format) {
 void ffmpeg_quiet_logs() {
   static const bool quiet = [] {
     av_log_set_level(AV_LOG_ERROR);
+#ifndef _WIN32
     setenv("SVT_LOG", "1", 0);
+#endif
     return true;
   }();
   (void)quiet;

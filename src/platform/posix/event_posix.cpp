@@ -2,6 +2,10 @@
 
 #include <chrono>
 
+AutoResetEvent::AutoResetEvent() = default;
+AutoResetEvent::~AutoResetEvent() = default;
+void* AutoResetEvent::native_handle() const { return nullptr; }
+
 void AutoResetEvent::set() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
