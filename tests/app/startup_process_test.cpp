@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 extern char** environ;
 
@@ -165,8 +166,14 @@ TEST_F(Startup, SecondInteractiveStartHandsOverAndExits0WithoutTheIni) {
   first.signal(SIGTERM);
   EXPECT_EQ(first.wait(10000), 0);
 
-  // The owner is gone; a new interactive start becomes the instance.
+  // The owner is gone; a new interactive start becomes the instance. Its
+  // listening socket shows it has claimed the instance, which comes after it
+  // took over termination requests; the old owner's socket file is removed
+  // first so that only the new one counts.
+  const std::string socket_path = root.file("run/frelvanta.sock");
+  fs::remove(socket_path);
   Process third(other, {}, env(true));
+  EXPECT_TRUE(wait_until([&] { return fs::exists(socket_path) || !third.running(); }, std::chrono::seconds(20)));
   EXPECT_EQ(third.wait(500), -1);
   third.signal(SIGTERM);
   EXPECT_EQ(third.wait(10000), 0);
