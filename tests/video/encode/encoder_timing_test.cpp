@@ -574,27 +574,35 @@ TEST_F(Timing, DeviceConverterTakesTheFramesAndFillsTheSamples) {
   shrunk.rect(8, 31, 1000, 700, 0xFF, 0xFF, 0xFF);
   int on_device = 0;  // stands for a texture; the stand-in never reads it
   const GpuPicture picture{&on_device, 1300, 760};
+  // Submission converts; the writer gets the first picture once the second
+  // one has come (the worker holds the first until then), then both.
   ASSERT_TRUE(encoder_submit_video(shrunk.image(), picture, {8, 31, 1008, 731}, kTick, kTick));
-  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 1; }));
-  const MediaSample* s = fake.last_video;
-  EXPECT_NEAR(luma(s, 10, 10), 235, 2);
-  EXPECT_NEAR(luma(s, 1100, 100), 16, 2);
   EXPECT_EQ(c.device_offers, 1);
   EXPECT_EQ(c.memory_loads, 1);
   EXPECT_EQ(c.clears, 1);
   ASSERT_EQ(c.converted.size(), 1u);
-  EXPECT_EQ(s->data[0], e.surfaces[c.converted[0]].data[0]);
   EXPECT_EQ(c.reads, 1);
 
   // A full-size frame without a picture on the device: no clear, no offer.
   ScreenPicture full(1280, 720);
   full.fill(0, 0, 0);
   ASSERT_TRUE(encoder_submit_video(full.image(), {0, 0, 1280, 720}, kTick + kF60, kTick));
-  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 2; }));
-  EXPECT_NEAR(luma(fake.last_video, 100, 100), 16, 2);
   EXPECT_EQ(c.device_offers, 1);
   EXPECT_EQ(c.clears, 1);
   EXPECT_EQ(c.converted.size(), 2u);
+  ASSERT_TRUE(wait_until([&] { return fake.count("video") == 2; }));
+  std::vector<MediaSample*> written;
+  {
+    std::lock_guard<std::mutex> g(fake.m);
+    written = fake.held;
+  }
+  ASSERT_EQ(written.size(), 2u);
+  const MediaSample* s = written[0];
+  EXPECT_NEAR(luma(s, 10, 10), 235, 2);
+  EXPECT_NEAR(luma(s, 1100, 100), 16, 2);
+  EXPECT_EQ(s->data[0], e.surfaces[c.converted[0]].data[0]);
+  EXPECT_NEAR(luma(written[1], 100, 100), 16, 2);
+  EXPECT_EQ(written[1]->data[0], e.surfaces[c.converted[1]].data[0]);
 }
 
 }  // namespace
