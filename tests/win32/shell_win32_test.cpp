@@ -91,7 +91,7 @@ class ShellWin32Test : public ::testing::Test {
 // countdown, its timer ends it, and the capture request goes ahead (no
 // refusal); Explorer's restart brings the icon back; the menu's Exit ends
 // everything.
-TEST_F(ShellWin32Test, ShortcutCountdownRecordingTrayAndExit) {
+TEST_F(ShellWin32Test, ShortcutCountdownNotRefusedTrayAndExit) {
   if (!media_platform_can_write()) GTEST_SKIP() << "this build has no writer for recordings";
   ASSERT_NE(FindWindowW(kInteractiveClass, nullptr), nullptr);
   Win32TempDir videos;
