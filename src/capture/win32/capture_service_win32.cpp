@@ -12,6 +12,7 @@
 #include "capture/win32/wgc_runtime.h"
 #include "capture/win32/window_calls.h"
 #include "core/trace.h"
+#include "video/encode/media_writer.h"
 
 namespace {
 HWND to_hwnd(WindowId w) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(w)); }
@@ -35,7 +36,11 @@ class Win32CaptureService final : public CaptureService {
   // The sources are here; what is missing is an encoder (the media platform
   // of this build refuses every request), so a start says so up front
   // instead of failing at encoder set-up.
-  const char* unavailable_reason() override { return "Recording is not available in this build yet."; }
+  // Capture itself works everywhere; a build without a writer for the
+  // recording (no bundled encoder) still has to refuse.
+  const char* unavailable_reason() override {
+    return media_platform_can_write() ? nullptr : "Recording is not available in this build yet.";
+  }
 
   bool pointer_position(int32_t* x, int32_t* y) override {
     POINT p;

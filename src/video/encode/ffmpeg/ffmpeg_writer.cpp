@@ -184,7 +184,9 @@ class FfmpegWriter final : public MediaWriter {
       if (r >= 0) align_audio();
     }
     if (r >= 0 && audio_) {
-      if (!audio_->pcm.empty()) r = encode_pcm(audio_->pcm.frames());
+      // Sound held back until now goes in whole encoder frames, then the rest.
+      r = encode_whole_audio_frames();
+      if (r >= 0 && !audio_->pcm.empty()) r = encode_pcm(audio_->pcm.frames());
       if (r >= 0) r = encode(audio_->ctx.get(), audio_->stream, nullptr, &audio_->bytes);
     }
     if (r >= 0 && !video_flushed) r = encode(video_->ctx.get(), video_->stream, nullptr, &video_->bytes);
