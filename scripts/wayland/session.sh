@@ -33,8 +33,11 @@ if [ "${1:-}" != "--inside" ]; then
       # an access-control entry for that user alone.
       d=$(dirname "$(readlink -f "$1")")
       while [ "$d" != / ]; do
+        # Others may already pass (x, or t on a sticky folder such as /tmp):
+        # nothing to add, and an entry of its own would replace what that
+        # user has as one of the others.
         case $(stat -c %A "$d") in
-          *x) ;;
+          *x | *t) ;;
           *) setfacl -m "u:$uid:x" "$d" 2>/dev/null && echo "wayland-session: uid $uid may now pass through $d" >&2 ;;
         esac
         d=$(dirname "$d")
