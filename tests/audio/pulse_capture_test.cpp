@@ -234,12 +234,23 @@ TEST_F(PulseCaptureTest, SystemLoopbackKeepsPitchAndClock) {
   EXPECT_GE(worst_early, -20 * 10000) << "a packet is stamped in the future";
   EXPECT_LE(total / static_cast<int64_t>(r.packets.size()), 20 * 10000) << "packets lag the clock";
   EXPECT_LE(worst_late, 100 * 10000);
-  // Back to back: consecutive packets follow on the clock within 20 ms.
+  // Back to back: consecutive packets follow on the clock within 20 ms. A
+  // sound server that falls behind on a busy machine really loses sound; the
+  // packet after such a hole is placed where it was captured, more than
+  // 100 ms on. A step between those two is the capture's own jitter showing,
+  // and a step back is sound placed over sound: both are faults.
+  int holes = 0;
   for (size_t i = 1; i < r.packets.size(); ++i) {
     const auto& a = r.packets[i - 1];
     int64_t expected = static_cast<int64_t>(a.time + a.frames * kQpcFrequency / f.nSamplesPerSec);
-    EXPECT_NEAR(static_cast<double>(r.packets[i].time), static_cast<double>(expected), 20 * 10000.0) << i;
+    int64_t step = static_cast<int64_t>(r.packets[i].time) - expected;
+    if (step > 100 * 10000) {
+      ++holes;
+      continue;
+    }
+    EXPECT_NEAR(static_cast<double>(step), 0.0, 20 * 10000.0) << "packet " << i;
   }
+  EXPECT_LE(holes, 2) << "the stream keeps losing sound";
   EXPECT_EQ(cap.overflow_count.load(), 0u);
 }
 
