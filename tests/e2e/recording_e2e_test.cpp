@@ -180,7 +180,7 @@ TEST_F(RecordingE2E, StillScreenKeepsTheFullLengthAndReports) {
   const MediaSummary m = probe_media(out);
   ASSERT_TRUE(m.video.present && m.audio.present);
   // Stream ticks follow a still screen 250 ms behind, 100 ms apart.
-  EXPECT_GT(m.video.duration, 2.6);
+  EXPECT_GT(m.video.duration, 2.6) << read_text(out + ".stoptrace.txt");
   EXPECT_LT(m.video.duration, 3.3);
   std::printf("[ figures ] still screen, 3 s requested: video %.3f s, audio %.3f s\n", m.video.duration,
               m.audio.duration);
