@@ -174,6 +174,14 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
     if (lost_at_ == 0) lost_at_ = qpc_now();
     return false;
   }
+  // The capture thread looks at least every tenth of a second, data or
+  // not. A quarter of a second since the last look: this process stood
+  // still, and the server hands over what it kept meanwhile, faster than it
+  // comes. (A quiet source that only delivers late, such as an idle output
+  // waking up, is no such case: nothing was kept for this side.)
+  const int64_t now = qpc_now();
+  if (last_look_ != 0 && now - last_look_ > 10'000'000 / 4) stood_still_ = true;
+  last_look_ = now;
   const void* data = nullptr;
   size_t bytes = 0;
   if (pa_stream_peek(stream_, &data, &bytes) < 0) return false;
@@ -196,14 +204,12 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
 bool PulseRecordClient::backlogged(uint64_t frames) {
   const int64_t now = qpc_now();
   const uint64_t read = frames_read_ + frames;
-  // A quarter of a second without reading: this process stood still, and
-  // the server hands over what it kept meanwhile, faster than it comes.
-  if (last_read_ != 0 && now - last_read_ > 10'000'000 / 4) {
+  if (stood_still_) {
+    stood_still_ = false;
     catching_up_ = true;
     pace_time_ = now;
     pace_frames_ = read;
   }
-  last_read_ = now;
   if (catching_up_) {
     // The hand-over is over once the reading has kept to the clock for a
     // tenth of a second (a server that is itself busy hands over in spurts,
@@ -220,7 +226,8 @@ bool PulseRecordClient::backlogged(uint64_t frames) {
       // renewed only every second and a half): the measurements are taken
       // up again with the next one.
       catching_up_ = false;
-      after_handover_ = true;
+      handover_checks_ = kHandoverChecks;
+      handover_sum_ = 0;
       pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr);
       if (op) pa_operation_unref(op);
       awaiting_timing_ = op != nullptr;
@@ -255,14 +262,23 @@ int64_t PulseRecordClient::packet_time(int64_t measured, bool backlogged) {
     // was captured. Once the backlog is read, a measurement that still
     // differs is a real loss.
     if (d >= -kResync && (catching_up_ || awaiting_timing_)) return predicted;
-    // The first measurement to be trusted after a hand-over: the server
+    // The first measurements to be trusted after a hand-over: the server
     // may have dropped part of what it held (PipeWire, after eight seconds:
     // 40 ms), which moves the capture times later by that much at once.
     // Followed a sixteenth at a time, that shift would reach the recording
-    // as sound placed early for seconds.
-    const bool resync = after_handover_ && (d > kStep || d < -kStep);
-    after_handover_ = false;
-    if (!resync && d >= -kResync && d <= kResync) {
+    // as sound placed early for seconds; their mean, when it is that far
+    // off, moves the times in one step.
+    if (handover_checks_ > 0 && d >= -kResync && d <= kResync) {
+      handover_sum_ += d;
+      if (--handover_checks_ > 0) return predicted;
+      const int64_t mean = handover_sum_ / kHandoverChecks;
+      if (mean > kStep || mean < -kStep) {
+        correction_ += mean;
+        return predicted + mean;
+      }
+    }
+    handover_checks_ = 0;
+    if (d >= -kResync && d <= kResync) {
       correction_ += d / 16;
       return predicted + d / 16;
     }
@@ -319,10 +335,11 @@ bool PulseRecordClient::reopen() {
   stream_ = s;
   peeked_ = false;
   anchored_ = false;  // a new stream: its first packet is timed afresh
-  last_read_ = 0;
+  last_look_ = 0;
+  stood_still_ = false;
   catching_up_ = false;
   awaiting_timing_ = false;
-  after_handover_ = false;
+  handover_checks_ = 0;
   // The device position runs on through the gap, as if the silence had been
   // captured: streams timed by it stay on the recording's clock.
   if (lost_at_ != 0) frames_read_ += static_cast<uint64_t>((qpc_now() - lost_at_) * int64_t{rate_} / 10'000'000);

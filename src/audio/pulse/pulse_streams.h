@@ -45,9 +45,9 @@ class PulseRecordClient final : public AudioClient {
   // With c locked: a new record stream on `source`, ready.
   pa_stream* connect(PulseConnection* c, const std::string& source, bool corked, uint32_t timeout_ms);
   // Whether the packet of `frames` at frames_read_, read now, is part of
-  // sound the server held back: after a stall (then catching_up_ is set
-  // until the reading keeps to the clock again), or more than a few
-  // fragments waiting.
+  // sound the server held back: after this process stood still (then
+  // catching_up_ is set until the reading keeps to the clock again), or
+  // more than a few fragments waiting.
   bool backlogged(uint64_t frames);
   // The capture time given for the packet at frames_read_, from the time
   // measured for it now.
@@ -74,12 +74,17 @@ class PulseRecordClient final : public AudioClient {
   // difference each packet. That follows a device clock that runs off, while
   // one late wake-up no longer shows as a gap in the sound.
   bool anchored_ = false;
-  int64_t last_read_ = 0;          // counter value of the last packet read
+  int64_t last_look_ = 0;          // counter value of the last get_buffer()
+  bool stood_still_ = false;       // seen a quarter of a second without one
   bool catching_up_ = false;       // reading what the server kept during a stall
   int64_t pace_time_ = 0;          // since then (counter value) ...
   uint64_t pace_frames_ = 0;       // ... with the frames read up to here, the reading kept to the clock
   bool awaiting_timing_ = false;   // caught up; the latency figure is still the old one
-  bool after_handover_ = false;    // the next trusted measurement is the first after a hand-over
+  // Measurements after a hand-over still to be averaged before the times
+  // may move in one step, and the sum of those taken.
+  static constexpr int kHandoverChecks = 8;
+  int handover_checks_ = 0;
+  int64_t handover_sum_ = 0;
   uint32_t awaited_update_ = 0;    // timing_updates_ when it was asked for
   int64_t awaiting_until_ = 0;     // counter value after which the old one is taken
   std::atomic<uint32_t> timing_updates_{0};  // latency figures received (loop thread)
