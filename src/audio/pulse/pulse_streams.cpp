@@ -180,7 +180,7 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
   // comes. (A quiet source that only delivers late, such as an idle output
   // waking up, is no such case: nothing was kept for this side.)
   const int64_t now = qpc_now();
-  if (last_look_ != 0 && now - last_look_ > 10'000'000 / 4) stood_still_ = true;
+  if (anchored_ && last_look_ != 0 && now - last_look_ > 10'000'000 / 4) stood_still_ = true;
   last_look_ = now;
   const void* data = nullptr;
   size_t bytes = 0;
@@ -226,8 +226,6 @@ bool PulseRecordClient::backlogged(uint64_t frames) {
       // renewed only every second and a half): the measurements are taken
       // up again with the next one.
       catching_up_ = false;
-      handover_checks_ = kHandoverChecks;
-      handover_sum_ = 0;
       pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr);
       if (op) pa_operation_unref(op);
       awaiting_timing_ = op != nullptr;
@@ -247,8 +245,6 @@ int64_t PulseRecordClient::packet_time(int64_t measured, bool backlogged) {
   // what it could not hold while this process stood still, or the stream was
   // set up again): the measured time is taken as it is.
   constexpr int64_t kResync = 100 * 10000;
-  // Well above the measurement's own jitter (a few milliseconds).
-  constexpr int64_t kStep = 20 * 10000;
   if (anchored_ && rate_ != 0) {
     const int64_t predicted =
         anchor_time_ + static_cast<int64_t>((frames_read_ - anchor_frames_) * 10'000'000 / rate_) + correction_;
@@ -262,22 +258,6 @@ int64_t PulseRecordClient::packet_time(int64_t measured, bool backlogged) {
     // was captured. Once the backlog is read, a measurement that still
     // differs is a real loss.
     if (d >= -kResync && (catching_up_ || awaiting_timing_)) return predicted;
-    // The first measurements to be trusted after a hand-over: the server
-    // may have dropped part of what it held (PipeWire, after eight seconds:
-    // 40 ms), which moves the capture times later by that much at once.
-    // Followed a sixteenth at a time, that shift would reach the recording
-    // as sound placed early for seconds; their mean, when it is that far
-    // off, moves the times in one step.
-    if (handover_checks_ > 0 && d >= -kResync && d <= kResync) {
-      handover_sum_ += d;
-      if (--handover_checks_ > 0) return predicted;
-      const int64_t mean = handover_sum_ / kHandoverChecks;
-      if (mean > kStep || mean < -kStep) {
-        correction_ += mean;
-        return predicted + mean;
-      }
-    }
-    handover_checks_ = 0;
     if (d >= -kResync && d <= kResync) {
       correction_ += d / 16;
       return predicted + d / 16;
@@ -339,7 +319,6 @@ bool PulseRecordClient::reopen() {
   stood_still_ = false;
   catching_up_ = false;
   awaiting_timing_ = false;
-  handover_checks_ = 0;
   // The device position runs on through the gap, as if the silence had been
   // captured: streams timed by it stay on the recording's clock.
   if (lost_at_ != 0) frames_read_ += static_cast<uint64_t>((qpc_now() - lost_at_) * int64_t{rate_} / 10'000'000);

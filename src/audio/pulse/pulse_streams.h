@@ -80,11 +80,6 @@ class PulseRecordClient final : public AudioClient {
   int64_t pace_time_ = 0;          // since then (counter value) ...
   uint64_t pace_frames_ = 0;       // ... with the frames read up to here, the reading kept to the clock
   bool awaiting_timing_ = false;   // caught up; the latency figure is still the old one
-  // Measurements after a hand-over still to be averaged before the times
-  // may move in one step, and the sum of those taken.
-  static constexpr int kHandoverChecks = 8;
-  int handover_checks_ = 0;
-  int64_t handover_sum_ = 0;
   uint32_t awaited_update_ = 0;    // timing_updates_ when it was asked for
   int64_t awaiting_until_ = 0;     // counter value after which the old one is taken
   std::atomic<uint32_t> timing_updates_{0};  // latency figures received (loop thread)
