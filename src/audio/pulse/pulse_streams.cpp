@@ -175,10 +175,11 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
     return false;
   }
   // The capture thread looks at least every tenth of a second, data or
-  // not. A quarter of a second since the last look: this process stood
-  // still, and the server hands over what it kept meanwhile, faster than it
-  // comes. (A quiet source that only delivers late, such as an idle output
-  // waking up, is no such case: nothing was kept for this side.)
+  // not. A quarter of a second since the last look, once the stream runs:
+  // this process stood still, and the server hands over what it kept
+  // meanwhile, faster than it comes. (A quiet source that only delivers
+  // late, such as an idle output waking up, is no such case: nothing was
+  // kept for this side.)
   const int64_t now = qpc_now();
   if (anchored_ && last_look_ != 0 && now - last_look_ > 10'000'000 / 4) stood_still_ = true;
   last_look_ = now;
