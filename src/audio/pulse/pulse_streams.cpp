@@ -27,6 +27,7 @@ void drop_stream(pa_stream* s) {
   if (!s) return;
   pa_stream_set_read_callback(s, nullptr, nullptr);
   pa_stream_set_write_callback(s, nullptr, nullptr);
+  pa_stream_set_latency_update_callback(s, nullptr, nullptr);
   pa_stream_set_state_callback(s, nullptr, nullptr);
   if (pa_stream_get_state(s) == PA_STREAM_READY || pa_stream_get_state(s) == PA_STREAM_CREATING) {
     pa_stream_disconnect(s);
@@ -89,6 +90,7 @@ pa_stream* PulseRecordClient::connect(PulseConnection* c, const std::string& sou
   }
   // Wakes the capture thread at once when the stream fails.
   pa_stream_set_state_callback(s, state_cb, this);
+  pa_stream_set_latency_update_callback(s, latency_cb, this);
   return s;
 }
 
@@ -172,6 +174,15 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
     if (lost_at_ == 0) lost_at_ = qpc_now();
     return false;
   }
+  // The capture thread looks at least every tenth of a second, data or
+  // not. A quarter of a second since the last look, once the stream runs:
+  // this process stood still, and the server hands over what it kept
+  // meanwhile, faster than it comes. (A quiet source that only delivers
+  // late, such as an idle output waking up, is no such case: nothing was
+  // kept for this side.)
+  const int64_t now = qpc_now();
+  if (anchored_ && last_look_ != 0 && now - last_look_ > 10'000'000 / 4) stood_still_ = true;
+  last_look_ = now;
   const void* data = nullptr;
   size_t bytes = 0;
   if (pa_stream_peek(stream_, &data, &bytes) < 0) return false;
@@ -186,20 +197,49 @@ bool PulseRecordClient::get_buffer(AudioBuffer* out) {
   out->frames = static_cast<uint32_t>(frames);
   out->flags = data ? 0 : AUDIO_BUFFER_SILENT;  // a hole in the stream reads as silence
   out->device_position = frames_read_;
-  // A quarter of a second without reading: this process stood still, and
-  // the server has kept what was captured meanwhile; that much is old sound.
-  const int64_t now = qpc_now();
-  if (last_read_ != 0 && now - last_read_ > 10'000'000 / 4) {
-    backlog_until_ = frames_read_ + static_cast<uint64_t>((now - last_read_) * int64_t{rate_} / 10'000'000);
-  }
-  last_read_ = now;
-  const size_t unread = pa_stream_readable_size(stream_);
-  const bool backlogged = frames_read_ < backlog_until_ ||
-                          (unread != static_cast<size_t>(-1) && unread > uint64_t{rate_} / 25 * block_align_);
-  out->qpc_position =
-      static_cast<uint64_t>(packet_time(pulse_fragment_capture_time(stream_, frames, rate_), backlogged));
+  const bool held = backlogged(frames);
+  out->qpc_position = static_cast<uint64_t>(packet_time(pulse_fragment_capture_time(stream_, frames, rate_), held));
   return true;
 }
+
+bool PulseRecordClient::backlogged(uint64_t frames) {
+  const int64_t now = qpc_now();
+  const uint64_t read = frames_read_ + frames;
+  if (stood_still_) {
+    stood_still_ = false;
+    catching_up_ = true;
+    pace_time_ = now;
+    pace_frames_ = read;
+  }
+  if (catching_up_) {
+    // The hand-over is over once the reading has kept to the clock for a
+    // tenth of a second (a server that is itself busy hands over in spurts,
+    // with pauses of several milliseconds between them). It may be shorter
+    // than the stall: the server drops what it cannot hold.
+    const int64_t span = now - pace_time_;
+    const int64_t taken = static_cast<int64_t>((read - pace_frames_) * 10'000'000 / rate_);
+    if (taken > span + span / 4 + 20 * 10000) {
+      pace_time_ = now;
+      pace_frames_ = read;
+    } else if (span >= 10'000'000 / 10) {
+      // The server's latency figure still dates from the hand-over (sound
+      // on its way to this side then counts in it, up to 15 ms, and it is
+      // renewed only every second and a half): the measurements are taken
+      // up again with the next one.
+      catching_up_ = false;
+      pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+      if (op) pa_operation_unref(op);
+      awaiting_timing_ = op != nullptr;
+      awaited_update_ = timing_updates_;
+      awaiting_until_ = now + 10'000'000 / 2;
+    }
+  }
+  if (awaiting_timing_ && (timing_updates_ != awaited_update_ || now >= awaiting_until_)) awaiting_timing_ = false;
+  const size_t unread = pa_stream_readable_size(stream_);
+  return catching_up_ || (unread != static_cast<size_t>(-1) && unread > uint64_t{rate_} / 25 * block_align_);
+}
+
+void PulseRecordClient::latency_cb(pa_stream*, void* self) { ++static_cast<PulseRecordClient*>(self)->timing_updates_; }
 
 int64_t PulseRecordClient::packet_time(int64_t measured, bool backlogged) {
   // Beyond this the stream really lost or skipped data (the server dropped
@@ -210,15 +250,19 @@ int64_t PulseRecordClient::packet_time(int64_t measured, bool backlogged) {
     const int64_t predicted =
         anchor_time_ + static_cast<int64_t>((frames_read_ - anchor_frames_) * 10'000'000 / rate_) + correction_;
     const int64_t d = measured - predicted;
+    // After this process stood still the server hands over what it held
+    // for it, seconds of sound at once. The measurement only sees what has
+    // reached this side, so it takes that old sound for new: by up to the
+    // whole stall, and still by tens of milliseconds towards the end of the
+    // hand-over, where following it would put the sound after the stall
+    // early or late for seconds. The count of frames read places it where it
+    // was captured. Once the backlog is read, a measurement that still
+    // differs is a real loss.
+    if (d >= -kResync && (catching_up_ || awaiting_timing_)) return predicted;
     if (d >= -kResync && d <= kResync) {
       correction_ += d / 16;
       return predicted + d / 16;
     }
-    // After this process stood still the server hands over what it held
-    // for it, seconds of sound at once. The measurement only sees what has
-    // reached this side, so it takes that old sound for new; the count of
-    // frames read places it where it was captured. Once the backlog is
-    // read, a measurement that still differs is a real loss.
     if (d > kResync && backlogged) return predicted;
   }
   anchored_ = true;
@@ -272,8 +316,10 @@ bool PulseRecordClient::reopen() {
   stream_ = s;
   peeked_ = false;
   anchored_ = false;  // a new stream: its first packet is timed afresh
-  last_read_ = 0;
-  backlog_until_ = 0;
+  last_look_ = 0;
+  stood_still_ = false;
+  catching_up_ = false;
+  awaiting_timing_ = false;
   // The device position runs on through the gap, as if the silence had been
   // captured: streams timed by it stay on the recording's clock.
   if (lost_at_ != 0) frames_read_ += static_cast<uint64_t>((qpc_now() - lost_at_) * int64_t{rate_} / 10'000'000);

@@ -41,10 +41,16 @@ class PulseRecordClient final : public AudioClient {
   PulseRecordClient() = default;
   static void read_cb(pa_stream* s, size_t bytes, void* self);
   static void state_cb(pa_stream* s, void* self);
+  static void latency_cb(pa_stream* s, void* self);
   // With c locked: a new record stream on `source`, ready.
   pa_stream* connect(PulseConnection* c, const std::string& source, bool corked, uint32_t timeout_ms);
+  // Whether the packet of `frames` at frames_read_, read now, is part of
+  // sound the server held back: after this process stood still (then
+  // catching_up_ is set until the reading keeps to the clock again), or
+  // more than a few fragments waiting.
+  bool backlogged(uint64_t frames);
   // The capture time given for the packet at frames_read_, from the time
-  // measured for it now; `backlogged`: more than a few fragments wait to be read.
+  // measured for it now.
   int64_t packet_time(int64_t measured, bool backlogged);
 
   // Guards the connection, the stream and the keeper against replacement by
@@ -68,8 +74,15 @@ class PulseRecordClient final : public AudioClient {
   // difference each packet. That follows a device clock that runs off, while
   // one late wake-up no longer shows as a gap in the sound.
   bool anchored_ = false;
-  int64_t last_read_ = 0;          // counter value of the last packet read
-  uint64_t backlog_until_ = 0;     // frames_read_ up to which sound kept by the server is read
+  int64_t last_look_ = 0;          // counter value of the last get_buffer()
+  bool stood_still_ = false;       // seen a quarter of a second without one
+  bool catching_up_ = false;       // reading what the server kept during a stall
+  int64_t pace_time_ = 0;          // since then (counter value) ...
+  uint64_t pace_frames_ = 0;       // ... with the frames read up to here, the reading kept to the clock
+  bool awaiting_timing_ = false;   // caught up; the latency figure is still the old one
+  uint32_t awaited_update_ = 0;    // timing_updates_ when it was asked for
+  int64_t awaiting_until_ = 0;     // counter value after which the old one is taken
+  std::atomic<uint32_t> timing_updates_{0};  // latency figures received (loop thread)
   int64_t anchor_time_ = 0;
   uint64_t anchor_frames_ = 0;
   int64_t correction_ = 0;
