@@ -47,9 +47,8 @@ ComPtr<MfSamplePool> MfSamplePool::video(ID3D11Device* device, PixelLayout layou
   pool->width_ = width;
   pool->height_ = height;
   if (device) {
-    // The staging texture doubles as the test whether the device makes
-    // textures of the layout at all; where it does not, pictures go in
-    // memory.
+    // Where the device makes no textures of the layout (Wine's Direct3D
+    // makes staging ones but no others), pictures go in memory.
     D3D11_TEXTURE2D_DESC desc{};
     desc.Width = width;
     desc.Height = height;
@@ -59,9 +58,17 @@ ComPtr<MfSamplePool> MfSamplePool::video(ID3D11Device* device, PixelLayout layou
     desc.SampleDesc.Count = 1;
     desc.Usage = D3D11_USAGE_STAGING;
     desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    if (SUCCEEDED(device->CreateTexture2D(&desc, nullptr, pool->staging_.put()))) {
+    D3D11_TEXTURE2D_DESC surface = desc;
+    surface.Usage = D3D11_USAGE_DEFAULT;
+    surface.CPUAccessFlags = 0;
+    surface.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    ComPtr<ID3D11Texture2D> test;
+    if (SUCCEEDED(device->CreateTexture2D(&desc, nullptr, pool->staging_.put())) &&
+        SUCCEEDED(device->CreateTexture2D(&surface, nullptr, test.put()))) {
       device->AddRef();
       pool->device_.reset(device);
+    } else {
+      pool->staging_.reset();
     }
   }
   return pool;
