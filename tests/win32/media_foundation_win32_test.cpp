@@ -390,8 +390,8 @@ TEST_F(Win32MediaFoundation, PicturesOnTheDeviceWhereItHasTheLayout) {
 // The writer and the system's resampler behind the encoder: a second of
 // 44.1 kHz float sound with pictures beside it goes through the audio
 // transform into the sink writer as one second of 48 kHz 16-bit PCM in
-// order, without gaps or overlaps; the worker's calls come from its own COM
-// apartment; every sample comes back to its pool before finalisation ends.
+// order, without gaps or overlaps, at the tone's level; the statistics for
+// the watchdog are the sink writer's.
 const MediaPlatform* g_saved = nullptr;
 FakeSinkWriter* g_sink = nullptr;
 
@@ -449,6 +449,10 @@ TEST_F(Win32MediaFoundation, SoundThroughTheSystemResamplerIntoTheWriter) {
   EXPECT_NE(g_app.encoder.finalize_ok.load(), 0u);
   EXPECT_TRUE(sink.finalized);
   EXPECT_EQ(g_app.encoder.encoder_audio_dropped.load(), 0u);
+  // The watchdog's statistics come from the sink writer: at least the
+  // first picture's bytes.
+  EXPECT_NE(g_app.encoder.stats_valid.load(), 0u);
+  EXPECT_GE(g_app.encoder.stats_bytes.load(), 64u * 32 * 3 / 2);
 
   size_t frames = 0, pictures = 0;
   LONGLONG next = -1;

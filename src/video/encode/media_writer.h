@@ -161,6 +161,10 @@ void media_platform_set(const MediaPlatform* platform);
 // The backend's table, defined by the backend.
 const MediaPlatform& default_media_platform();
 
+// Starts the backend's media services for the process (start-up, before
+// the encoder's own parts); their absence shows later, in the encoder check.
+void media_platform_start();
+
 // Whether the build's backend writes files at all (true in every build
 // today; a build without a writer would refuse every recording).
 bool media_platform_can_write();

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/com_apartment.h"
 #include "platform/win32/com_ptr.h"
 #include "video/encode/mf/mf_startup.h"
 
@@ -84,7 +85,9 @@ class MfResampler final : public AudioTransform {
     return hr;
   }
 
+  // The encoder's worker calls from its own thread, in its apartment.
   MediaResult process_input(const MediaSample* sample) override {
+    com_join_multithreaded();
     if (!streaming_ && media_failed(begin_streaming())) return E_INVALIDARG;
     if (read_ < pending_.size()) return MEDIA_E_NOTACCEPTING;
     pending_.clear();
@@ -112,6 +115,7 @@ class MfResampler final : public AudioTransform {
   }
 
   MediaResult process_output(MediaSample* sample) override {
+    com_join_multithreaded();
     if (read_ >= pending_.size()) return MEDIA_E_TRANSFORM_NEED_MORE_INPUT;
     const size_t block = out_.nBlockAlign;
     const size_t n = std::min(pending_.size() - read_, sample->capacity / block * block);
@@ -130,6 +134,7 @@ class MfResampler final : public AudioTransform {
   }
 
   MediaResult drain() override {
+    com_join_multithreaded();
     if (!streaming_) return S_OK;
     if (read_ >= pending_.size()) {
       pending_.clear();

@@ -16,6 +16,7 @@
 #include "video/encode/media_writer.h"
 #include "video/encode/mf/mf_encoder_check.h"
 #include "video/encode/mf/mf_resampler.h"
+#include "video/encode/mf/mf_startup.h"
 #include "video/encode/mf/mf_writer.h"
 #ifdef FRELVANTA_BUNDLED_FFMPEG
 #include "video/encode/ffmpeg/ffmpeg_writer.h"
@@ -104,6 +105,9 @@ const MediaPlatform& default_media_platform() {
   static const MediaPlatform platform{find_video_encoder, create_writer, create_resampler};
   return platform;
 }
+
+// Media Foundation (MFStartup, lite: no sockets), once for the process.
+void media_platform_start() { mf_started(); }
 
 // Media Foundation's writer is always there; whether an encoder is, the
 // check at each recording's set-up says.
