@@ -32,20 +32,14 @@ class MfWriter final : public MediaWriter {
 
   MediaResult add_video_stream(const VideoOutputType& type, int32_t* index) override {
     ComPtr<IMFMediaType> t;
-    DWORD i = 0;
-    HRESULT hr = mf_video_output_type(type, &t);
-    if (SUCCEEDED(hr)) hr = sink_->AddStream(t.get(), &i);
-    if (SUCCEEDED(hr)) *index = video_stream_ = static_cast<int32_t>(i);
-    return hr;
+    const HRESULT made = mf_video_output_type(type, &t);
+    return add_stream(made, t.get(), index, &video_stream_);
   }
 
   MediaResult add_audio_stream(const AudioOutputType& type, int32_t* index) override {
     ComPtr<IMFMediaType> t;
-    DWORD i = 0;
-    HRESULT hr = mf_audio_output_type(type, &t);
-    if (SUCCEEDED(hr)) hr = sink_->AddStream(t.get(), &i);
-    if (SUCCEEDED(hr)) *index = audio_stream_ = static_cast<int32_t>(i);
-    return hr;
+    const HRESULT made = mf_audio_output_type(type, &t);
+    return add_stream(made, t.get(), index, &audio_stream_);
   }
 
   MediaResult set_video_input(int32_t index, const VideoInputType& type) override {
@@ -115,6 +109,15 @@ class MfWriter final : public MediaWriter {
   }
 
  private:
+  // Adds the track of an output type made with result `made`.
+  HRESULT add_stream(HRESULT made, IMFMediaType* type, int32_t* index, int32_t* kept) {
+    DWORD i = 0;
+    HRESULT hr = made;
+    if (SUCCEEDED(hr)) hr = sink_->AddStream(type, &i);
+    if (SUCCEEDED(hr)) *index = *kept = static_cast<int32_t>(i);
+    return hr;
+  }
+
   ComPtr<IMFSinkWriter> sink_;
   ComPtr<ID3D11Device> device_;
   ComPtr<MfSamplePool> video_pool_, audio_pool_;
