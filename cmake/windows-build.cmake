@@ -108,13 +108,14 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/compute_programs.cpp
 target_sources(fv_convert PRIVATE ${CMAKE_BINARY_DIR}/generated/compute_programs.cpp)
 target_link_libraries(fv_convert PUBLIC d3d11 dxgi dxguid uuid)
 fv_win32_library(fv_encode video/encode DEPENDS fv_convert fv_settings fv_core fv_platform)
-# The encoder check asks Media Foundation; the files are written by the
-# FFmpeg writer of the Linux build, from FFmpeg and x264 cross-built as
-# static libraries (scripts/build-ffmpeg-windows.sh prints the folder).
-# Without it the build refuses to record.
+# The encoder check asks Media Foundation; where it has the encoder, its
+# sink writer writes the file, elsewhere the FFmpeg writer of the Linux
+# build does, from FFmpeg and x264 cross-built as static libraries
+# (scripts/build-ffmpeg-windows.sh prints the folder). Without those, only
+# Media Foundation's encoders record.
 file(GLOB FV_MF_SOURCES CONFIGURE_DEPENDS ${SRC}/video/encode/mf/*.cpp)
 target_sources(fv_encode PRIVATE ${FV_MF_SOURCES})
-target_link_libraries(fv_encode PUBLIC mfplat mfuuid wmcodecdspuuid ole32)
+target_link_libraries(fv_encode PUBLIC mfplat mfreadwrite evr mfuuid strmiids wmcodecdspuuid d3d11 ole32 oleaut32)
 set(FRELVANTA_WIN_FFMPEG "" CACHE PATH "FFmpeg and x264 cross-built for Windows (scripts/build-ffmpeg-windows.sh)")
 if(FRELVANTA_WIN_FFMPEG)
   find_package(PkgConfig REQUIRED)

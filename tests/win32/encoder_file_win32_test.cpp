@@ -6,10 +6,15 @@
 #include <gtest/gtest.h>
 
 #include "capture/device.h"
+#include "capture/win32/d3d11_device.h"
+#include "core/trace.h"
 #include "core/ui_service.h"
 #include "support/fake_ui.h"
 #include "video/encode/encoder_test_support.h"
 #include "video/encode/media_writer.h"
+#include "video/encode/mf/mf_encoder_check.h"
+#include "video/encode/mf/mf_writer.h"
+#include "win32/win32_temp.h"
 #include "video/encode/wave_format.h"
 
 namespace {
@@ -26,33 +31,72 @@ class Win32EncoderFile : public ::testing::Test {
   FakeUi ui;
 };
 
-// Software H.264 opens in the bundled writer whatever Media Foundation has;
-// a hardware request has no writer here, nor has a codec the bundled build
-// leaves out.
+bool under_wine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// Media Foundation is asked first: on the capture adapter for hardware, in
+// software otherwise. Wine has no encoder at all, so its enumeration finds
+// nothing, and software H.264 opens in the bundled writer; a hardware
+// request has no writer here, nor has a codec the bundled build leaves out.
+// The trace says which writer was chosen, and that writer is the one made.
 TEST_F(Win32EncoderFile, EncoderCheckChoosesTheBundledWriter) {
+  if (!under_wine()) GTEST_SKIP() << "which writer is chosen depends on the machine's encoders";
+  Win32TempDir dir;
+  g_app.config.WriteDiagnostics = 1;
+  set_run_trace_folder(dir.path());
+  const uint64_t luid = list_adapters(false).at(0).luid;
   struct Row {
     VideoCodecKind codec;
+    uint32_t profile;
+    PixelLayout input;
     bool hardware;
-    bool found;
-    const char* name;
+    const char* name;  // null: refused
+    const char* trace;
   };
   const Row rows[] = {
-      {VIDEO_H264, false, true, "ffmpeg/libx264"},
-      {VIDEO_H264, true, false, nullptr},
-      {VIDEO_HEVC, false, false, nullptr},
+      {VIDEO_H264, 100, PIXEL_NV12, false, "ffmpeg/libx264",
+       "encoder.writer codec=H264 hardware=0 media_foundation_encoders=0 enumeration=0x00000000 writer=ffmpeg"},
+      {VIDEO_H264, 100, PIXEL_NV12, true, nullptr,
+       "encoder.writer codec=H264 hardware=1 media_foundation_encoders=0 enumeration=0x00000000 writer=none"},
+      {VIDEO_HEVC, 2, PIXEL_P010, false, nullptr,
+       "encoder.writer codec=HEVC hardware=0 media_foundation_encoders=0 enumeration=0x00000000 writer=none"},
+      {VIDEO_AV1, 1, PIXEL_NV12, true, nullptr,
+       "encoder.writer codec=AV1 hardware=1 media_foundation_encoders=0 enumeration=0x00000000 writer=none"},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.trace);
     VideoEncoderRequest r;
     r.codec = row.codec;
+    r.profile = row.profile;
+    r.input = row.input;
     r.hardware = row.hardware;
-    r.profile = row.codec == VIDEO_H264 ? 100 : 1;
+    r.adapter_luid = row.hardware ? luid : 0;
     r.width = 640;
     r.height = 360;
     r.frame_rate_num = 30;
+    const MfEncoderCheck mf = mf_check_video_encoder(r);
+    EXPECT_GE(mf.result, 0);
+    EXPECT_EQ(mf.count, 0u);
     std::string name;
-    EXPECT_EQ(media_platform().find_video_encoder(r, &name), row.found) << row.codec << " " << row.hardware;
-    if (row.name) EXPECT_EQ(name, row.name);
+    EXPECT_EQ(media_platform().find_video_encoder(r, &name), row.name != nullptr);
+    EXPECT_EQ(name, row.name ? row.name : "none");
+    EXPECT_NE(read_bytes(run_trace_path()).find(row.trace), std::string::npos);
   }
+
+  // After the software check the writer made is the bundled one: Media
+  // Foundation's sink writer makes no MP4 file under Wine.
+  VideoEncoderRequest r;
+  r.width = 640;
+  r.height = 360;
+  r.frame_rate_num = 30;
+  ASSERT_TRUE(media_platform().find_video_encoder(r, nullptr));
+  std::unique_ptr<MediaWriter> w;
+  EXPECT_FALSE(media_failed(media_platform().create_writer(dir / "chosen.mp4", WriterAttributes{}, &w)));
+  EXPECT_TRUE(w);
+  std::unique_ptr<MediaWriter> mf;
+  EXPECT_TRUE(media_failed(mf_create_writer(dir / "mf.mp4", WriterAttributes{}, nullptr, &mf)));
+  EXPECT_FALSE(mf);
+  w.reset();
+  set_run_trace_folder("");
 }
 
 // Two seconds of a moving picture with a 440 Hz tone: a fragmented H.264

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/event.h"
+#include "platform/win32/com_apartment.h"
 
 namespace {
 // What a capture thread joins once, on its first packet: COM for the
@@ -111,15 +112,7 @@ struct CoTaskFormat {
 };
 }  // namespace
 
-void wasapi_join_com() {
-  struct Com {
-    bool joined = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    ~Com() {
-      if (joined) CoUninitialize();
-    }
-  };
-  thread_local Com com;
-}
+void wasapi_join_com() { com_join_multithreaded(); }
 
 std::unique_ptr<AudioClient> wasapi_open_capture(ComPtr<IAudioClient> client, DWORD flags, REFERENCE_TIME duration,
                                                  const WAVEFORMATEX* format) {

@@ -153,6 +153,7 @@ bool check_encoder(const SetupPlan& p, const CaptureDevice& device, const Encode
   if (p.hardware) {
     request.render_node = render_node;
     request.driver = device.driver;
+    request.adapter_luid = device.adapter_luid;
   }
   request.width = p.out.width;
   request.height = p.out.height;
@@ -176,6 +177,7 @@ bool create_writer(const SetupPlan& p, const CaptureDevice& device, const std::s
     attributes.render_node = device.render_node;
     attributes.driver = device.driver;
   }
+  attributes.d3d11 = device.d3d11;
   attributes.disable_throttling = true;
   attributes.container = p.container;
 

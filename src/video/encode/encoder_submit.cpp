@@ -22,6 +22,7 @@ void clear_input_texture(Encoder& e) {
 }
 
 void encoder_init_process() {
+  media_platform_start();
   Encoder& e = g_app.encoder;
   if (!e.wake_event) e.wake_event = std::make_unique<AutoResetEvent>();
   pool_callback_init(&e.video_return_callback, e.video_samples, kVideoPoolSize, &e.video_free);

@@ -81,6 +81,9 @@ struct WriterAttributes {
   bool hardware_transforms = false;
   std::string render_node;  // device for hardware encoders
   std::string driver;       // its kernel driver, which decides the encoder family
+  // Windows: the capture's Direct3D 11 device (an ID3D11Device), shared with
+  // the encoder and holding the pictures' surfaces; empty elsewhere.
+  std::shared_ptr<void> d3d11;
   bool disable_throttling = true;
   ContainerKind container = CONTAINER_MPEG4;
 };
@@ -158,6 +161,10 @@ void media_platform_set(const MediaPlatform* platform);
 // The backend's table, defined by the backend.
 const MediaPlatform& default_media_platform();
 
-// Whether the build's backend writes files at all: false only in a Windows
-// build made without its bundled writer, which refuses every recording.
+// Starts the backend's media services for the process (start-up, before
+// the encoder's own parts); their absence shows later, in the encoder check.
+void media_platform_start();
+
+// Whether the build's backend writes files at all (true in every build
+// today; a build without a writer would refuse every recording).
 bool media_platform_can_write();

@@ -6,4 +6,6 @@ const MediaPlatform& default_media_platform() {
   return platform;
 }
 
+void media_platform_start() {}
+
 bool media_platform_can_write() { return true; }

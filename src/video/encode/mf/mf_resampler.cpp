@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/com_apartment.h"
 #include "platform/win32/com_ptr.h"
 #include "video/encode/mf/mf_startup.h"
 
@@ -78,19 +79,22 @@ class MfResampler final : public AudioTransform {
     HRESULT hr = mft_->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
     if (SUCCEEDED(hr)) hr = mft_->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
     streaming_ = SUCCEEDED(hr);
+    clock_set_ = false;
     pending_.clear();
     read_ = 0;
     return hr;
   }
 
+  // The encoder's worker calls from its own thread, in its apartment.
   MediaResult process_input(const MediaSample* sample) override {
+    com_join_multithreaded();
     if (!streaming_ && media_failed(begin_streaming())) return E_INVALIDARG;
     if (read_ < pending_.size()) return MEDIA_E_NOTACCEPTING;
     pending_.clear();
     read_ = 0;
     const DWORD bytes = static_cast<DWORD>(sample->length / in_.nBlockAlign * in_.nBlockAlign);
     if (bytes == 0 || !sample->data[0]) return S_OK;
-    pending_time_ = sample->time;
+    advance_clock(sample->time, bytes / in_.nBlockAlign);
     ComPtr<IMFMediaBuffer> buffer;
     ComPtr<IMFSample> input;
     HRESULT hr = MFCreateMemoryBuffer(bytes, buffer.put());
@@ -111,6 +115,7 @@ class MfResampler final : public AudioTransform {
   }
 
   MediaResult process_output(MediaSample* sample) override {
+    com_join_multithreaded();
     if (read_ >= pending_.size()) return MEDIA_E_TRANSFORM_NEED_MORE_INPUT;
     const size_t block = out_.nBlockAlign;
     const size_t n = std::min(pending_.size() - read_, sample->capacity / block * block);
@@ -118,9 +123,9 @@ class MfResampler final : public AudioTransform {
     std::memcpy(sample->data[0], pending_.data() + read_, n);
     read_ += n;
     sample->length = n;
-    sample->time = pending_time_;
+    sample->time = out_time_;
     sample->duration = static_cast<int64_t>(n / block) * kSecond / out_.nSamplesPerSec;
-    pending_time_ += sample->duration;
+    out_time_ += sample->duration;
     if (read_ >= pending_.size()) {
       pending_.clear();
       read_ = 0;
@@ -129,6 +134,7 @@ class MfResampler final : public AudioTransform {
   }
 
   MediaResult drain() override {
+    com_join_multithreaded();
     if (!streaming_) return S_OK;
     if (read_ >= pending_.size()) {
       pending_.clear();
@@ -170,7 +176,23 @@ class MfResampler final : public AudioTransform {
   bool streaming_ = false;
   std::vector<uint8_t> pending_;
   size_t read_ = 0;
-  int64_t pending_time_ = 0;
+  // The output's time runs on from the first input: the filter holds a few
+  // frames back, so stamping each output with its input's time would leave
+  // a gap after the first block. A gap between inputs (sound that was lost)
+  // carries over to the output.
+  void advance_clock(int64_t input_time, size_t input_frames) {
+    if (!clock_set_) {
+      out_time_ = input_time;
+      clock_set_ = true;
+    } else if (input_time - in_end_ > kGapTolerance) {
+      out_time_ += input_time - in_end_;
+    }
+    in_end_ = input_time + static_cast<int64_t>(input_frames) * kSecond / in_.nSamplesPerSec;
+  }
+  static constexpr int64_t kGapTolerance = 10'000;  // 1 ms: rounding of the inputs' times
+  bool clock_set_ = false;
+  int64_t out_time_ = 0;  // of the next output
+  int64_t in_end_ = 0;    // where the last input ended
 };
 }  // namespace
 

@@ -1,24 +1,35 @@
 // The media platform of the Windows build. The encoder check asks Media
-// Foundation for the codec's encoders first; this build writes files with
-// the FFmpeg writer it carries (cross-built beside it,
-// scripts/build-ffmpeg-windows.sh), so every recording goes through that
-// writer, also where Media Foundation has no encoder at all (N editions
-// without the media pack, reduced installations, Wine). The check says so
-// in the trace. A build without the bundled writer refuses every request,
-// so nothing pretends to write a file.
-#include <windows.h>
-#include <mfapi.h>
-#include <mftransform.h>
+// Foundation first (MFTEnum2: on the capture adapter for hardware, in
+// software otherwise); where it has an encoder, Media Foundation's sink
+// writer writes the file. Where it has none (N editions without the media
+// pack, reduced installations, Wine), a software request goes to the FFmpeg
+// writer the build carries (cross-built beside it,
+// scripts/build-ffmpeg-windows.sh). The check says which writer it chose,
+// and the writer and resampler of that choice are the ones created. A
+// build without the bundled writer records only where Media Foundation
+// has the encoder, and says "Cannot find video encoder!" elsewhere.
+#include <atomic>
+
+#include <d3d11.h>
 
 #include "core/trace.h"
 #include "video/encode/media_writer.h"
+#include "video/encode/mf/mf_encoder_check.h"
+#include "video/encode/mf/mf_resampler.h"
 #include "video/encode/mf/mf_startup.h"
+#include "video/encode/mf/mf_writer.h"
 #ifdef FRELVANTA_BUNDLED_FFMPEG
 #include "video/encode/ffmpeg/ffmpeg_writer.h"
 #include "video/encode/ffmpeg/video_encoders.h"
 #endif
 
 namespace {
+enum class Writer { none, media_foundation, bundled };
+
+// The choice of the last check. Encoder set-up checks, then creates the
+// writer and the resampler, all on the main thread.
+std::atomic<Writer> g_writer{Writer::none};
+
 const char* codec_name(VideoCodecKind codec) {
   switch (codec) {
     case VIDEO_H264: return "H264";
@@ -27,63 +38,77 @@ const char* codec_name(VideoCodecKind codec) {
   }
 }
 
-// Encoders Media Foundation registers for the codec, on hardware or in
-// software; started once per process.
-uint32_t media_foundation_encoders(VideoCodecKind codec, bool hardware) {
-  if (!mf_started()) return 0;
-  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_H264};
-  if (codec == VIDEO_HEVC) output.guidSubtype = MFVideoFormat_HEVC;
-  if (codec == VIDEO_AV1) output.guidSubtype = MFVideoFormat_AV1;
-  const UINT32 flags = (hardware ? MFT_ENUM_FLAG_HARDWARE : MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_ASYNCMFT) |
-                       MFT_ENUM_FLAG_SORTANDFILTER;
-  IMFActivate** found = nullptr;
-  UINT32 count = 0;
-  if (FAILED(MFTEnumEx(MFT_CATEGORY_VIDEO_ENCODER, flags, nullptr, &output, &found, &count))) return 0;
-  for (UINT32 i = 0; i < count; ++i) found[i]->Release();
-  CoTaskMemFree(found);
-  return count;
+const char* writer_name(Writer w) {
+  switch (w) {
+    case Writer::media_foundation: return "mediafoundation";
+    case Writer::bundled: return "ffmpeg";
+    default: return "none";
+  }
+}
+
+// The bundled writer encodes in software only: a hardware request has no
+// writer there that could use the device.
+bool bundled_encoder(const VideoEncoderRequest& request, std::string* name) {
+#ifdef FRELVANTA_BUNDLED_FFMPEG
+  return !request.hardware && ffmpeg_find_video_encoder(request, name);
+#else
+  (void)request;
+  (void)name;
+  return false;
+#endif
 }
 
 bool find_video_encoder(const VideoEncoderRequest& request, std::string* encoder_name) {
-  const uint32_t mf = media_foundation_encoders(request.codec, request.hardware);
-#ifdef FRELVANTA_BUNDLED_FFMPEG
-  // The bundled writer encodes in software only: a hardware request has no
-  // writer that could use the device.
-  std::string name;
-  const bool found = !request.hardware && ffmpeg_find_video_encoder(request, &name);
-  if (encoder_name) *encoder_name = "ffmpeg/" + name;
-  trace_eventf("encoder.writer codec=%s hardware=%d media_foundation_encoders=%u writer=%s", codec_name(request.codec),
-               request.hardware ? 1 : 0, mf, found ? "ffmpeg" : "none");
-  return found;
-#else
-  if (encoder_name) *encoder_name = "none";
-  trace_eventf("encoder.writer codec=%s hardware=%d media_foundation_encoders=%u writer=none",
-               codec_name(request.codec), request.hardware ? 1 : 0, mf);
-  return false;
-#endif
+  const MfEncoderCheck mf = mf_check_video_encoder(request);
+  Writer chosen = Writer::none;
+  std::string name = "none";
+  std::string bundled;
+  if (mf.count > 0) {
+    chosen = Writer::media_foundation;
+    name = "mediafoundation/" + (mf.name.empty() ? std::string("encoder") : mf.name);
+  } else if (bundled_encoder(request, &bundled)) {
+    chosen = Writer::bundled;
+    name = "ffmpeg/" + bundled;
+  }
+  g_writer.store(chosen);
+  if (encoder_name) *encoder_name = name;
+  trace_eventf("encoder.writer codec=%s hardware=%d media_foundation_encoders=%u enumeration=0x%08X writer=%s",
+               codec_name(request.codec), request.hardware ? 1 : 0, mf.count, static_cast<uint32_t>(mf.result),
+               writer_name(chosen));
+  return chosen != Writer::none;
 }
 
-#ifndef FRELVANTA_BUNDLED_FFMPEG
-MediaResult no_writer(const std::string&, const WriterAttributes&, std::unique_ptr<MediaWriter>*) {
-  return MEDIA_E_FAIL;
-}
-std::unique_ptr<AudioTransform> no_resampler() { return nullptr; }
+MediaResult create_writer(const std::string& path, const WriterAttributes& attributes,
+                          std::unique_ptr<MediaWriter>* writer) {
+  switch (g_writer.load()) {
+    case Writer::media_foundation:
+      return mf_create_writer(path, attributes, static_cast<ID3D11Device*>(attributes.d3d11.get()), writer);
+#ifdef FRELVANTA_BUNDLED_FFMPEG
+    case Writer::bundled: return ffmpeg_create_writer(path, attributes, writer);
 #endif
+    default: return MEDIA_E_FAIL;
+  }
+}
+
+std::unique_ptr<AudioTransform> create_resampler() {
+  switch (g_writer.load()) {
+    case Writer::media_foundation: return mf_create_resampler();
+#ifdef FRELVANTA_BUNDLED_FFMPEG
+    case Writer::bundled: return ffmpeg_create_resampler();
+#endif
+    default: return nullptr;
+  }
+}
 }  // namespace
 
 const MediaPlatform& default_media_platform() {
-#ifdef FRELVANTA_BUNDLED_FFMPEG
-  static const MediaPlatform platform{find_video_encoder, ffmpeg_create_writer, ffmpeg_create_resampler};
-#else
-  static const MediaPlatform platform{find_video_encoder, no_writer, no_resampler};
-#endif
+  static const MediaPlatform platform{find_video_encoder, create_writer, create_resampler};
   return platform;
 }
 
-bool media_platform_can_write() {
-#ifdef FRELVANTA_BUNDLED_FFMPEG
-  return true;
-#else
-  return false;
-#endif
-}
+// Media Foundation (MFStartup, lite: no sockets), once for the process.
+void media_platform_start() { mf_started(); }
+
+// Media Foundation's writer is always there; whether an encoder is, the
+// check at each recording's set-up says.
+bool media_platform_can_write() { return true; }
