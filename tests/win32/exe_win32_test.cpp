@@ -341,7 +341,8 @@ TEST_F(ExeTest, SecondInteractiveStartHandsOverAndExitsZero) {
   EXPECT_FALSE(file_exists(dir_ / "frelvanta.ini"));
   // A command-line run has its own window class and does not hand over: it
   // records by itself.
-  EXPECT_EQ(run("--mode monitor --duration 1 --audio off --mic off", 60000).exit_code, 0u);
+  ExeRun beside = run("--mode monitor --duration 1 --audio off --mic off", 60000);
+  EXPECT_EQ(beside.exit_code, 0u) << beside.output;
   EXPECT_EQ(WaitForSingleObject(first, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the first instance ended";
 
   PostMessageW(window, WM_CLOSE, 0, 0);

@@ -198,7 +198,7 @@ TEST_F(ShellWin32Test, ShortcutCountdownRecordsStopsTrayAndExit) {
   ASSERT_EQ(saved.size(), 1u) << trace;
   const std::string file = videos / saved[0];
   const std::string bytes = read_bytes(file);
-  EXPECT_GT(bytes.size(), 4096u);
+  EXPECT_GT(bytes.size(), 1024u);  // a still desktop codes small
   EXPECT_EQ(bytes.substr(4, 4), "ftyp");
   EXPECT_LT(bytes.find("moov"), bytes.find("moof"));
   EXPECT_NE(bytes.find("moof"), std::string::npos);
