@@ -346,6 +346,31 @@ void mix_audio(bool flush, uint64_t deadline) {
   }
 }
 
+void pad_silence_to_end() {
+  AudioCapture* stream = is_open(g_app.system_capture) ? &g_app.system_capture
+                         : is_open(g_app.mic_capture) ? &g_app.mic_capture
+                                                       : nullptr;
+  const int64_t end = g_app.recording.end_time.load(std::memory_order_relaxed);
+  if (stream == nullptr || end <= 0) return;
+  AudioMixer& m = g_app.mixer;
+  const uint32_t rate = stream->stream_format->nSamplesPerSec;
+  const uint32_t align = output_block_align();
+  const uint64_t f = frequency();
+  const uint64_t from = m.next_audio_time != 0 ? m.next_audio_time : stream_start_time();
+  if (from == 0 || from >= static_cast<uint64_t>(end) || rate == 0 || align == 0 || f == 0) return;
+  uint64_t frames = mul_div(static_cast<uint64_t>(end) - from, rate, f);
+  const uint32_t chunk = rate / 10 > 0 ? rate / 10 : 1;
+  if (frames == 0 || !ensure_mix_buffer(chunk * align)) return;
+  std::memset(m.mix_buffer, 0, size_t{chunk} * align);  // silence in float and signed PCM alike
+  trace_eventf("audio.silence_to_end ms=%llu",
+               static_cast<unsigned long long>(mul_div(static_cast<uint64_t>(end) - from, 1000, f)));
+  while (frames > 0) {
+    const uint32_t n = frames < chunk ? static_cast<uint32_t>(frames) : chunk;
+    if (!submit_audio(m.mix_buffer, n, m.next_audio_time != 0 ? m.next_audio_time : from, rate)) return;
+    frames -= n;
+  }
+}
+
 void discard_audio() {
   const uint64_t start = stream_start_time();
   if (start == 0) return;

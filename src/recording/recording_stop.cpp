@@ -147,6 +147,10 @@ bool drain_audio(const StopState& s) {
     discard_audio();
   } else {
     mix_audio(true, static_cast<uint64_t>(qpc_now() + 2 * g_app.qpc_frequency));
+    // A stream that went away may not have come back: the sound ended
+    // there, and the track is made up to the recording's length.
+    if (g_app.system_capture.interruptions.load() + g_app.mic_capture.interruptions.load() != 0)
+      pad_silence_to_end();
   }
   release_pending(&g_app.mixer.system_pending);
   release_pending(&g_app.mixer.mic_pending);
