@@ -357,18 +357,21 @@ void pad_silence_to_end() {
   const uint32_t align = output_block_align();
   const uint64_t f = frequency();
   const uint64_t from = m.next_audio_time != 0 ? m.next_audio_time : stream_start_time();
-  if (from == 0 || from >= static_cast<uint64_t>(end) || rate == 0 || align == 0 || f == 0) return;
-  uint64_t frames = mul_div(static_cast<uint64_t>(end) - from, rate, f);
-  const uint32_t chunk = rate / 10 > 0 ? rate / 10 : 1;
-  if (frames == 0 || !ensure_mix_buffer(chunk * align)) return;
-  std::memset(m.mix_buffer, 0, size_t{chunk} * align);  // silence in float and signed PCM alike
+  const uint64_t tol = f / 50;  // the writer fills gaps longer than 20 ms with silence
+  if (from == 0 || from + tol >= static_cast<uint64_t>(end) || rate == 0 || align == 0) return;
+  // One short silent block that ends at the recording's end; the writer
+  // fills the gap before it with silence. One block, so that it is written
+  // before the stop request lets the worker drop what is still queued.
+  const uint32_t frames = rate / 100 > 0 ? rate / 100 : 1;
+  const uint64_t at = static_cast<uint64_t>(end) - mul_div(frames, f, rate);
+  if (at <= from || !ensure_mix_buffer(frames * align)) return;
+  std::memset(m.mix_buffer, 0, size_t{frames} * align);  // silence in float and signed PCM alike
   trace_eventf("audio.silence_to_end ms=%llu",
                static_cast<unsigned long long>(mul_div(static_cast<uint64_t>(end) - from, 1000, f)));
-  while (frames > 0) {
-    const uint32_t n = frames < chunk ? static_cast<uint32_t>(frames) : chunk;
-    if (!submit_audio(m.mix_buffer, n, m.next_audio_time != 0 ? m.next_audio_time : from, rate)) return;
-    frames -= n;
-  }
+  if (!encoder_submit_audio(m.mix_buffer, frames, static_cast<int64_t>(at), static_cast<int64_t>(f))) return;
+  m.next_audio_time = static_cast<uint64_t>(end);
+  m.audio_time_remainder = 0;
+  for (int waited = 0; waited < 1000 && encoder_pending_count() != 0; ++waited) sleep_ms(1);
 }
 
 void discard_audio() {
