@@ -360,8 +360,9 @@ void pad_silence_to_end() {
   const uint64_t tol = f / 50;  // the writer fills gaps longer than 20 ms with silence
   if (from == 0 || from + tol >= static_cast<uint64_t>(end) || rate == 0 || align == 0) return;
   // One short silent block that ends at the recording's end; the writer
-  // fills the gap before it with silence. One block, so that it is written
-  // before the stop request lets the worker drop what is still queued.
+  // fills the gap before it with silence. One block, which the encoder
+  // takes at once (the stop waits for that before it asks the worker to
+  // finish, which drops what is still queued).
   const uint32_t frames = rate / 100 > 0 ? rate / 100 : 1;
   const uint64_t at = static_cast<uint64_t>(end) - mul_div(frames, f, rate);
   if (at <= from || !ensure_mix_buffer(frames * align)) return;
@@ -371,7 +372,6 @@ void pad_silence_to_end() {
   if (!encoder_submit_audio(m.mix_buffer, frames, static_cast<int64_t>(at), static_cast<int64_t>(f))) return;
   m.next_audio_time = static_cast<uint64_t>(end);
   m.audio_time_remainder = 0;
-  for (int waited = 0; waited < 1000 && encoder_pending_count() != 0; ++waited) sleep_ms(1);
 }
 
 void discard_audio() {

@@ -12,8 +12,7 @@ void mix_audio(bool flush, uint64_t deadline);
 void discard_audio();
 // After the final drain: silence from the sound's end up to the recording's
 // end, for a stream that went away and did not come back, so the track
-// keeps the recording's full length. Waits (at most a second) until the
-// encoder has taken it.
+// keeps the recording's full length.
 void pad_silence_to_end();
 // Releases the held packet, if any, and zeroes the record.
 void release_pending(PendingPacket* pending);
