@@ -103,7 +103,11 @@ class CommandLineRecording(unittest.TestCase):
                 rising, low = rising + 1, False
         print(f"[ figures ] tone rms {rms:.4f}, rising crossings {rising} in 1 s")
         self.assertAlmostEqual(rms, TONE_AMPLITUDE / math.sqrt(2), delta=0.05)
-        self.assertAlmostEqual(rising, TONE_HZ, delta=15)
+        # On a busy machine Wine's monitor input reports packet times with
+        # jitter, and the sound engine drops the stretch a late packet
+        # overlaps (seen once: 24 ms, 976 crossings). A wrong rate is off
+        # by far more (44.1 kHz taken for 48 kHz: 8 %).
+        self.assertAlmostEqual(rising, TONE_HZ, delta=30)
 
 
 class KilledRecording(unittest.TestCase):
