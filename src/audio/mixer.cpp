@@ -346,6 +346,34 @@ void mix_audio(bool flush, uint64_t deadline) {
   }
 }
 
+void pad_silence_to_end() {
+  AudioCapture* stream = is_open(g_app.system_capture) ? &g_app.system_capture
+                         : is_open(g_app.mic_capture) ? &g_app.mic_capture
+                                                       : nullptr;
+  const int64_t end = g_app.recording.end_time.load(std::memory_order_relaxed);
+  if (stream == nullptr || end <= 0) return;
+  AudioMixer& m = g_app.mixer;
+  const uint32_t rate = stream->stream_format->nSamplesPerSec;
+  const uint32_t align = output_block_align();
+  const uint64_t f = frequency();
+  const uint64_t from = m.next_audio_time != 0 ? m.next_audio_time : stream_start_time();
+  const uint64_t tol = f / 50;  // the writer fills gaps longer than 20 ms with silence
+  if (from == 0 || from + tol >= static_cast<uint64_t>(end) || rate == 0 || align == 0) return;
+  // One short silent block that ends at the recording's end; the writer
+  // fills the gap before it with silence. One block, which the encoder
+  // takes at once (the stop waits for that before it asks the worker to
+  // finish, which drops what is still queued).
+  const uint32_t frames = rate / 100 > 0 ? rate / 100 : 1;
+  const uint64_t at = static_cast<uint64_t>(end) - mul_div(frames, f, rate);
+  if (at <= from || !ensure_mix_buffer(frames * align)) return;
+  std::memset(m.mix_buffer, 0, size_t{frames} * align);  // silence in float and signed PCM alike
+  trace_eventf("audio.silence_to_end ms=%llu",
+               static_cast<unsigned long long>(mul_div(static_cast<uint64_t>(end) - from, 1000, f)));
+  if (!encoder_submit_audio(m.mix_buffer, frames, static_cast<int64_t>(at), static_cast<int64_t>(f))) return;
+  m.next_audio_time = static_cast<uint64_t>(end);
+  m.audio_time_remainder = 0;
+}
+
 void discard_audio() {
   const uint64_t start = stream_start_time();
   if (start == 0) return;

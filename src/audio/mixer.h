@@ -10,6 +10,10 @@
 void mix_audio(bool flush, uint64_t deadline);
 // Throws away everything held and queued (while paused).
 void discard_audio();
+// After the final drain: silence from the sound's end up to the recording's
+// end, for a stream that went away and did not come back, so the track
+// keeps the recording's full length.
+void pad_silence_to_end();
 // Releases the held packet, if any, and zeroes the record.
 void release_pending(PendingPacket* pending);
 

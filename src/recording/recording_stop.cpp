@@ -147,6 +147,14 @@ bool drain_audio(const StopState& s) {
     discard_audio();
   } else {
     mix_audio(true, static_cast<uint64_t>(qpc_now() + 2 * g_app.qpc_frequency));
+    // A stream that went away may not have come back: the sound ended
+    // there, and the track is made up to the recording's length. The
+    // encoder takes that block before the stop request, which drops what is
+    // still queued (at most a second's wait).
+    if (g_app.system_capture.interruptions.load() + g_app.mic_capture.interruptions.load() != 0) {
+      pad_silence_to_end();
+      for (int waited = 0; waited < 1000 && encoder_pending_count() != 0; ++waited) sleep_ms(1);
+    }
   }
   release_pending(&g_app.mixer.system_pending);
   release_pending(&g_app.mixer.mic_pending);

@@ -526,6 +526,24 @@ bool wait_for_event(const std::string& trace, const std::string& event) {
   return false;
 }
 
+// A 640x360 monitor recording of `seconds` with sound while the test content
+// plays a 440 Hz tone over a still picture; `started` once its stop trace
+// says the recording runs.
+struct ToneRecording {
+  Background content, rec;
+  Installation inst;
+  std::string out;
+  bool started = false;
+  ToneRecording(const char* name, const char* seconds)
+      : inst(name, "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n"), out(inst.videos + "/" + name + ".mp4") {
+    started = content.start({FV_TESTCONTENT_EXE, "--still", "--tone", "440"}, {}, "ready") &&
+              rec.start({inst.exe, "--mode", "monitor", "--duration", seconds, "--output", out, "--audio", "on",
+                         "--mic", "off"},
+                        {}) &&
+              wait_for_event(out + ".stoptrace.txt", "recording.started");
+  }
+};
+
 double seconds_since(const std::chrono::steady_clock::time_point& t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
@@ -536,15 +554,10 @@ double seconds_since(const std::chrono::steady_clock::time_point& t) {
 // saved as usual.
 TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
   if (!SoundServer::controllable()) GTEST_SKIP() << "the sound server was not started by scripts/test-env.sh";
-  Background content;
-  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--still", "--tone", "440"}, {}, "ready"));
-  Installation inst("restart", "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n");
-  const std::string out = inst.videos + "/restart.mp4";
-  Background rec;
-  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "11", "--output", out, "--audio", "on", "--mic",
-                         "off"},
-                        {}));
-  ASSERT_TRUE(wait_for_event(out + ".stoptrace.txt", "recording.started")) << read_text(rec.output_file());
+  ToneRecording t("restart", "11");
+  Background& rec = t.rec;
+  const std::string& out = t.out;
+  ASSERT_TRUE(t.started) << read_text(rec.output_file());
   // The recording does not wait for the first sound: an output that was
   // rendering far ahead (the test's null sink renders up to two seconds at
   // a time) hands a new stream its first packet that much later, silence in
@@ -583,20 +596,45 @@ TEST_F(RecordingE2E, SoundServerRestartedMidRecordingKeepsLengthAndResumes) {
   EXPECT_TRUE(has_event_prefix(events, "audio.stream_restored stream=system gap_ms="));
 }
 
+// The sound server dies two seconds into the recording and is not back
+// before the recording ends: the sound track still runs to the end of the
+// picture (silence from the loss on), as the message says.
+TEST_F(RecordingE2E, SoundServerGoneForGoodKeepsTheTrackToTheEnd) {
+  if (!SoundServer::controllable()) GTEST_SKIP() << "the sound server was not started by scripts/test-env.sh";
+  ToneRecording t("gone", "6");
+  Background& rec = t.rec;
+  const std::string& out = t.out;
+  ASSERT_TRUE(t.started) << read_text(rec.output_file());
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  ASSERT_TRUE(SoundServer::run("kill"));
+  const int code = rec.wait(40);
+  ASSERT_TRUE(SoundServer::run("start"));  // for the tests after this one
+  const std::string output = read_text(rec.output_file());
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_NE(output.find("Sound Interrupted: "), std::string::npos) << output;
+
+  const MediaSummary m = probe_media(out);
+  ASSERT_TRUE(m.video.present && m.audio.present) << output;
+  std::printf("[ figures ] server killed at 2 s, not back: video %.3f s from %.3f, audio %.3f s from %.3f\n",
+              m.video.duration, m.video.start, m.audio.duration, m.audio.start);
+  EXPECT_GT(m.video.duration, 5.5);
+  EXPECT_NEAR(m.audio.start + m.audio.duration, m.video.start + m.video.duration, 0.15)
+      << read_text(out + ".stoptrace.txt");
+  const std::vector<std::string> events = trace_events(out + ".stoptrace.txt");
+  EXPECT_TRUE(in_order(events, {"recording.started", "audio.stream_lost stream=system", "stop.begin",
+                                "stop.rename_done"}));
+  EXPECT_TRUE(has_event_prefix(events, "audio.silence_to_end ms="));
+}
+
 // The sound server stops answering (SIGSTOP) just before the recording
 // ends: the stop still ends within its bounds (2 s for video, 1 s for the
 // audio lock, 2 s of draining, 4 s for the encoder), and the file is saved.
 TEST_F(RecordingE2E, HungSoundServerDuringStopDoesNotHoldTheStop) {
   if (!SoundServer::controllable()) GTEST_SKIP() << "the sound server was not started by scripts/test-env.sh";
-  Background content;
-  ASSERT_TRUE(content.start({FV_TESTCONTENT_EXE, "--still", "--tone", "440"}, {}, "ready"));
-  Installation inst("hung", "VideoMaxWidth=640\r\nVideoMaxHeight=360\r\n");
-  const std::string out = inst.videos + "/hung.mp4";
-  Background rec;
-  ASSERT_TRUE(rec.start({inst.exe, "--mode", "monitor", "--duration", "3", "--output", out, "--audio", "on", "--mic",
-                         "off"},
-                        {}));
-  ASSERT_TRUE(wait_for_event(out + ".stoptrace.txt", "recording.started")) << read_text(rec.output_file());
+  ToneRecording t("hung", "3");
+  Background& rec = t.rec;
+  const std::string& out = t.out;
+  ASSERT_TRUE(t.started) << read_text(rec.output_file());
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   const pid_t server = SoundServer::pid();
   ASSERT_GT(server, 0);

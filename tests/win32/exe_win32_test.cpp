@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -135,6 +136,23 @@ TEST_F(ExeTest, SettingsBesideTheExecutableMigrationTraceAndRecovery) {
             std::string::npos);
 }
 
+// The sound server's monitor input as the system's sound names it (empty
+// without the private sound server of test-env.sh).
+std::string sound_server_monitor() {
+  std::string names[32], ids[32];
+  const uint32_t n = system_audio_endpoints()->enumerate_microphones(names, ids, 32);
+  for (uint32_t i = 0; i < n; ++i)
+    if (names[i].find("Monitor") != std::string::npos) return names[i];
+  return "";
+}
+
+// Where recordings for the Linux tools go: FV_RECORDING_OUT when the wrapper
+// (run_recording_check.sh) sets it, else the test's own folder.
+std::string recording_out_folder(const Win32TempDir& own) {
+  const char* out_env = std::getenv("FV_RECORDING_OUT");
+  return out_env != nullptr ? std::string(out_env) : own.path();
+}
+
 // A full-screen window that paints two fixed halves and a white square
 // moving along its top strip (new content in every picture), on a thread of
 // its own with its own message loop.
@@ -209,15 +227,10 @@ class PaintedScreen {
 // it with the Linux tools (picture, colours, frame count, tone, lengths).
 TEST_F(ExeTest, MonitorRecordingFromTheCommandLine) {
   if (!media_platform_can_write()) GTEST_SKIP() << "this build has no writer for recordings";
-  std::string monitor_name;
-  std::string names[32], ids[32];
-  const uint32_t n = system_audio_endpoints()->enumerate_microphones(names, ids, 32);
-  for (uint32_t i = 0; i < n && monitor_name.empty(); ++i)
-    if (names[i].find("Monitor") != std::string::npos) monitor_name = names[i];
+  const std::string monitor_name = sound_server_monitor();
   ASSERT_FALSE(monitor_name.empty()) << "no monitor input; run under scripts/test-env.sh";
 
-  const char* out_env = std::getenv("FV_RECORDING_OUT");
-  const std::string folder = out_env != nullptr ? std::string(out_env) : dir_.path();
+  const std::string folder = recording_out_folder(dir_);
   const std::string out = path_join(folder, "monitor.mp4");
   write_bytes(dir_ / "frelvanta.ini",
               "[frelvanta]\r\nVideoMaxWidth=640\r\nVideoMaxHeight=360\r\nShowRecordingBorder=0\r\n"
@@ -242,6 +255,75 @@ TEST_F(ExeTest, MonitorRecordingFromTheCommandLine) {
   EXPECT_LT(begin, renamed) << trace;
 }
 
+// How many fragment headers the file holds so far (read while the recorder
+// still writes it).
+int fragments_in(const std::string& path) {
+  std::string bytes;
+  read_whole_file(path, 1 << 28, &bytes);
+  int n = 0;
+  for (size_t at = bytes.find("moof"); at != std::string::npos; at = bytes.find("moof", at + 4)) ++n;
+  return n;
+}
+
+// A crash-safe recording whose process is killed mid-way (as by the task
+// manager or a crash) is recovered at the next start: renamed to its final
+// name and listed in the folder's log. The recovered file goes to the Linux
+// tools (check_recording.py), which decode it up to its last fragment.
+TEST_F(ExeTest, KilledRecordingIsRecoveredAtTheNextStart) {
+  if (!media_platform_can_write()) GTEST_SKIP() << "this build has no writer for recordings";
+  const std::string monitor_name = sound_server_monitor();
+  ASSERT_FALSE(monitor_name.empty()) << "no monitor input; run under scripts/test-env.sh";
+  const std::string videos = dir_ / "videos";
+  ASSERT_TRUE(create_directories(videos));
+  write_bytes(dir_ / "frelvanta.ini",
+              "[frelvanta]\r\nVideoMaxWidth=640\r\nVideoMaxHeight=360\r\nShowRecordingBorder=0\r\n"
+              "OpenFolder=0\r\nWriteDiagnostics=1\r\nOutputFolder=" + videos + "\r\nSystemAudioDeviceId=" +
+                  monitor_name + "\r\n");
+
+  PaintedScreen screen;
+  HANDLE process = nullptr;
+  run("--mode monitor --duration 600 --audio on --mic off", 0, &process);
+  ASSERT_NE(process, nullptr);
+  // Killed once the file holds a few fragments, whatever the machine's pace.
+  std::string temp;
+  for (int i = 0; i < 1200 && WaitForSingleObject(process, 100) == WAIT_TIMEOUT; ++i) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(to_wide(videos)), ec)) {
+      const std::string name = to_utf8(entry.path().filename().wstring());
+      if (name.size() > 8 && name.compare(name.size() - 8, 8, ".tmp.mp4") == 0) temp = path_join(videos, name);
+    }
+    if (!temp.empty() && fragments_in(temp) >= 3) break;
+  }
+  ASSERT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the recording ended by itself";
+  TerminateProcess(process, 1);
+  ASSERT_EQ(WaitForSingleObject(process, 30000), WAIT_OBJECT_0);
+  CloseHandle(process);
+  ASSERT_FALSE(temp.empty()) << "no unfinished recording appeared";
+  ASSERT_GE(fragments_in(temp), 3) << temp;
+  // A file written in the last seconds may still be another run's: the next
+  // start comes a while later, as after a restart.
+  {
+    ScopedHandle h(CreateFileW(to_wide(temp).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= 60ull * 10000000ull;
+    FILETIME before{t.LowPart, t.HighPart};
+    ASSERT_TRUE(SetFileTime(h.get(), nullptr, nullptr, &before));
+  }
+
+  ExeRun next = run("--mode monitor --duration 1 --audio off --mic off", 60000);
+  EXPECT_EQ(next.exit_code, 0u) << next.output;
+  EXPECT_EQ(next.output, "");
+  const std::string recovered = temp.substr(0, temp.size() - 8) + ".mp4";
+  EXPECT_FALSE(file_exists(temp));
+  ASSERT_TRUE(file_exists(recovered));
+  EXPECT_NE(read_bytes(videos + "/RECOVERED-RECORDINGS.txt").find("recovered  " + recovered), std::string::npos)
+      << read_bytes(videos + "/RECOVERED-RECORDINGS.txt");
+  ASSERT_TRUE(CopyFileW(to_wide(recovered).c_str(), to_wide(path_join(recording_out_folder(dir_), "recovered.mp4")).c_str(),
+                        FALSE));
+}
+
 // Needs a display: the interactive instance shows its notice in a window.
 TEST_F(ExeTest, SecondInteractiveStartHandsOverAndExitsZero) {
   HANDLE first = nullptr;
@@ -259,7 +341,8 @@ TEST_F(ExeTest, SecondInteractiveStartHandsOverAndExitsZero) {
   EXPECT_FALSE(file_exists(dir_ / "frelvanta.ini"));
   // A command-line run has its own window class and does not hand over: it
   // records by itself.
-  EXPECT_EQ(run("--mode monitor --duration 1 --audio off --mic off", 60000).exit_code, 0u);
+  ExeRun beside = run("--mode monitor --duration 1 --audio off --mic off", 60000);
+  EXPECT_EQ(beside.exit_code, 0u) << beside.output;
   EXPECT_EQ(WaitForSingleObject(first, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the first instance ended";
 
   PostMessageW(window, WM_CLOSE, 0, 0);

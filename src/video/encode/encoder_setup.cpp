@@ -415,10 +415,19 @@ void adopt_writer(Encoder& e, const SetupPlan& p, const EncoderConfig& config, s
   e.abandoned.store(0);
 }
 
+// A refusal without a message: the process start-up made the event, so only
+// a run that skipped it, or a thread the system would not create, ends here.
+// The trace tells why no recording started.
 bool start_worker(Encoder& e) {
-  if (!e.wake_event) return false;
+  if (!e.wake_event) {
+    trace_event("encoder.setup_failed stage=worker reason=no_wake_event");
+    return false;
+  }
   e.worker_exited.store(0);
-  if (!thread_start(&e.worker_thread, [&e] { encoder_worker(&e); })) return false;
+  if (!thread_start(&e.worker_thread, [&e] { encoder_worker(&e); })) {
+    trace_event("encoder.setup_failed stage=worker reason=thread");
+    return false;
+  }
   e.worker_running.store(1);
   e.accepting.exchange(1);
   return true;

@@ -115,7 +115,12 @@ bool encoder_submit_video(const BgraImage& image, const GpuPicture& picture, Rec
     e.discontinuity_pending.exchange(1);
     return false;
   }
-  if (e.device_converter)
+  // The device converts pictures that are already on it. A picture in
+  // memory (the GDI source) goes through the CPU stages: the writer takes
+  // its pictures in memory, so the device would add an upload and a
+  // read-back, which on a software device (Wine) cost ten times the
+  // conversion itself.
+  if (e.device_converter && picture.texture)
     convert_on_device(e, image, picture, content_rect, static_cast<uint32_t>(i));
   else
     convert_with_stages(e, image, content_rect, static_cast<uint32_t>(i));
