@@ -117,7 +117,9 @@ TEST_F(ExeTest, SettingsBesideTheExecutableMigrationTraceAndRecovery) {
   SetFileTime(h.get(), nullptr, nullptr, &old);
   h.reset();
 
-  ExeRun r = run("--mode monitor --duration 1 --audio off --mic off", 60000);
+  // Three seconds: on a busy machine the first picture under Wine may come
+  // later than one second after the start, and the run then records nothing.
+  ExeRun r = run("--mode monitor --duration 3 --audio off --mic off", 60000);
   EXPECT_EQ(r.exit_code, 0u) << r.output;
   EXPECT_EQ(r.output, "");
 
@@ -312,7 +314,7 @@ TEST_F(ExeTest, KilledRecordingIsRecoveredAtTheNextStart) {
     ASSERT_TRUE(SetFileTime(h.get(), nullptr, nullptr, &before));
   }
 
-  ExeRun next = run("--mode monitor --duration 1 --audio off --mic off", 60000);
+  ExeRun next = run("--mode monitor --duration 3 --audio off --mic off", 60000);
   EXPECT_EQ(next.exit_code, 0u) << next.output;
   EXPECT_EQ(next.output, "");
   const std::string recovered = temp.substr(0, temp.size() - 8) + ".mp4";
@@ -341,7 +343,7 @@ TEST_F(ExeTest, SecondInteractiveStartHandsOverAndExitsZero) {
   EXPECT_FALSE(file_exists(dir_ / "frelvanta.ini"));
   // A command-line run has its own window class and does not hand over: it
   // records by itself.
-  ExeRun beside = run("--mode monitor --duration 1 --audio off --mic off", 60000);
+  ExeRun beside = run("--mode monitor --duration 3 --audio off --mic off", 60000);
   EXPECT_EQ(beside.exit_code, 0u) << beside.output;
   EXPECT_EQ(WaitForSingleObject(first, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the first instance ended";
 
