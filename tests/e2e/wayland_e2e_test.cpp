@@ -309,23 +309,26 @@ struct TrayDesktop {
     notices.wait(10);
   }
 
+  bool start_notices() {
+    return notices.pid() > 0 || notices.start({FV_NOTIFICATION_SERVICE_EXE}, {}, "ready");
+  }
+
   bool start_bar() {
     const std::string config = inst.dir + "/waybar.json";
     write_text(config, "{\"layer\": \"top\", \"position\": \"top\", \"height\": " + std::to_string(kBarHeight) +
                            ", \"modules-right\": [\"tray\"], \"tray\": {\"icon-size\": 24, \"spacing\": 8}}\n");
-    return notices.start({FV_NOTIFICATION_SERVICE_EXE}, {}, "ready") &&
-           bar.start({"/usr/bin/waybar", "-c", config}, {}) &&
-           wait_s([] { return !busctl({"status", "org.kde.StatusNotifierWatcher"}).empty() &&
-                              busctl({"get-property", "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+    return start_notices() && bar.start({"/usr/bin/waybar", "-c", config}, {}) &&
+           wait_s([] { return busctl({"get-property", "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
                                       "org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"})
-                                      .find("true") != std::string::npos; },
+                                  .find("true") != std::string::npos; },
                   20);
   }
 
-  // Starts the instance and waits until its item is registered.
-  bool start_app() {
-    if (!app.start({inst.exe}, {})) return false;
-    const bool registered = wait_s(
+  bool launch() { return start_notices() && app.start({inst.exe}, {}); }
+
+  // Waits until the instance's item is registered with the tray host.
+  bool registered() {
+    const bool found = wait_s(
         [this] {
           const std::string items = busctl({"get-property", "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
                                             "org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"});
@@ -335,12 +338,13 @@ struct TrayDesktop {
           return !item.empty();
         },
         20);
-    if (!registered) return false;
+    if (!found) return false;
     const std::string path = busctl({"get-property", item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu"});
     const size_t q = path.find('"');
     menu = q == std::string::npos ? "" : path.substr(q + 1, path.find('"', q + 1) - q - 1);
     return true;
   }
+  bool start_app() { return launch() && registered(); }
 
   // The exported menu as the tray host reads it: per label, its id and
   // whether it is enabled (0 when there is no such item).
@@ -380,57 +384,69 @@ struct TrayDesktop {
 };
 }  // namespace
 
-// The tray instance under waybar: the item registers with waybar's watcher
-// and waybar draws the icon; a right click there opens the menu that waybar
-// draws from the exported one, whose items work (Settings opens the
-// dialog, Exit ends the instance); a left click opens the Settings when
-// idle.
+// The tray instance under waybar, with waybar there before the instance
+// and started after it (then the instance had found no tray at start): the
+// item registers with waybar's watcher and waybar draws the icon; a right
+// click there shows the menu that waybar draws from the exported one, whose
+// items work (Settings opens the dialog, Exit ends the instance); a left
+// click opens the Settings when idle.
 TEST_F(WaylandE2E, TrayUnderWaybarShowsTheIconItsMenuAndTheSettings) {
-  TrayDesktop desk("wl_tray");
-  ASSERT_TRUE(desk.start_bar()) << read_text(desk.bar.output_file());
   const int w = TrayDesktop::kTrayWidth, h = TrayDesktop::kBarHeight;
-  EXPECT_EQ(light_pixels(screen_rgb(TrayDesktop::kTrayX, 0, w, h, desk.inst.dir), w), 0) << "the bar is not empty";
-  ASSERT_TRUE(desk.start_app()) << read_text(desk.app.output_file());
+  for (const bool host_first : {true, false}) {
+    SCOPED_TRACE(host_first ? "waybar first" : "waybar after the instance");
+    TrayDesktop desk("wl_tray");
+    if (host_first) {
+      ASSERT_TRUE(desk.start_bar()) << read_text(desk.bar.output_file());
+      EXPECT_EQ(light_pixels(screen_rgb(TrayDesktop::kTrayX, 0, w, h, desk.inst.dir), w), 0) << "the bar is not empty";
+      ASSERT_TRUE(desk.start_app()) << read_text(desk.app.output_file());
+    } else {
+      ASSERT_TRUE(desk.launch());
+      ASSERT_TRUE(wait_s([&] { return read_text(desk.notices.output_file()).find("no tray") != std::string::npos; }, 20))
+          << read_text(desk.notices.output_file());
+      ASSERT_TRUE(desk.start_bar()) << read_text(desk.bar.output_file());
+      ASSERT_TRUE(desk.registered()) << read_text(desk.app.output_file());
+    }
 
-  // waybar draws the icon.
-  int cx = 0, cy = 0;
-  ASSERT_TRUE(wait_s([&] { return light_pixels(screen_rgb(TrayDesktop::kTrayX, 0, w, h, desk.inst.dir), w, &cx, &cy) > 8; },
-                     20))
-      << "no icon in the bar";
-  cx += TrayDesktop::kTrayX;
+    // waybar draws the icon.
+    int cx = 0, cy = 0;
+    ASSERT_TRUE(wait_s(
+        [&] { return light_pixels(screen_rgb(TrayDesktop::kTrayX, 0, w, h, desk.inst.dir), w, &cx, &cy) > 8; }, 20))
+        << "no icon in the bar";
+    cx += TrayDesktop::kTrayX;
 
-  // A right click: waybar shows the exported menu below the icon.
-  ASSERT_FALSE(desk.menu.empty());
-  ASSERT_EQ(run_process({FV_WLDRAG_EXE, "--click", "1280", "720", std::to_string(cx), std::to_string(cy), "right"}, {},
-                        20)
-                .exit_code,
-            0);
-  EXPECT_TRUE(wait_s([&] { return light_pixels(screen_rgb(680, h, 600, 300, desk.inst.dir), 600) > 10000; }, 20))
-      << "no menu below the icon";
-  // A click beside it closes it.
-  run_process({FV_WLDRAG_EXE, "--click", "1280", "720", "300", "500"}, {}, 20);
+    // A right click: waybar shows the exported menu below the icon.
+    ASSERT_FALSE(desk.menu.empty());
+    ASSERT_EQ(run_process({FV_WLDRAG_EXE, "--click", "1280", "720", std::to_string(cx), std::to_string(cy), "right"},
+                          {}, 20)
+                  .exit_code,
+              0);
+    EXPECT_TRUE(wait_s([&] { return light_pixels(screen_rgb(680, h, 600, 300, desk.inst.dir), 600) > 10000; }, 20))
+        << "no menu below the icon";
+    // A click beside it closes it.
+    run_process({FV_WLDRAG_EXE, "--click", "1280", "720", "300", "500"}, {}, 20);
 
-  // Idle: Settings is enabled, Pause (an item standing in for the missing
-  // shortcuts) is not; choosing Settings opens the dialog.
-  bool enabled = false;
-  EXPECT_NE(desk.menu_item("Settings", &enabled), 0);
-  EXPECT_TRUE(enabled);
-  if (desk.menu_item("Pause", &enabled) != 0) EXPECT_FALSE(enabled);
-  ASSERT_TRUE(desk.choose("Settings"));
-  EXPECT_TRUE(wait_s([] { return sway_window("Frelvanta 3"); }, 20)) << "no Settings from the menu";
-  run_process({FV_WLDRAG_EXE, "--escape"}, {}, 10);
-  ASSERT_TRUE(wait_s([] { return !sway_window("Frelvanta 3"); }, 20)) << "the Settings did not close";
+    // Idle: Settings is enabled, Pause (an item standing in for the missing
+    // shortcuts) is not; choosing Settings opens the dialog.
+    bool enabled = false;
+    EXPECT_NE(desk.menu_item("Settings", &enabled), 0);
+    EXPECT_TRUE(enabled);
+    if (desk.menu_item("Pause", &enabled) != 0) EXPECT_FALSE(enabled);
+    ASSERT_TRUE(desk.choose("Settings"));
+    EXPECT_TRUE(wait_s([] { return sway_window("Frelvanta 3"); }, 20)) << "no Settings from the menu";
+    run_process({FV_WLDRAG_EXE, "--escape"}, {}, 10);
+    ASSERT_TRUE(wait_s([] { return !sway_window("Frelvanta 3"); }, 20)) << "the Settings did not close";
 
-  // A left click on the icon (Activate) opens the Settings.
-  ASSERT_EQ(run_process({FV_WLDRAG_EXE, "--click", "1280", "720", std::to_string(cx), std::to_string(cy)}, {}, 20)
-                .exit_code,
-            0);
-  EXPECT_TRUE(wait_s([] { return sway_window("Frelvanta 3"); }, 20)) << "no Settings after the left click";
-  run_process({FV_WLDRAG_EXE, "--escape"}, {}, 10);
-  EXPECT_TRUE(wait_s([] { return !sway_window("Frelvanta 3"); }, 20));
+    // A left click on the icon (Activate) opens the Settings.
+    ASSERT_EQ(run_process({FV_WLDRAG_EXE, "--click", "1280", "720", std::to_string(cx), std::to_string(cy)}, {}, 20)
+                  .exit_code,
+              0);
+    EXPECT_TRUE(wait_s([] { return sway_window("Frelvanta 3"); }, 20)) << "no Settings after the left click";
+    run_process({FV_WLDRAG_EXE, "--escape"}, {}, 10);
+    EXPECT_TRUE(wait_s([] { return !sway_window("Frelvanta 3"); }, 20));
 
-  ASSERT_TRUE(desk.choose("Exit"));
-  EXPECT_EQ(desk.app.wait(30), 0) << read_text(desk.app.output_file());
+    ASSERT_TRUE(desk.choose("Exit"));
+    EXPECT_EQ(desk.app.wait(30), 0) << read_text(desk.app.output_file());
+  }
 }
 
 // A region selection cancelled with Escape in the tray instance: the share

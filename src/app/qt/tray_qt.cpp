@@ -69,6 +69,7 @@ void TrayQt::export_menu() {
 }
 
 void TrayQt::refresh_menu() {
+  if (late_menu_) late_menu_->changed();
   if (!menu_) return;
   const std::vector<TrayMenuItem> items = tray_menu_now();
   const QList<QAction*> actions = menu_->actions();
@@ -125,6 +126,13 @@ void TrayQt::on_watcher_changed() {
                                                                    : TRAY_EVENT_RBUTTONUP);
     });
     late_item_->setParent(this);
+    // The host draws the menu from the exported one, as for the toolkit's
+    // item (export_menu above).
+    late_menu_ = new DBusMenu(tray_menu_now, [](int id) {
+      post_main_window_message(MSG_TRAY_COMMAND, static_cast<uintptr_t>(id), 0);
+    });
+    late_menu_->setParent(late_item_);
+    late_item_->export_menu(late_menu_);
     late_item_->set_icon(tray_icon_picture(state_));
     late_item_->set_visible(shown_);
   }

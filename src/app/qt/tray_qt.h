@@ -45,6 +45,7 @@ class TrayQt final : public QObject {
   // Our own item for a StatusNotifierItem host that started after us; null
   // until one does (and while an XEmbed tray shows the icon).
   StatusNotifierItem* late_item_ = nullptr;
+  DBusMenu* late_menu_ = nullptr;  // its menu
   // The menu a StatusNotifierItem host draws (null on other trays).
   QMenu* menu_ = nullptr;
 };
