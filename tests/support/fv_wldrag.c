@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc != 7) {
-    fprintf(stderr, "usage: fv_wldrag WIDTH HEIGHT X1 Y1 X2 Y2 | --click WIDTH HEIGHT X Y [left|right] | --enter | --escape\n");
+    fprintf(stderr,
+            "usage: fv_wldrag WIDTH HEIGHT X1 Y1 X2 Y2 | --click WIDTH HEIGHT X Y [left|right] | --enter | --escape\n");
     return 2;
   }
   const uint32_t w = (uint32_t)atoi(argv[1]), h = (uint32_t)atoi(argv[2]);

@@ -97,7 +97,8 @@ uint DBusMenu::GetLayout(int parent_id, int recursion_depth, const QStringList&,
   if (parent_id == 0) {
     layout.properties = {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
     if (recursion_depth != 0) {
-      for (size_t i = 0; i < items.size(); ++i) layout.children << DBusMenuLayout{node_id(items[i], i), properties_of(items[i]), {}};
+      for (size_t i = 0; i < items.size(); ++i)
+        layout.children << DBusMenuLayout{node_id(items[i], i), properties_of(items[i]), {}};
     }
   } else {
     for (size_t i = 0; i < items.size(); ++i)
