@@ -54,9 +54,10 @@ install_missing \
   x11-xserver-utils xdotool openbox trayer imagemagick x11-apps xclip \
   g++-mingw-w64-x86-64-posix googletest bison flex wine wine64 nasm
 # The Wayland desktop of the portal tests (scripts/wayland/session.sh), its
-# tools and the peer pipeline of the benchmark; the patched portal backend
+# tools (waybar is the tray host of the tray tests) and the peer pipeline of
+# the benchmark; the patched portal backend
 # is built from Debian's source package by scripts/wayland/build-portal-wlr.sh.
 install_missing \
-  sway acl xdg-desktop-portal xdg-desktop-portal-wlr grim foot qt6-wayland libwayland-dev \
+  sway acl xdg-desktop-portal xdg-desktop-portal-wlr grim foot waybar qt6-wayland libwayland-dev \
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   gstreamer1.0-plugins-ugly

@@ -5,6 +5,7 @@
 #include "app/countdown.h"
 #include "app/tray_menu.h"
 #include "app/region_overlay.h"
+#include "capture/capture_service.h"
 #include "core/trace.h"
 #include "core/ui_service.h"
 #include "recording/recording.h"
@@ -38,13 +39,22 @@ bool capture_by_mode(CaptureMode mode) {
     default: break;
   }
   if (target.device) start_recording_of(std::move(target));
+  // What the countdown opened and the start did not take (a failed start,
+  // or a window recorded after a countdown on the monitor) ends here; the
+  // region overlay keeps its picture's share for the recording to come.
+  if (mode != CAPTURE_REGION || !started) release_unused_capture();
   g_app.capture_request_active = 0;
   return started;
 }
 
 bool start_region_capture(MonitorId monitor, Rect selection) {
   CaptureTarget target;
-  if (!capture_region(monitor, selection, &target)) return false;
-  start_recording_of(std::move(target));
-  return true;
+  const bool opened = capture_region(monitor, selection, &target);
+  if (opened) start_recording_of(std::move(target));
+  release_unused_capture();
+  return opened;
+}
+
+void release_unused_capture() {
+  if (CaptureService* svc = g_app.capture.service) svc->release_unused();
 }

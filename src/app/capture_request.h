@@ -11,3 +11,6 @@
 bool capture_by_mode(CaptureMode mode);
 // The region overlay's ENTER: record `selection` (monitor pixels) of `monitor`.
 bool start_region_capture(MonitorId monitor, Rect selection);
+// No recording follows what was opened ahead of it (a cancelled selection
+// or countdown): the capture service lets go of it.
+void release_unused_capture();

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "core/app_state.h"
+#include "app/capture_request.h"
 #include "app/countdown.h"
 #include "app/region_overlay.h"
 #include "app/shell_dialogs.h"
@@ -59,11 +60,10 @@ void open_settings() {
 
 void on_hotkey(uintptr_t id);
 
-void tray_menu() {
+// A tray menu command, chosen in our popup menu or in the one a desktop
+// draws itself.
+void tray_command(int id) {
   if (!g_ui_service) return;
-  const int id = g_ui_service->tray_popup_menu(tray_menu_items(recording_active(), g_show_settings_dialog != nullptr,
-                                                               g_show_donate_dialog != nullptr,
-                                                               g_app.shortcuts_unavailable));
   if (const int hotkey = tray_command_hotkey(id)) {
     on_hotkey(static_cast<uintptr_t>(hotkey));  // the item stands in for its shortcut
     return;
@@ -90,6 +90,10 @@ void tray_menu() {
     default:
       break;
   }
+}
+
+void tray_menu() {
+  if (g_ui_service) tray_command(g_ui_service->tray_popup_menu(tray_menu_now()));
 }
 
 void on_tray_callback(intptr_t lparam) {
@@ -122,12 +126,18 @@ void on_hotkey(uintptr_t id) {
   if (g_app.capture_request_active != 0) return;
   if (countdown_pending()) {
     end_countdown();  // any shortcut cancels the countdown, and does nothing else
+    release_unused_capture();
     return;
   }
   if (region_overlay_open()) return;
   if (id >= CAPTURE_WINDOW && id <= CAPTURE_REGION) start_with_delay(static_cast<CaptureMode>(id));
 }
 }  // namespace
+
+std::vector<TrayMenuItem> tray_menu_now() {
+  return tray_menu_items(recording_active(), g_show_settings_dialog != nullptr, g_show_donate_dialog != nullptr,
+                         g_app.shortcuts_unavailable);
+}
 
 void main_window_created() {
   if (g_app.cli_mode || !g_ui_service) return;
@@ -146,6 +156,7 @@ void shortcuts_unavailable() {
   if (g_app.shortcuts_unavailable) return;
   g_app.shortcuts_unavailable = true;
   trace_event("shortcuts.unavailable");
+  if (g_ui_service) g_ui_service->tray_menu_changed();
   if (!g_app.cli_mode && g_ui_service) g_ui_service->desktop_notice(no_shortcuts_notice(), "Frelvanta");
 }
 
@@ -226,6 +237,9 @@ intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
       return 0;
     case MSG_TASKBAR_CREATED:
       tray_add();
+      return 0;
+    case MSG_TRAY_COMMAND:
+      tray_command(static_cast<int>(wparam));
       return 0;
     case MSG_FORCED_SLEEP:
       on_forced_sleep();

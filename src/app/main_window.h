@@ -2,8 +2,10 @@
 // The hidden main window: creation, posting to it from any thread, and its
 // destruction, which is the application's shutdown sequence.
 #include <cstdint>
+#include <vector>
 
 #include "core/message_loop.h"  // posting to the window, its messages and timers
+#include "core/ui_service.h"
 
 // The window procedure: the dispatcher of the whole application.
 intptr_t main_window_proc(uint32_t msg, uintptr_t wparam, intptr_t lparam);
@@ -13,6 +15,9 @@ void main_window_created();
 // The desktop session offers no global shortcuts: says so once and puts
 // their actions into the tray menu.
 void shortcuts_unavailable();
+// The tray menu as it is now (items and their enabled state follow the
+// recording state). Main thread.
+std::vector<TrayMenuItem> tray_menu_now();
 // The folder of the last recording, with its file selected.
 void open_output_folder();
 // DestroyWindow: runs the shutdown sequence once.

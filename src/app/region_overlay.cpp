@@ -134,6 +134,7 @@ void cancel_region_overlay() {
   set_cursor(ShellCursor::kArrow);
   set_mouse_capture(false);
   close_region_overlay();
+  release_unused_capture();  // e.g. the share that gave the frozen picture
   end_command_line_run();
 }
 

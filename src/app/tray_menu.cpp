@@ -63,6 +63,7 @@ void tray_update_state() {
   const bool active = rec.active.load() != 0, paused = rec.paused.load() != 0;
   g_ui_service->tray_set_icon(tray_icon_for_state(active, paused));
   g_ui_service->tray_set_tip(tray_tip_for_state(active, paused));
+  g_ui_service->tray_menu_changed();
 }
 
 std::string no_tray_notice(uint32_t monitor, uint32_t window, uint32_t region, uint32_t pause, long pid) {

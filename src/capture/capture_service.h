@@ -115,6 +115,12 @@ class CaptureService {
     return false;
   }
 
+  // Lets go of what monitor_rect or grab_monitor opened and kept for a
+  // recording that was to follow, when none follows (the selection was
+  // cancelled, the start failed or took another target). Where that is a
+  // screen share, the desktop then stops showing it as running.
+  virtual void release_unused() {}
+
   // Open a target; the size is that of the frames the source will deliver.
   // Non-null when this build cannot record at all: the text that tells the
   // user so, instead of a refusal that names the wrong cause.

@@ -54,6 +54,11 @@ constexpr uint32_t MSG_TASKBAR_CREATED = WM_USER + 0x41;
 // WM_CLOSE it is never taken as "cancel the selection".
 constexpr uint32_t MSG_TERMINATION_REQUEST = WM_USER + 0x42;
 
+// An item of the tray menu was chosen in a menu that the desktop draws
+// itself (wparam = the command id), rather than in the popup menu that
+// tray_popup_menu shows and waits for.
+constexpr uint32_t MSG_TRAY_COMMAND = WM_USER + 0x43;
+
 // Timers of the main window.
 constexpr uintptr_t TIMER_AUDIO_TICK = 1;     // 50 ms while recording with audio
 constexpr uintptr_t TIMER_WATCHDOG_TICK = 2;  // 100 ms while recording

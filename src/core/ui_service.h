@@ -47,6 +47,10 @@ class UiService {
   // Shows the menu at the mouse pointer and waits for the choice; returns
   // the chosen id, 0 when the menu was dismissed.
   virtual int tray_popup_menu(const std::vector<TrayMenuItem>& items) { return 0; }
+  // What the menu holds may have changed (the recording state, the items
+  // that stand in for missing shortcuts): a tray that exports the menu for
+  // the desktop to draw takes it again (the main window's tray_menu_now).
+  virtual void tray_menu_changed() {}
   // A desktop notification that needs no tray (said once, at start, on a
   // desktop without one).
   virtual void desktop_notice(const std::string& text, const std::string& caption) {}

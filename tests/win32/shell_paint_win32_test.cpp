@@ -37,6 +37,7 @@ bool capture_by_mode(CaptureMode) {
   return false;
 }
 bool start_region_capture(MonitorId, Rect) { return false; }
+void release_unused_capture() {}
 void post_main_window_message(uint32_t, uintptr_t, intptr_t) {}
 
 namespace {

@@ -106,6 +106,9 @@ class QtUiService final : public UiService {
   void tray_set_tip(const std::string& tip) override { tray().set_tip(tip); }
   bool tray_available() override { return tray().available(); }
   int tray_popup_menu(const std::vector<TrayMenuItem>& items) override { return tray().popup_menu(items); }
+  void tray_menu_changed() override {
+    if (tray_) tray_->refresh_menu();
+  }
   void desktop_notice(const std::string& text, const std::string& caption) override {
     tray().desktop_notice(text, caption);
   }

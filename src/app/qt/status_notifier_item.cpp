@@ -95,6 +95,10 @@ void StatusNotifierItem::set_tip(const QString& tip) {
   emit NewToolTip();
 }
 
+void StatusNotifierItem::export_menu(DBusMenu* menu) {
+  if (menu->export_on(bus_)) menu_path_ = QDBusObjectPath(QString::fromLatin1(DBusMenu::kPath));
+}
+
 void StatusNotifierItem::Activate(int, int) {
   if (on_click_) on_click_(Click::kActivate);
 }

@@ -5,10 +5,13 @@
 // that starts later. This item is registered with the host's watcher then,
 // and again whenever the watcher restarts. Its clicks reach the owner.
 #include <QDBusConnection>
+#include <QDBusObjectPath>
 #include <QIcon>
 #include <QObject>
 #include <QString>
 #include <functional>
+
+#include "app/qt/dbus_menu.h"
 
 class StatusNotifierItem final : public QObject {
   Q_OBJECT
@@ -22,6 +25,7 @@ class StatusNotifierItem final : public QObject {
   Q_PROPERTY(SniImageList IconPixmap READ icon_pixmap)
   Q_PROPERTY(SniToolTip ToolTip READ tool_tip)
   Q_PROPERTY(bool ItemIsMenu READ item_is_menu)
+  Q_PROPERTY(QDBusObjectPath Menu READ menu)
 
  public:
   struct Image {
@@ -44,6 +48,8 @@ class StatusNotifierItem final : public QObject {
   void set_visible(bool visible);
   void set_icon(const QIcon& icon);
   void set_tip(const QString& tip);
+  // Exports `menu` beside the item, as the menu a host draws itself.
+  void export_menu(DBusMenu* menu);
 
   QString category() const { return QStringLiteral("ApplicationStatus"); }
   QString id() const { return QStringLiteral("frelvanta"); }
@@ -54,6 +60,7 @@ class StatusNotifierItem final : public QObject {
   SniImageList icon_pixmap() const { return pixmaps_; }
   SniToolTip tool_tip() const { return {QString(), {}, tip_, QString()}; }
   bool item_is_menu() const { return false; }
+  QDBusObjectPath menu() const { return menu_path_; }
 
  public slots:
   void Activate(int x, int y);
@@ -72,6 +79,7 @@ class StatusNotifierItem final : public QObject {
   SniImageList pixmaps_;
   QString tip_ = QStringLiteral("Frelvanta");
   bool visible_ = false;
+  QDBusObjectPath menu_path_{QStringLiteral("/NO_DBUSMENU")};
 };
 
 Q_DECLARE_METATYPE(StatusNotifierItem::Image)

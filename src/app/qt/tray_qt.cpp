@@ -48,7 +48,54 @@ TrayQt::TrayQt()
       connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(on_tray_window_changed()));
     }
   }
-  if (!status_notifier_) watch_for_status_notifier_host();
+  if (status_notifier_) {
+    export_menu();
+  } else {
+    watch_for_status_notifier_host();
+  }
+}
+
+// A StatusNotifierItem host draws the item's menu itself, from the menu the
+// item exports (com.canonical.dbusmenu; the toolkit exports the context
+// menu). Hosts that draw it never ask the item to pop one up, and on Wayland
+// a popup of our own would have no parent window to open from. The menu
+// follows the recording state; a chosen item reaches the main window as a
+// tray command.
+void TrayQt::export_menu() {
+  menu_ = new QMenu();
+  connect(menu_, &QMenu::aboutToShow, this, &TrayQt::refresh_menu);
+  refresh_menu();
+  icon_->setContextMenu(menu_);
+}
+
+void TrayQt::refresh_menu() {
+  if (late_menu_) late_menu_->changed();
+  if (!menu_) return;
+  const std::vector<TrayMenuItem> items = tray_menu_now();
+  const QList<QAction*> actions = menu_->actions();
+  bool same = actions.size() == static_cast<qsizetype>(items.size());
+  for (size_t i = 0; same && i < items.size(); ++i)
+    same = actions[static_cast<qsizetype>(i)]->data().toInt() == items[i].id;
+  if (same) {
+    // Changed in place: a host showing the menu keeps its items.
+    for (size_t i = 0; i < items.size(); ++i) {
+      QAction* action = actions[static_cast<qsizetype>(i)];
+      if (items[i].id == 0) continue;
+      action->setText(QString::fromStdString(items[i].text));
+      action->setEnabled(items[i].enabled);
+    }
+    return;
+  }
+  menu_->clear();
+  for (const TrayMenuItem& item : items) {
+    QAction* action = item.id == 0 ? menu_->addSeparator() : menu_->addAction(QString::fromStdString(item.text));
+    action->setData(item.id);
+    action->setEnabled(item.id == 0 || item.enabled);
+    if (item.id == 0) continue;
+    const int id = item.id;
+    connect(action, &QAction::triggered, this,
+            [id] { post_main_window_message(MSG_TRAY_COMMAND, static_cast<uintptr_t>(id), 0); });
+  }
 }
 
 // Without a StatusNotifierItem host at start the toolkit's icon is an XEmbed
@@ -79,6 +126,13 @@ void TrayQt::on_watcher_changed() {
                                                                    : TRAY_EVENT_RBUTTONUP);
     });
     late_item_->setParent(this);
+    // The host draws the menu from the exported one, as for the toolkit's
+    // item (export_menu above).
+    late_menu_ = new DBusMenu(tray_menu_now, [](int id) {
+      post_main_window_message(MSG_TRAY_COMMAND, static_cast<uintptr_t>(id), 0);
+    });
+    late_menu_->setParent(late_item_);
+    late_item_->export_menu(late_menu_);
     late_item_->set_icon(tray_icon_picture(state_));
     late_item_->set_visible(shown_);
   }
@@ -88,8 +142,11 @@ void TrayQt::on_watcher_changed() {
   }
 }
 
+TrayQt::~TrayQt() { delete menu_; }
+
 void TrayQt::add() {
   shown_ = true;
+  refresh_menu();
   icon_->setIcon(tray_icon_picture(state_));
   icon_->show();
   if (late_item_) {

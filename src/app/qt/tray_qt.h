@@ -3,6 +3,7 @@
 // the desktop offers). Its clicks reach the main window as the tray callback
 // message, so what they do is decided there.
 #include <QObject>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ class TrayQt final : public QObject {
   Q_OBJECT
  public:
   TrayQt();
+  ~TrayQt() override;
   void add();
   void remove();
   void set_icon(TrayIconState state);
@@ -23,6 +25,8 @@ class TrayQt final : public QObject {
   int notify(const std::string& text, const std::string& caption, int kind);
   int popup_menu(const std::vector<TrayMenuItem>& items);
   void desktop_notice(const std::string& text, const std::string& caption);
+  // Takes the menu's items again where the desktop draws the menu.
+  void refresh_menu();
 
  private slots:
   void on_activated(QSystemTrayIcon::ActivationReason reason);
@@ -32,6 +36,7 @@ class TrayQt final : public QObject {
 
  private:
   void watch_for_status_notifier_host();
+  void export_menu();
   QSystemTrayIcon* icon_ = nullptr;
   TrayIconState state_ = TrayIconState::kIdle;
   DesktopNotifications notices_;
@@ -40,4 +45,7 @@ class TrayQt final : public QObject {
   // Our own item for a StatusNotifierItem host that started after us; null
   // until one does (and while an XEmbed tray shows the icon).
   StatusNotifierItem* late_item_ = nullptr;
+  DBusMenu* late_menu_ = nullptr;  // its menu
+  // The menu a StatusNotifierItem host draws (null on other trays).
+  QMenu* menu_ = nullptr;
 };

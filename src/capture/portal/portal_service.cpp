@@ -6,6 +6,7 @@
 // of the stream, known once it is open. A monitor chosen for a size query
 // (the region overlay asks before the capture opens) is kept open and used
 // by the next open.
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -35,10 +36,14 @@ class PortalService final : public CaptureService {
   }
   MonitorId monitor_from_point(int32_t x, int32_t y) override { return available_ ? kSharedMonitor : 0; }
 
+  // The size of the shared monitor: that of a stream of it that is open
+  // (held, or recording), else of one opened now and held for the next open.
   bool monitor_rect(MonitorId monitor, Rect* rect) override {
     if (monitor != kSharedMonitor) return false;
-    if (held_ == nullptr && !open_stream(kPortalSourceMonitor, &held_, &held_w_, &held_h_)) return false;
-    *rect = Rect{0, 0, held_ != nullptr ? held_w_ : width_, held_ != nullptr ? held_h_ : height_};
+    if (held_ == nullptr && (*live_monitors_ == 0 || monitor_w_ <= 0) &&
+        !open_stream(kPortalSourceMonitor, &held_, &held_w_, &held_h_))
+      return false;
+    *rect = Rect{0, 0, held_ != nullptr ? held_w_ : monitor_w_, held_ != nullptr ? held_h_ : monitor_h_};
     return true;
   }
 
@@ -55,6 +60,13 @@ class PortalService final : public CaptureService {
     if (monitor != kSharedMonitor) return false;
     if (held_ == nullptr && !open_stream(kPortalSourceMonitor, &held_, &held_w_, &held_h_)) return false;
     return pipewire_source_still(held_, pixels, width, height);
+  }
+
+  void release_unused() override {
+    if (held_ == nullptr) return;
+    trace_event("capture.portal_share_released");
+    delete held_;  // closes its portal session
+    held_ = nullptr;
   }
 
   MonitorId monitor_from_window(WindowId window) override { return window == kSharedWindow ? kSharedMonitor : 0; }
@@ -137,7 +149,12 @@ class PortalService final : public CaptureService {
     }
     int32_t w = 0, h = 0;
     uint32_t num = 0, den = 0;
-    CaptureSource* s = pipewire_open_source(fd, stream.node, &w, &h, &num, &den, [session] { session->close(); });
+    // Monitor streams are counted while they live (monitor_rect).
+    std::shared_ptr<std::atomic<int>> live = type == kPortalSourceMonitor ? live_monitors_ : nullptr;
+    CaptureSource* s = pipewire_open_source(fd, stream.node, &w, &h, &num, &den, [session, live] {
+      session->close();
+      if (live) --*live;
+    });
     if (s == nullptr) {
       trace_event("capture.pipewire_open_failed");
       return false;
@@ -147,6 +164,11 @@ class PortalService final : public CaptureService {
                  stream.source_type);
     width_ = w;
     height_ = h;
+    if (live) {
+      ++*live;
+      monitor_w_ = w;
+      monitor_h_ = h;
+    }
     rate_num_ = num;
     rate_den_ = den;
     *out = s;
@@ -162,6 +184,10 @@ class PortalService final : public CaptureService {
   uint32_t rate_num_ = 0, rate_den_ = 1;
   CaptureSource* held_ = nullptr;  // opened for a size query, not yet used
   int32_t held_w_ = 0, held_h_ = 0;
+  // Monitor streams open now (held or recording; a source may end on
+  // another thread), and the size of the last one opened.
+  std::shared_ptr<std::atomic<int>> live_monitors_ = std::make_shared<std::atomic<int>>(0);
+  int32_t monitor_w_ = 0, monitor_h_ = 0;
 };
 }  // namespace
 
